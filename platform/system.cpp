@@ -1,0 +1,54 @@
+#include "platform/system.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace vexel::platform {
+
+long double clockSeconds() {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<long double>(now).count();
+}
+
+void sleepMilliseconds(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::uint64_t physicalMemoryBytes() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long page = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0) return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+}
+
+void Event::set() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    set_ = true;
+    if (manual_) changed_.notify_all();
+    else changed_.notify_one();
+}
+
+void Event::reset() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    set_ = false;
+}
+
+void Event::wait() {
+    std::unique_lock<std::mutex> guard(mutex_);
+    changed_.wait(guard, [this] { return set_; });
+    if (!manual_) set_ = false;
+}
+
+bool Event::waitFor(std::uint32_t ms) {
+    std::unique_lock<std::mutex> guard(mutex_);
+    if (!changed_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return set_; })) return false;
+    if (!manual_) set_ = false;
+    return true;
+}
+
+bool Event::isSet() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return set_;
+}
+
+} // namespace vexel::platform

@@ -1,0 +1,37 @@
+// Clock, sleep, memory size, events and locks of the system.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace vexel::platform {
+
+using RecursiveLock = std::recursive_mutex;
+
+// Seconds on a monotonic clock.
+long double clockSeconds();
+void sleepMilliseconds(std::uint32_t ms);
+// Total physical memory in bytes.
+std::uint64_t physicalMemoryBytes();
+
+// An event as a mutex and a condition variable: manual-reset events stay
+// set until reset; auto-reset events let exactly one wait through per set.
+class Event {
+public:
+    explicit Event(bool manualReset, bool initiallySet = false) : manual_(manualReset), set_(initiallySet) {}
+    void set();
+    void reset();
+    void wait();
+    // False when the time ran out first.
+    bool waitFor(std::uint32_t ms);
+    bool isSet();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool manual_;
+    bool set_;
+};
+
+} // namespace vexel::platform

@@ -1,0 +1,49 @@
+// Test main: initialises the program's units once and fails every test that
+// ends with more live allocator blocks than it started with.
+#include "app/startup.h"
+#include "base/memdiag.h"
+#include "tests/support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace vexel::test {
+
+namespace {
+
+bool allowed = false;
+bool leaked = false;
+
+class LeakListener : public ::testing::EmptyTestEventListener {
+    AllocatorStats before_;
+    void OnTestStart(const ::testing::TestInfo&) override {
+        allowed = false;
+        before_ = memStats();
+    }
+    void OnTestEnd(const ::testing::TestInfo& info) override {
+        AllocatorStats after = memStats();
+        if (!allowed && after.liveBlocks != before_.liveBlocks) {
+            leaked = true;
+            std::fprintf(stderr, "LEAK: %s.%s ends with %lld live blocks more than it started with (%lld bytes)\n",
+                         info.test_suite_name(), info.name(),
+                         static_cast<long long>(after.liveBlocks) - static_cast<long long>(before_.liveBlocks),
+                         static_cast<long long>(after.liveBytes) - static_cast<long long>(before_.liveBytes));
+        }
+    }
+};
+
+} // namespace
+
+void allowLiveBlocks() { allowed = true; }
+
+} // namespace vexel::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    vexel::initializeProgramUnits();
+    ::testing::UnitTest::GetInstance()->listeners().Append(new vexel::test::LeakListener);
+    int result = RUN_ALL_TESTS();
+    if (vexel::test::leaked) result = 1;
+    return result;
+}

@@ -1,0 +1,49 @@
+#include "tests/support/message_capture.h"
+#include "tests/support/test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace vexel {
+namespace {
+
+TEST(Messages, AnEmptyCaptionReadsOshibka) {
+    test::MessageCapture capture;
+    EXPECT_TRUE(ui::showMessage(TWideString(u"Не удаётся загрузить файл:\rx.bmp")));
+    ASSERT_EQ(capture.messages.size(), 1u);
+    EXPECT_EQ(capture.messages[0].caption, "Ошибка");
+    EXPECT_EQ(capture.messages[0].text, "Не удаётся загрузить файл:\nx.bmp");
+}
+
+TEST(Messages, NarrowTextIsWidenedThroughTheCodePage) {
+    test::MessageCapture capture;
+    ui::showMessageNarrow(TAnsiString("\xCE\xF8\xE8\xE1\xEA\xE0"), TAnsiString("Error"));
+    ASSERT_EQ(capture.messages.size(), 1u);
+    EXPECT_EQ(capture.messages[0].text, "Ошибка");
+    EXPECT_EQ(capture.messages[0].caption, "Error");
+}
+
+TEST(Messages, CancelSilencesEveryMessageForTenSeconds) {
+    {
+        test::MessageCapture cancel(ui::kResultCancel);
+        EXPECT_TRUE(ui::showMessage(TWideString(u"first")));
+        EXPECT_TRUE(ui::messagesSilenced());
+        EXPECT_FALSE(ui::showMessage(TWideString(u"dropped")));
+        EXPECT_EQ(cancel.messages.size(), 1u);
+    }
+    EXPECT_FALSE(ui::messagesSilenced());
+}
+
+TEST(Messages, TheConsoleFormTurnsEveryLineBreakIntoALineFeed) {
+    EXPECT_EQ(ui::consoleText(TWideString(u"a\r\nb\rc\nd")), "a\nb\nc\nd");
+}
+
+TEST(Messages, TheProgramWritesMessagesAsCaptionAndText) {
+    test::TempDir dir;
+    test::CommandResult r = test::runVexel({"-h"}, dir.path());
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out.rfind("Vexel v1.54: Command line usage:\n", 0), 0u);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+}
+
+} // namespace
+} // namespace vexel

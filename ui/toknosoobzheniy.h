@@ -1,0 +1,47 @@
+// The program's messages to the user.
+//
+// Every message goes through one backend. Without a window system the
+// console backend writes "caption: text" in UTF-8 to standard error (the
+// usage text to standard output), with CR LF and lone CR turned into line
+// feeds, and answers "Принять". Answering "Отменить" silences every further
+// message for ten seconds.
+#pragma once
+
+#include "base/tstring.h"
+
+namespace vexel::ui {
+
+// Button results of a message box.
+constexpr int kResultAccept = 1; // "Принять"
+constexpr int kResultCancel = 2; // "Отменить"
+
+enum class MessageChannel { Message, Usage };
+
+class MessageBackend {
+public:
+    virtual ~MessageBackend() = default;
+    // Shows one box and returns the chosen button's result.
+    virtual int show(const TWideString& caption, const TWideString& text, int style, MessageChannel channel) = 0;
+};
+
+// The console backend (the default).
+MessageBackend& consoleBackend();
+// Replaces the backend; null restores the console. Returns the previous one.
+MessageBackend* setMessageBackend(MessageBackend* backend);
+
+// Shows a message with the buttons "Принять" and "Отменить". False when
+// messages are silenced (nothing is shown). An empty caption reads "Ошибка".
+bool showMessageWide(const TWideString& text, const TWideString& caption);
+bool showMessageNarrow(const TAnsiString& text, const TAnsiString& caption);
+bool showMessage(const TWideString& text);
+// The usage text (standard output in the console form).
+bool showUsage(const TWideString& text, const TWideString& caption);
+
+bool messagesSilenced();
+// Lifts the silence at once (tests).
+void liftSilence();
+
+// The console form of a text: UTF-8 with CR LF and lone CR as line feeds.
+std::string consoleText(const TWideString& text);
+
+} // namespace vexel::ui
