@@ -205,30 +205,25 @@ bool TSpisokStrok::sort(bool stopAfterFirstGroup, TWideString* firstGroupPattern
         ++group;
     }
 
-    // Move every row to its place, one cycle of the permutation at a time.
+    // Move every row to its place, one cycle of the permutation at a time;
+    // once position j is looked at, positions 0..j hold their rows.
     {
         Guard guard(globalLock());
-        std::uint32_t placed = 0;
         std::size_t rowBytes = static_cast<std::size_t>(stride) * sizeof(char16_t);
         for (std::uint32_t start = 0; start < n; ++start) {
-            if (order[start] == start) {
-                progress.placed(++placed);
-                continue;
-            }
-            std::memcpy(scratch.data(), row(start), rowBytes);
-            std::uint32_t at = start;
-            for (;;) {
-                std::uint32_t from = order[at];
-                order[at] = at;
-                if (from == start) {
-                    std::memcpy(row(at), scratch.data(), rowBytes);
-                    progress.placed(++placed);
-                    break;
+            if (order[start] != start) {
+                std::memcpy(scratch.data(), row(start), rowBytes);
+                std::uint32_t at = start;
+                for (;;) {
+                    std::uint32_t from = order[at];
+                    order[at] = at;
+                    if (from == start) break;
+                    std::memcpy(row(at), row(from), rowBytes);
+                    at = from;
                 }
-                std::memcpy(row(at), row(from), rowBytes);
-                progress.placed(++placed);
-                at = from;
+                std::memcpy(row(at), scratch.data(), rowBytes);
             }
+            progress.placed(start + 1);
         }
     }
     if (stopAfterFirstGroup) return resize(group, columns);
