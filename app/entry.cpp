@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "base/kernel.h"
+#include "base/matematicheskieoperacii.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {
@@ -34,6 +35,7 @@ const char16_t kUsage2[] =
 } // namespace
 
 int entryRoutine(int argc, char** argv) {
+    resetFloatingPoint();
     setCommandArguments(argc, argv);
     TWideString caption(u"Vexel v1.54");
     ui::showUsage(TWideString(kUsage1), caption);
