@@ -4,6 +4,7 @@
 #include "app/frame_loop.h"
 #include "app/options.h"
 #include "base/kernel.h"
+#include "base/matematicheskieoperacii.h"
 #include "base/tspisokstrok.h"
 #include "display/pixspray.h"
 #include "display/twnd.h"
@@ -12,6 +13,7 @@
 namespace vexel {
 
 int entryRoutine(int argc, char** argv) {
+    resetFloatingPoint();
     setCommandArguments(argc, argv);
     // Every run needs the record: its graphics window holds the picture buffer.
     TWnd record;

@@ -24,8 +24,10 @@ namespace {
 constexpr std::uint64_t kAlign = 16;
 // A free block is split only when the rest is at least this large.
 constexpr std::uint64_t kMinSplit = 64 + 2 * kRedZone;
-// Trimmed arena bytes beyond this are handed back to the kernel.
-constexpr std::uint64_t kReturnThreshold = 1u << 20;
+// Freed bytes above an arena's top stay mapped up to this much, so a frame
+// loop that frees and takes its buffers again does not fault its pages in
+// anew every frame; beyond it they are handed back to the kernel.
+constexpr std::uint64_t kRetainedTail = 64ull << 20;
 constexpr std::uint64_t kMaxTableEntries = 1u << 22;
 
 std::uint64_t pageSize() {
@@ -93,6 +95,8 @@ TMemoryBlocks::Arena* TMemoryBlocks::makeArena(std::uint64_t need) {
         munmap(recordMemory, recordBytes);
         return nullptr;
     }
+    // Large pages make the first touch of big frame buffers far cheaper.
+    if (size >= (8u << 20)) madvise(blocks, size, MADV_HUGEPAGE);
     Arena* arena = new (recordMemory) Arena;
     arena->base = static_cast<std::uint8_t*>(blocks);
     arena->size = size;
@@ -237,8 +241,8 @@ void TMemoryBlocks::trimTop(Arena* arena) {
         }
     }
     // Give large trimmed ranges back to the kernel; they read as zero afterwards.
-    std::uint64_t keep = roundUp(arena->used, pageSize());
-    if (arena->highWater > keep && arena->highWater - keep >= kReturnThreshold) {
+    std::uint64_t keep = roundUp(arena->used + kRetainedTail, pageSize());
+    if (arena->highWater > keep) {
         madvise(arena->base + keep, arena->highWater - keep, MADV_DONTNEED);
         arena->highWater = keep;
     }
