@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -169,6 +170,20 @@ TEST_F(Bitmaps, ImpossibleSizesAreRefusedBeforeAnythingIsAllocated) {
     // Sizes whose pixel count overflows 32 bits only need more data than the file has.
     EXPECT_EQ(load(withSize(0x7FFF0000u, 0x7FFF0000u)), kBitmapShort);
     EXPECT_EQ(load(withSize(100000, 100000)), kBitmapShort);
+}
+
+TEST_F(Bitmaps, APictureTooLargeForMemoryIsTheNoMemoryResult) {
+    // 2 000 000 000 x 1 pixels: a sparse file holds the 6 GB of pixel data,
+    // the planes would need about 200 GB.
+    BmpLayout noSizes;
+    noSizes.fileSizeField = 0;
+    noSizes.sizeImageField = 0;
+    auto b = test::encodeBmp(test::patternPicture(1, 1), noSizes);
+    test::put32(b, 18, 2000000000u);
+    ASSERT_TRUE(test::writeFile(dir.file("huge.bmp"), b));
+    if (truncate(dir.file("huge.bmp").c_str(), 54 + 6000000000ll) != 0) GTEST_SKIP() << "no sparse files here";
+    EXPECT_EQ(loadBitmap(record, path("huge.bmp"), true), kBitmapNoBuffer);
+    EXPECT_FALSE(record.paintable);
 }
 
 TEST_F(Bitmaps, TruncatedFilesReportShortReads) {
