@@ -26,8 +26,16 @@
 #include "display/tgraficheskoeokno.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace vexel {
+
+// A pool of worker threads kept in the record from frame to frame (the
+// pipelines make them). Destroying a pool stops and joins its threads.
+class WorkerPool {
+public:
+    virtual ~WorkerPool() = default;
+};
 
 // The bitmap file header as held in the record (file layout: app/bitmap.h).
 struct BitmapFileHeader {
@@ -158,6 +166,9 @@ struct TWnd {
     double playbackRate = 1.0;         // |frame rate|
     std::uint8_t legacyFlags = 0;      // bits 0..3 of the "-4" and "-x" options
     std::uint32_t keyframeCounter = 0; // runs on from frame to frame (compression)
+
+    std::unique_ptr<WorkerPool> compressionPool;
+    std::unique_ptr<WorkerPool> decompressionPool;
 };
 
 // Results of resizePicture.
