@@ -8,6 +8,10 @@
 #include <cassert>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vexel {
 
 namespace {
@@ -89,24 +93,29 @@ bool matchPays(std::uint64_t distance, std::uint64_t length) {
     return gammaSize(distance - 1) + gammaSize(length - 1) + 1 < 8 * length;
 }
 
-// The history lists. Each two-byte key that occurs gets a dense index and a
-// ring of 256 slots: the j-th position appended under a key sits in slot
-// j mod 256, so the list's newest 256 positions are always at hand. Keys
-// that never occur take no ring, so small inputs need little memory.
+// The history lists. Each two-byte key has a ring of min(occurrences, 256)
+// slots: the j-th position appended under a key sits in slot j mod 256, so
+// a list's newest 256 positions are always at hand, and all rings together
+// take at most one slot per pre-pass byte. Beside each position the ring
+// keeps the four bytes after its pair, so most candidates are judged
+// without reaching into the pre-pass bytes at random.
 struct HistoryLists {
-    TrackedBuffer<std::uint32_t> keyIndex; // per key: 1 + its dense index, 0 when unseen
-    TrackedBuffer<std::uint32_t> counts;   // per dense index: positions appended so far
-    TrackedBuffer<std::uint32_t> rings;    // per dense index: 256 slots
+    TrackedBuffer<std::uint32_t> ringStart; // per key: its first slot
+    TrackedBuffer<std::uint32_t> counts;    // per key: positions appended so far
+    TrackedBuffer<std::uint32_t> positions; // per slot
+    TrackedBuffer<std::uint32_t> following; // per slot: P[position + 2 .. position + 5]
 
     bool prepare(const std::uint8_t* data, std::uint32_t length) {
-        if (!keyIndex.allocate(kKeyCount)) return false;
-        std::uint32_t keys = 0;
-        for (std::uint32_t i = 0; i + 1 < length; ++i) {
-            std::uint32_t& slot = keyIndex[data[i] | data[i + 1] << 8];
-            if (slot == 0) slot = ++keys;
+        if (!ringStart.allocate(kKeyCount) || !counts.allocate(kKeyCount)) return false;
+        for (std::uint32_t i = 0; i + 1 < length; ++i) ++counts[data[i] | data[i + 1] << 8];
+        std::uint64_t total = 0;
+        for (std::uint32_t key = 0; key < kKeyCount; ++key) {
+            ringStart[key] = static_cast<std::uint32_t>(total);
+            total += std::min(counts[key], kHistoryDepth);
+            counts[key] = 0;
         }
-        if (keys == 0) return true;
-        return counts.allocate(keys) && rings.allocate(std::size_t{keys} * kHistoryDepth);
+        const auto slots = static_cast<std::size_t>(total) + 4;
+        return positions.allocate(slots) && following.allocate(slots);
     }
 };
 
@@ -119,72 +128,238 @@ struct Tokens {
     std::uint64_t count = 0;
 };
 
-// The token search over the pre-pass bytes P of length p. Bytes and choices
-// follow the list walk exactly: a candidate starts two bytes back and walks
-// back one byte at a time while its two bytes equal the key; otherwise it
-// jumps to the next older position of the key's list. A candidate wins only
-// with a strictly longer match that pays.
-void tokenize(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists, Tokens& out) {
-    std::uint32_t* const counts = lists.counts.data();
-    std::uint32_t* const rings = lists.rings.data();
-    const std::uint32_t* const keyIndex = lists.keyIndex.data();
-    auto append = [&](std::uint32_t pos, std::uint32_t*& ring) -> std::uint32_t {
-        const std::uint32_t index = keyIndex[P[pos] | P[pos + 1] << 8] - 1;
-        ring = rings + std::size_t{index} * kHistoryDepth;
-        const std::uint32_t ordinal = counts[index]++;
-        ring[ordinal % kHistoryDepth] = pos;
+std::uint32_t load32(const std::uint8_t* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
+// The low n bytes of a word (n <= 4).
+std::uint32_t byteMask(std::uint32_t n) { return n >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * n)) - 1; }
+
+// The token search over the pre-pass bytes P of length p (P holds 8 zero
+// bytes past p). The walk for position i: a candidate c starts two bytes
+// back; while P[c], P[c+1] equal the key it is measured and c steps back
+// one byte; otherwise c jumps to the next older position of the key's
+// list, ending when the list is used up. A match never reaches i and never
+// passes the end; a candidate wins only with a strictly longer match that
+// pays (matchPays).
+class MatchFinder {
+public:
+    MatchFinder(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists)
+        : P_(P), p_(p), ringStart_(lists.ringStart.data()), counts_(lists.counts.data()),
+          positions_(lists.positions.data()), following_(lists.following.data()) {}
+
+    static std::uint32_t keyAt(const std::uint8_t* at) { return at[0] | at[1] << 8; }
+
+    // Appends pos (at most p - 2) to its key's list; returns the ring start
+    // and the ordinal of the new entry.
+    std::uint32_t append(std::uint32_t pos, std::uint32_t& ring) {
+        const std::uint32_t key = keyAt(P_ + pos);
+        ring = ringStart_[key];
+        const std::uint32_t ordinal = counts_[key]++;
+        positions_[ring + ordinal % kHistoryDepth] = pos;
+        following_[ring + ordinal % kHistoryDepth] = load32(P_ + pos + 2);
         return ordinal;
+    }
+
+    // Brings the newest slots of the key at pos (at most p - 2) towards the cache.
+    void prefetch(std::uint32_t pos) const {
+        const std::uint32_t key = keyAt(P_ + pos);
+        const std::size_t slot = ringStart_[key] + counts_[key] % kHistoryDepth;
+        __builtin_prefetch(positions_ + slot);
+        __builtin_prefetch(following_ + slot);
+    }
+
+    // Appends i and finds its best match; returns its length (0 or 1: none).
+    std::uint32_t search(std::uint32_t i, std::uint32_t& best) {
+        std::uint32_t ring;
+        const std::uint32_t ordinal = append(i, ring);
+        if (i < 2) return 0;
+        // i's index in its list: how many older entries the walk may jump to.
+        const std::uint32_t h = std::min<std::uint32_t>(ordinal, kHistoryDepth - 1);
+        Search s{i, p_ - i, load32(P_ + i + 2), 0, 0};
+        // Three equal bytes in a row are only ever zeros in a pre-pass (runs
+        // of anything else become triples), so only the key (0, 0) can step
+        // back one byte and stay on the key.
+        if (P_[i] == 0 && P_[i + 1] == 0) walk(s, ring, ordinal, h);
+        else scanRing(s, ring, ordinal, h);
+        best = s.best;
+        return s.bestLength;
+    }
+
+private:
+    struct Search {
+        std::uint32_t i;
+        std::uint32_t maxLength; // p - i
+        std::uint32_t after;     // P[i + 2 .. i + 5]
+        std::uint32_t bestLength;
+        std::uint32_t best;
     };
 
-    std::uint32_t i = 0;
-    while (i < p) {
-        if (i + 1 == p) { // the last byte has no pair: no match can start here
-            out.flags.putStored(0, 1);
-            out.literals[out.literalCount++] = P[i];
-            ++out.count;
-            break;
+    // Weighs candidate c with its length l; true when nothing can be longer now.
+    static bool weigh(Search& s, std::uint32_t c, std::uint32_t l) {
+        if (l <= s.bestLength || !matchPays(s.i - c, l)) return false;
+        s.bestLength = l;
+        s.best = c;
+        return l == s.maxLength;
+    }
+
+    // Weighs the list entry in slot; true when the search is over.
+    bool weighSlot(Search& s, std::size_t slot) const {
+        const std::uint32_t c = positions_[slot];
+        const std::uint32_t room = std::min(s.i - c, s.maxLength);
+        if (room <= s.bestLength) return false;
+        const std::uint32_t differ = following_[slot] ^ s.after;
+        std::uint32_t l;
+        if (differ != 0) { // the match ends inside the known bytes: the pair and those after it
+            l = std::min(2 + static_cast<std::uint32_t>(std::countr_zero(differ)) / 8, room);
+        } else if (room <= 6) {
+            l = room;
+        } else {
+            if (P_[c + s.bestLength] != P_[s.i + s.bestLength]) return false;
+            l = 6 + commonLength(P_ + c + 6, P_ + s.i + 6, room - 6);
         }
-        std::uint32_t* ring;
-        std::uint32_t ordinal = append(i, ring);
-        std::uint32_t h = std::min<std::uint32_t>(ordinal, kHistoryDepth - 1); // i's index in its list
-        const std::uint8_t x0 = P[i], x1 = P[i + 1];
-        const std::uint32_t maxLength = p - i;
-        std::uint32_t best = 0, bestLength = 0;
+        return weigh(s, c, l);
+    }
+
+    // Picks out the list entries that may beat the best so far (a
+    // superset): enough bytes after the pair must agree, or, while nothing
+    // is taken, the candidate must be near enough for a two-byte match to pay.
+    class Filter {
+    public:
+        Filter(const Search& s) {
+            const std::uint32_t need = s.bestLength <= 1 ? 1 : std::min(s.bestLength - 1, 4u);
+            mask_ = byteMask(need);
+            after_ = s.after & mask_;
+            near_ = s.bestLength <= 1;
+            // A two-byte match pays only within 63 bytes: c >= i - 63.
+            nearFrom_ = s.i >= 63 ? s.i - 63 : 0;
+#if defined(__SSE2__)
+            maskV_ = _mm_set1_epi32(static_cast<int>(mask_));
+            afterV_ = _mm_set1_epi32(static_cast<int>(after_));
+            // Unsigned c > nearFrom - 1 as a signed comparison of biased values.
+            nearV_ = _mm_set1_epi32(static_cast<int>((nearFrom_ - 1) ^ 0x80000000u));
+#endif
+        }
+        // Bit t: entry t of the four at following / positions.
+        std::uint32_t test(const std::uint32_t* following, const std::uint32_t* positions) const {
+#if defined(__SSE2__)
+            const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(following));
+            __m128i hit = _mm_cmpeq_epi32(_mm_and_si128(f, maskV_), afterV_);
+            if (near_ && nearFrom_ > 0) {
+                const __m128i c = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(positions)),
+                                                _mm_set1_epi32(static_cast<int>(0x80000000u)));
+                hit = _mm_or_si128(hit, _mm_cmpgt_epi32(c, nearV_));
+            } else if (near_) {
+                return 15;
+            }
+            return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(hit)));
+#else
+            std::uint32_t hits = 0;
+            for (std::uint32_t t = 0; t < 4; ++t)
+                if ((following[t] & mask_) == after_ || (near_ && positions[t] >= nearFrom_)) hits |= 1u << t;
+            return hits;
+#endif
+        }
+
+    private:
+        std::uint32_t mask_, after_, nearFrom_;
+        bool near_;
+#if defined(__SSE2__)
+        __m128i maskV_, afterV_, nearV_;
+#endif
+    };
+
+    // Visits the slots hi, hi - 1, ..., lo of a ring; true when the search is over.
+    bool scanSlots(Search& s, std::size_t lo, std::size_t hi) const {
+        std::size_t end = hi + 1;
+        while (end >= lo + 4) {
+            const Filter filter(s);
+            std::size_t group;
+            std::uint32_t hits = 0;
+            do { // the common case: four entries none of which can win
+                group = end - 4;
+                hits = filter.test(following_ + group, positions_ + group);
+                end = group;
+            } while (hits == 0 && end >= lo + 4);
+            while (hits) { // newest first
+                const std::uint32_t t = 31 - static_cast<std::uint32_t>(std::countl_zero(hits));
+                hits &= ~(1u << t);
+                if (weighSlot(s, group + t)) return true;
+            }
+        }
+        while (end > lo)
+            if (weighSlot(s, --end)) return true;
+        return false;
+    }
+
+    // Keys other than (0, 0). Stepping back one byte from a candidate c of
+    // the list never stays on the key, so the walk only ever jumps: it visits
+    // the list from the newest entry to the oldest (its first candidate,
+    // i - 2, is the newest entry whenever its bytes match the key).
+    void scanRing(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h) const {
+        if (h == 0) return;
+        const std::uint32_t newest = (ordinal - 1) % kHistoryDepth;
+        const std::uint32_t oldest = (ordinal - h) % kHistoryDepth;
+        if (oldest <= newest) {
+            scanSlots(s, ring + oldest, ring + newest);
+        } else if (!scanSlots(s, ring, ring + newest)) { // the ring wraps
+            scanSlots(s, ring + oldest, ring + kHistoryDepth - 1);
+        }
+    }
+
+    // The key (0, 0): the walk as it stands, stepping back through runs.
+    void walk(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h) const {
+        const std::uint32_t i = s.i;
         std::int64_t c = static_cast<std::int64_t>(i) - 2;
         while (c >= 0) {
-            if (P[c] != x0 || P[c + 1] != x1) {
+            if (P_[c] != P_[i] || P_[c + 1] != P_[i + 1]) {
                 if (h == 0) break;
                 --h;
                 --ordinal;
-                c = ring[ordinal % kHistoryDepth]; // older than i, same two bytes
+                c = positions_[ring + ordinal % kHistoryDepth]; // older, same two bytes
             }
-            const std::uint32_t candidate = static_cast<std::uint32_t>(c);
-            // A match never reaches i and never passes the end.
-            const std::uint32_t room = std::min(i - candidate, maxLength);
-            if (bestLength < room && P[candidate + bestLength] == P[i + bestLength]) {
-                const std::uint32_t length = commonLength(P + candidate, P + i, room);
-                if (length > bestLength && matchPays(i - candidate, length)) {
-                    bestLength = length;
-                    best = candidate;
-                    if (bestLength == maxLength) break; // nothing can be longer
-                }
+            const auto candidate = static_cast<std::uint32_t>(c);
+            const std::uint32_t room = std::min(i - candidate, s.maxLength);
+            if (s.bestLength < room && P_[candidate + s.bestLength] == P_[i + s.bestLength]) {
+                if (weigh(s, candidate, commonLength(P_ + candidate, P_ + i, room))) break;
             }
             --c;
         }
+    }
+
+    const std::uint8_t* P_;
+    std::uint32_t p_;
+    const std::uint32_t* ringStart_;
+    std::uint32_t* counts_;
+    std::uint32_t* positions_;
+    std::uint32_t* following_;
+};
+
+void tokenize(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists, Tokens& out) {
+    MatchFinder finder(P, p, lists);
+    std::uint32_t i = 0;
+    while (i < p) {
         ++out.count;
-        if (bestLength < 2) {
+        std::uint32_t best = 0, length = 0;
+        if (i + 2 < p) finder.prefetch(i + 1); // the next search, should this token be a literal
+        // The last byte has no pair: no match can start there.
+        if (i + 1 < p) length = finder.search(i, best);
+        if (length < 2) {
             out.flags.putStored(0, 1);
-            out.literals[out.literalCount++] = x0;
+            out.literals[out.literalCount++] = P[i];
             ++i;
             continue;
         }
         out.flags.putStored(1, 1);
         out.matchCodes.putGamma(i - best - 1);
-        out.matchCodes.putGamma(bestLength - 1);
+        out.matchCodes.putGamma(length - 1);
         ++out.matchCount;
-        for (std::uint32_t t = 1; t < bestLength; ++t)
-            if (i + t + 1 < p) append(i + t, ring);
-        i += bestLength;
+        std::uint32_t ring;
+        for (std::uint32_t t = 1; t < length; ++t)
+            if (i + t + 1 < p) finder.append(i + t, ring);
+        i += length;
     }
 }
 
@@ -299,7 +474,7 @@ int compressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t> 
     // it covers, so p bytes hold them all) and the history lists.
     TrackedBuffer<std::uint8_t> prepass, flagBytes, literalBytes, matchBytes;
     HistoryLists lists;
-    if (!prepass.allocate(p) || !flagBytes.allocate(p / 8 + 16) || !literalBytes.allocate(p) ||
+    if (!prepass.allocate(p + 8) || !flagBytes.allocate(p / 8 + 16) || !literalBytes.allocate(p) ||
         !matchBytes.allocate(p + 16))
         return 0;
     runPrepass(input, prepass.data());
