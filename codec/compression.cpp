@@ -89,8 +89,21 @@ std::uint32_t commonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
 
 // A match of length l at distance d is worth coding when its codes and its
 // flag take fewer bits than l literal bytes.
-bool matchPays(std::uint64_t distance, std::uint64_t length) {
+constexpr bool matchPaysByCodes(std::uint64_t distance, std::uint64_t length) {
     return gammaSize(distance - 1) + gammaSize(length - 1) + 1 < 8 * length;
+}
+
+// The same as a table: the farthest distance at which a match of length l
+// pays (distances are below 2^32, where every match of 7 or more pays).
+constexpr std::uint32_t kFarthestPaying[7] = {0, 7, 63, 4095, 131071, (1u << 25) - 1, (1u << 31) - 1};
+static_assert([] {
+    for (std::uint32_t l = 1; l < 7; ++l)
+        if (!matchPaysByCodes(kFarthestPaying[l], l) || matchPaysByCodes(kFarthestPaying[l] + 1ull, l)) return false;
+    return matchPaysByCodes(0xFFFFFFFFull, 7);
+}());
+
+bool matchPays(std::uint32_t distance, std::uint32_t length) {
+    return length >= 7 || distance <= kFarthestPaying[length];
 }
 
 // The history lists. Each two-byte key has a ring of min(occurrences, 256)
@@ -102,11 +115,13 @@ bool matchPays(std::uint64_t distance, std::uint64_t length) {
 struct HistoryLists {
     TrackedBuffer<std::uint32_t> ringStart; // per key: its first slot
     TrackedBuffer<std::uint32_t> counts;    // per key: positions appended so far
+    TrackedBuffer<std::uint32_t> lastPosition; // per key: the newest position appended
     TrackedBuffer<std::uint32_t> positions; // per slot
     TrackedBuffer<std::uint32_t> following; // per slot: P[position + 2 .. position + 5]
 
     bool prepare(const std::uint8_t* data, std::uint32_t length) {
-        if (!ringStart.allocate(kKeyCount) || !counts.allocate(kKeyCount)) return false;
+        if (!ringStart.allocate(kKeyCount) || !counts.allocate(kKeyCount) || !lastPosition.allocate(kKeyCount))
+            return false;
         for (std::uint32_t i = 0; i + 1 < length; ++i) ++counts[data[i] | data[i + 1] << 8];
         std::uint64_t total = 0;
         for (std::uint32_t key = 0; key < kKeyCount; ++key) {
@@ -148,7 +163,8 @@ class MatchFinder {
 public:
     MatchFinder(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists)
         : P_(P), p_(p), ringStart_(lists.ringStart.data()), counts_(lists.counts.data()),
-          positions_(lists.positions.data()), following_(lists.following.data()) {}
+          positions_(lists.positions.data()), following_(lists.following.data()),
+          lastPosition_(lists.lastPosition.data()) {}
 
     static std::uint32_t keyAt(const std::uint8_t* at) { return at[0] | at[1] << 8; }
 
@@ -158,6 +174,8 @@ public:
         const std::uint32_t key = keyAt(P_ + pos);
         ring = ringStart_[key];
         const std::uint32_t ordinal = counts_[key]++;
+        newest_ = lastPosition_[key];
+        lastPosition_[key] = pos;
         positions_[ring + ordinal % kHistoryDepth] = pos;
         following_[ring + ordinal % kHistoryDepth] = load32(P_ + pos + 2);
         return ordinal;
@@ -183,7 +201,7 @@ public:
         // of anything else become triples), so only the key (0, 0) can step
         // back one byte and stay on the key.
         if (P_[i] == 0 && P_[i + 1] == 0) walk(s, ring, ordinal, h);
-        else scanRing(s, ring, ordinal, h);
+        else scanRing(s, ring, ordinal, h, i - newest_);
         best = s.best;
         return s.bestLength;
     }
@@ -195,7 +213,17 @@ private:
         std::uint32_t after;     // P[i + 2 .. i + 5]
         std::uint32_t bestLength;
         std::uint32_t best;
+        // The shortest match that can still pay: entries come ever farther
+        // back, and the farther a match, the longer it must be to pay.
+        std::uint32_t payingLength = 2;
     };
+
+    // The shortest match length that pays at a distance (7 pays at any).
+    static std::uint32_t shortestPaying(std::uint32_t distance) {
+        std::uint32_t l = 2;
+        while (l < 7 && distance > kFarthestPaying[l]) ++l;
+        return l;
+    }
 
     // Weighs candidate c with its length l; true when nothing can be longer now.
     static bool weigh(Search& s, std::uint32_t c, std::uint32_t l) {
@@ -208,6 +236,7 @@ private:
     // Weighs the list entry in slot; true when the search is over.
     bool weighSlot(Search& s, std::size_t slot) const {
         const std::uint32_t c = positions_[slot];
+        s.payingLength = shortestPaying(s.i - c);
         const std::uint32_t room = std::min(s.i - c, s.maxLength);
         if (room <= s.bestLength) return false;
         const std::uint32_t differ = following_[slot] ^ s.after;
@@ -223,51 +252,41 @@ private:
         return weigh(s, c, l);
     }
 
-    // Picks out the list entries that may beat the best so far (a
-    // superset): enough bytes after the pair must agree, or, while nothing
-    // is taken, the candidate must be near enough for a two-byte match to pay.
+    // Picks out the list entries that may beat the best so far (a superset)
+    // by the bytes after their pair: a match of length L needs L - 2 of
+    // them to agree, and L must exceed the best and pay at the distance
+    // reached (at least 3: two-byte matches that pay lie within 63 bytes
+    // and are weighed before any filtering).
     class Filter {
     public:
-        Filter(const Search& s) {
-            const std::uint32_t need = s.bestLength <= 1 ? 1 : std::min(s.bestLength - 1, 4u);
+        explicit Filter(const Search& s) {
+            const std::uint32_t longer = std::max(s.bestLength + 1, s.payingLength);
+            const std::uint32_t need = std::clamp(longer, 3u, 6u) - 2;
             mask_ = byteMask(need);
             after_ = s.after & mask_;
-            near_ = s.bestLength <= 1;
-            // A two-byte match pays only within 63 bytes: c >= i - 63.
-            nearFrom_ = s.i >= 63 ? s.i - 63 : 0;
 #if defined(__SSE2__)
             maskV_ = _mm_set1_epi32(static_cast<int>(mask_));
             afterV_ = _mm_set1_epi32(static_cast<int>(after_));
-            // Unsigned c > nearFrom - 1 as a signed comparison of biased values.
-            nearV_ = _mm_set1_epi32(static_cast<int>((nearFrom_ - 1) ^ 0x80000000u));
 #endif
         }
-        // Bit t: entry t of the four at following / positions.
-        std::uint32_t test(const std::uint32_t* following, const std::uint32_t* positions) const {
+        // Bit t: entry t of the four at following.
+        std::uint32_t test(const std::uint32_t* following) const {
 #if defined(__SSE2__)
             const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(following));
-            __m128i hit = _mm_cmpeq_epi32(_mm_and_si128(f, maskV_), afterV_);
-            if (near_ && nearFrom_ > 0) {
-                const __m128i c = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(positions)),
-                                                _mm_set1_epi32(static_cast<int>(0x80000000u)));
-                hit = _mm_or_si128(hit, _mm_cmpgt_epi32(c, nearV_));
-            } else if (near_) {
-                return 15;
-            }
+            const __m128i hit = _mm_cmpeq_epi32(_mm_and_si128(f, maskV_), afterV_);
             return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(hit)));
 #else
             std::uint32_t hits = 0;
             for (std::uint32_t t = 0; t < 4; ++t)
-                if ((following[t] & mask_) == after_ || (near_ && positions[t] >= nearFrom_)) hits |= 1u << t;
+                if ((following[t] & mask_) == after_) hits |= 1u << t;
             return hits;
 #endif
         }
 
     private:
-        std::uint32_t mask_, after_, nearFrom_;
-        bool near_;
+        std::uint32_t mask_, after_;
 #if defined(__SSE2__)
-        __m128i maskV_, afterV_, nearV_;
+        __m128i maskV_, afterV_;
 #endif
     };
 
@@ -280,7 +299,7 @@ private:
             std::uint32_t hits = 0;
             do { // the common case: four entries none of which can win
                 group = end - 4;
-                hits = filter.test(following_ + group, positions_ + group);
+                hits = filter.test(following_ + group);
                 end = group;
             } while (hits == 0 && end >= lo + 4);
             while (hits) { // newest first
@@ -298,9 +317,22 @@ private:
     // the list never stays on the key, so the walk only ever jumps: it visits
     // the list from the newest entry to the oldest (its first candidate,
     // i - 2, is the newest entry whenever its bytes match the key).
-    void scanRing(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h) const {
-        if (h == 0) return;
-        const std::uint32_t newest = (ordinal - 1) % kHistoryDepth;
+    void scanRing(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h, std::uint32_t gap) const {
+        // Entries within 63 bytes come first (the list ascends): weigh them one
+        // by one. The newest entry is i - gap, where gap is known without
+        // reaching into the ring.
+        std::uint32_t k = 1;
+        for (; k <= h && gap <= 63; ++k) {
+            const std::size_t slot = ring + (ordinal - k) % kHistoryDepth;
+            if (positions_[slot] + 63 < s.i) break;
+            if (weighSlot(s, slot)) return;
+        }
+        if (k > h) return;
+        s.payingLength = std::max(s.payingLength, 3u);
+        // Ask for every line of the rest at once rather than one miss at a time.
+        const std::uint32_t used = std::min(ordinal, kHistoryDepth);
+        for (std::uint32_t j = 0; j < used; j += 16) __builtin_prefetch(following_ + ring + j);
+        const std::uint32_t newest = (ordinal - k) % kHistoryDepth;
         const std::uint32_t oldest = (ordinal - h) % kHistoryDepth;
         if (oldest <= newest) {
             scanSlots(s, ring + oldest, ring + newest);
@@ -335,6 +367,8 @@ private:
     std::uint32_t* counts_;
     std::uint32_t* positions_;
     std::uint32_t* following_;
+    std::uint32_t* lastPosition_; // per key: the newest position appended
+    std::uint32_t newest_ = 0;    // the key's newest position before the last append
 };
 
 void tokenize(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists, Tokens& out) {
@@ -357,8 +391,12 @@ void tokenize(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists, Token
         out.matchCodes.putGamma(length - 1);
         ++out.matchCount;
         std::uint32_t ring;
-        for (std::uint32_t t = 1; t < length; ++t)
-            if (i + t + 1 < p) finder.append(i + t, ring);
+        if (i + length + 1 < p) finder.prefetch(i + length); // the next search
+        const std::uint32_t last = std::min(i + length, p - 1); // positions up to p - 2 have a key
+        for (std::uint32_t pos = i + 1; pos < last; ++pos) {
+            if (pos + 8 < last) finder.prefetch(pos + 8);
+            finder.append(pos, ring);
+        }
         i += length;
     }
 }
@@ -381,43 +419,79 @@ bool outputFits(std::size_t inputLength, std::span<std::uint8_t> output) {
 // ---------------------------------------------------------------------------
 // Run pre-pass
 
-std::size_t runPrepassLength(std::span<const std::uint8_t> input) {
-    std::size_t length = 0;
+namespace {
+
+std::uint64_t load64(const std::uint8_t* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, 8);
+    return v;
+}
+
+// Flags the zero bytes of v; the lowest flag is exact (higher ones may not be).
+std::uint64_t zeroBytes(std::uint64_t v) { return (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull; }
+
+// The first position k >= i where a zero byte or a run of three equal bytes
+// starts, or n.
+std::size_t nextRunOrZero(const std::uint8_t* in, std::size_t i, std::size_t n) {
+    for (; i + 10 <= n; i += 8) {
+        const std::uint64_t a = load64(in + i), b = load64(in + i + 1), c = load64(in + i + 2);
+        const std::uint64_t flags = zeroBytes(a) | zeroBytes((a ^ b) | (b ^ c));
+        if (flags) return i + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+    }
+    for (; i < n; ++i)
+        if (in[i] == 0 || (i + 2 < n && in[i] == in[i + 1] && in[i] == in[i + 2])) return i;
+    return n;
+}
+
+// Length of the run of in[k] from k.
+std::size_t runLength(const std::uint8_t* in, std::size_t k, std::size_t n) {
+    const std::uint64_t pattern = in[k] * 0x0101010101010101ull;
+    std::size_t j = k + 1;
+    for (; j + 8 <= n; j += 8) {
+        const std::uint64_t differ = load64(in + j) ^ pattern;
+        if (differ) return j + static_cast<std::size_t>(std::countr_zero(differ)) / 8 - k;
+    }
+    while (j < n && in[j] == in[k]) ++j;
+    return j - k;
+}
+
+// The pre-pass, writing to out when it is given. Between runs of three or
+// more and zero bytes every byte stands for itself, so such stretches are
+// found a word at a time and copied whole.
+template <bool kWrite>
+std::size_t prepassOf(std::span<const std::uint8_t> input, std::uint8_t* out) {
+    const std::uint8_t* in = input.data();
     const std::size_t n = input.size();
+    std::size_t length = 0;
     for (std::size_t i = 0; i < n;) {
-        std::size_t j = i + 1;
-        while (j < n && input[j] == input[i]) ++j;
-        std::size_t r = j - i;
+        const std::size_t k = nextRunOrZero(in, i, n);
+        if (kWrite && k > i) std::memcpy(out + length, in + i, k - i);
+        length += k - i;
+        if (k == n) break;
+        const std::uint8_t x = in[k];
+        std::size_t r = runLength(in, k, n);
+        i = k + r;
         if (r >= 3) {
-            length += 3 * (r / 255) + (r % 255 ? 3 : 0);
-        } else {
-            length += r * (input[i] == 0 ? 2 : 1);
+            for (; r > 254; r -= 255, length += 3)
+                if (kWrite) { out[length] = 0; out[length + 1] = 255; out[length + 2] = x; }
+            if (r > 0) {
+                if (kWrite) { out[length] = 0; out[length + 1] = static_cast<std::uint8_t>(r); out[length + 2] = x; }
+                length += 3;
+            }
+        } else { // one or two zeros: each escaped
+            for (; r > 0; --r, length += 2)
+                if (kWrite) { out[length] = 0; out[length + 1] = 0; }
         }
-        i = j;
     }
     return length;
 }
 
+} // namespace
+
+std::size_t runPrepassLength(std::span<const std::uint8_t> input) { return prepassOf<false>(input, nullptr); }
+
 std::size_t runPrepass(std::span<const std::uint8_t> input, std::uint8_t* output) {
-    std::uint8_t* out = output;
-    const std::size_t n = input.size();
-    for (std::size_t i = 0; i < n;) {
-        const std::uint8_t x = input[i];
-        std::size_t j = i + 1;
-        while (j < n && input[j] == x) ++j;
-        std::size_t r = j - i;
-        if (r >= 3) {
-            for (; r > 254; r -= 255) { *out++ = 0; *out++ = 255; *out++ = x; }
-            if (r > 0) { *out++ = 0; *out++ = static_cast<std::uint8_t>(r); *out++ = x; }
-        } else {
-            for (; r > 0; --r) {
-                *out++ = x;
-                if (x == 0) *out++ = 0;
-            }
-        }
-        i = j;
-    }
-    return static_cast<std::size_t>(out - output);
+    return prepassOf<true>(input, output);
 }
 
 int undoRunPrepass(std::span<const std::uint8_t> coded, std::span<std::uint8_t> output, std::size_t& outputLength) {

@@ -82,7 +82,7 @@ void packBits(std::span<const std::uint8_t> bits, std::uint8_t* bytes);
 void unpackBits(std::span<const std::uint8_t> bytes, std::uint8_t* bits);
 
 // Unsigned gamma size of a value, the cost the compressor weighs.
-inline std::uint32_t gammaSize(std::uint64_t value) {
+constexpr std::uint32_t gammaSize(std::uint64_t value) {
     const std::uint32_t n = value == ~std::uint64_t{0} ? 64 : std::bit_width(value + 1) - 1;
     const std::uint32_t k = std::bit_width(n + 1) - 1;
     return 2 * k + 1 + n;
