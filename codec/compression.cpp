@@ -28,6 +28,12 @@ void putU32(std::uint8_t* at, std::uint32_t v) {
     at[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
+std::uint64_t load64(const std::uint8_t* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, 8);
+    return v;
+}
+
 std::uint32_t getU32(const std::uint8_t* at) {
     return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
 }
@@ -421,12 +427,6 @@ bool outputFits(std::size_t inputLength, std::span<std::uint8_t> output) {
 
 namespace {
 
-std::uint64_t load64(const std::uint8_t* at) {
-    std::uint64_t v;
-    std::memcpy(&v, at, 8);
-    return v;
-}
-
 // Flags the zero bytes of v; the lowest flag is exact (higher ones may not be).
 std::uint64_t zeroBytes(std::uint64_t v) { return (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull; }
 
@@ -502,13 +502,20 @@ int undoRunPrepass(std::span<const std::uint8_t> coded, std::span<std::uint8_t> 
     std::size_t o = 0;
     std::size_t i = 0;
     while (i < n) {
-        const void* zero = std::memchr(in + i, 0, n - i);
-        const std::size_t plain = (zero ? static_cast<const std::uint8_t*>(zero) - in : n) - i;
-        if (plain > capacity - o) return 0;
-        if (plain) std::memcpy(out + o, in + i, plain);
-        o += plain;
-        i += plain;
-        if (i == n) break;
+        if (in[i] != 0) { // bytes that stand for themselves, a word at a time where there is room
+            if (n - i >= 8 && capacity - o >= 8) {
+                const std::uint64_t word = load64(in + i);
+                const std::uint64_t zeros = zeroBytes(word);
+                const std::size_t plain = zeros ? static_cast<std::size_t>(std::countr_zero(zeros)) / 8 : 8;
+                std::memcpy(out + o, &word, 8); // bytes past `plain` are written again later
+                o += plain;
+                i += plain;
+                continue;
+            }
+            if (o == capacity) return 0;
+            out[o++] = in[i++];
+            continue;
+        }
         if (n - i < 2) return 0; // an escape cut short
         const std::uint8_t r = in[i + 1];
         if (r == 0) {
@@ -517,8 +524,7 @@ int undoRunPrepass(std::span<const std::uint8_t> coded, std::span<std::uint8_t> 
             i += 2;
             continue;
         }
-        if (n - i < 3) return 0;
-        if (r > capacity - o) return 0;
+        if (n - i < 3 || r > capacity - o) return 0;
         std::memset(out + o, in[i + 2], r);
         o += r;
         i += 3;
@@ -705,15 +711,33 @@ struct Cursor {
     }
 };
 
-// Copies one match into the rebuilt bytes, byte by byte where it overlaps itself.
+// Copies one match into the rebuilt bytes, byte by byte where it overlaps
+// itself closer than a word. The rebuilt area has kCopySlack bytes past its
+// end, so short copies may run a word long (what they overwrite past the
+// match is written again later or never read).
+constexpr std::size_t kCopySlack = 16;
+
 void copyMatch(std::uint8_t* out, std::uint64_t written, std::uint64_t distance, std::uint64_t length) {
     std::uint8_t* to = out + written;
     const std::uint8_t* from = to - distance;
-    if (distance >= length) {
-        std::memcpy(to, from, static_cast<std::size_t>(length));
-    } else {
-        for (std::uint64_t t = 0; t < length; ++t) to[t] = from[t];
+    if (distance >= 8) {
+        if (length <= 16) {
+            const std::uint64_t head = load64(from);
+            std::memcpy(to, &head, 8);
+            if (length > 8) { // read after the first word is written: it may be part of the source
+                const std::uint64_t tail = load64(from + 8);
+                std::memcpy(to + 8, &tail, 8);
+            }
+            return;
+        }
+        if (distance >= length) {
+            std::memcpy(to, from, static_cast<std::size_t>(length));
+            return;
+        }
+        for (std::uint64_t t = 0; t < length; t += 8) std::memcpy(to + t, from + t, 8); // runs of period >= 8
+        return;
     }
+    for (std::uint64_t t = 0; t < length; ++t) to[t] = from[t];
 }
 
 } // namespace
@@ -790,7 +814,7 @@ int decompressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t
     }
 
     TrackedBuffer<std::uint8_t> rebuilt;
-    if (!rebuilt.allocate(size)) return 0;
+    if (!rebuilt.allocate(std::size_t{size} + kCopySlack)) return 0;
     std::uint8_t* const out = rebuilt.data();
     std::uint64_t written = 0;
     std::uint64_t length;

@@ -132,7 +132,12 @@ public:
         const std::uint32_t n = value == ~std::uint64_t{0} ? 64 : std::bit_width(w) - 1;
         const std::uint32_t m = n + 1;
         const std::uint32_t k = std::bit_width(m) - 1;
-        putStored(lowMask(k), k + 1); // k ones, then the zero
+        if (2 * k + 1 + n <= 57) { // the whole code as one field: k ones, a zero, m's and w's low bits
+            const std::uint64_t code = lowMask(k) << (k + 1 + n) | (m & lowMask(k)) << n | (w & lowMask(n));
+            putStored(reverseBits(code, 2 * k + 1 + n), 2 * k + 1 + n);
+            return;
+        }
+        putStored(lowMask(k), k + 1);
         putField(m, k);
         putField(w, n);
     }
@@ -182,8 +187,25 @@ public:
 
     // Reads one unsigned gamma code; false when it runs past the bits, asks
     // for more than 64 value bits or overflows 64 bits.
-    bool readGamma(std::uint64_t& value) {
+    [[gnu::always_inline]] bool readGamma(std::uint64_t& value) {
         const std::uint64_t window = peek();
+        if (remaining() >= 57) { // the common short code, read at once from the window
+            const std::uint64_t stream = reverseBits(window, 64); // stream bit 0 at the top
+            const std::uint32_t k = static_cast<std::uint32_t>(std::countl_one(stream));
+            if (k <= 4) { // m < 32: n <= 30, the whole code within 2 x 4 + 1 + 30 = 39 bits
+                const std::uint64_t m = k == 0 ? 1 : (std::uint64_t{1} << k) | (stream << (k + 1)) >> (64 - k);
+                const std::uint64_t n = m - 1;
+                const std::uint64_t low = n == 0 ? 0 : (stream << (2 * k + 1)) >> (64 - n);
+                pos_ += 2 * k + 1 + n;
+                value = (std::uint64_t{1} << n) + low - 1;
+                return true;
+            }
+        }
+        return readGammaSlowly(window, value);
+    }
+
+private:
+    [[gnu::noinline]] bool readGammaSlowly(std::uint64_t window, std::uint64_t& value) {
         const std::uint32_t k = static_cast<std::uint32_t>(std::countr_one(window));
         if (k >= 7) return false;
         if (remaining() < 2u * k + 1) return false;
@@ -206,7 +228,6 @@ public:
         return true;
     }
 
-private:
     // The next 57 or more bits from pos_ in stored order; bits past the bytes read as 0.
     std::uint64_t peek() const {
         const std::size_t at = static_cast<std::size_t>(pos_ >> 3);
