@@ -164,6 +164,40 @@ TEST(RunPrepass, EscapesZerosAndFoldsRuns) {
     EXPECT_EQ(prepass({1, 0, 2, 2, 2, 2, 0, 0}), (Bytes{1, 0, 0, 0, 4, 2, 0, 0, 0, 0}));
 }
 
+// The pre-pass as the table states it, one maximal run at a time.
+Bytes plainPrepass(const Bytes& in) {
+    Bytes out;
+    for (std::size_t i = 0; i < in.size();) {
+        std::size_t j = i;
+        while (j < in.size() && in[j] == in[i]) ++j;
+        std::size_t r = j - i;
+        if (r >= 3) {
+            for (; r > 254; r -= 255) out.insert(out.end(), {0, 255, in[i]});
+            if (r > 0) out.insert(out.end(), {0, static_cast<std::uint8_t>(r), in[i]});
+        } else {
+            for (; r > 0; --r) {
+                out.push_back(in[i]);
+                if (in[i] == 0) out.push_back(0);
+            }
+        }
+        i = j;
+    }
+    return out;
+}
+
+TEST(RunPrepass, MatchesTheTableOnRunsOfEveryLengthAndPlace) {
+    std::mt19937 random(17);
+    for (int round = 0; round < 400; ++round) {
+        Bytes in;
+        const std::size_t n = random() % 700;
+        while (in.size() < n) {
+            const std::uint8_t x = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random() % 4);
+            in.insert(in.end(), random() % 4 == 0 ? random() % 600 : 1 + random() % 3, x);
+        }
+        ASSERT_EQ(prepass(in), plainPrepass(in)) << round;
+    }
+}
+
 TEST(RunPrepass, IsUndoneExactlyAndRefusesCutEscapesOrOverflow) {
     for (unsigned seed = 0; seed < 20; ++seed) {
         const Bytes input = mixedData(5000, seed);
@@ -297,6 +331,74 @@ TEST(DecompressStream, ARunLengthStreamStartingWithAMatchFails) {
                                 9, 0, 0, 0, 0x21, 0x01};
     ASSERT_TRUE(expand(literalFirst, 100, out));
     EXPECT_EQ(out, (Bytes{'a', 'a', 'a', 'a'}));
+}
+
+// A coded stream built from tokens: literal bytes (distance 0) and matches.
+struct Token {
+    std::uint8_t literal;
+    std::uint64_t distance, length;
+};
+
+Bytes codedStream(const std::vector<Token>& tokens, std::uint32_t size) {
+    Bytes s(9, 0);
+    std::memcpy(s.data(), &size, 4);
+    const auto count = static_cast<std::uint32_t>(tokens.size());
+    std::memcpy(s.data() + 4, &count, 4);
+    for (std::size_t t = 0; t < tokens.size(); t += 8) {
+        std::uint8_t byte = 0;
+        for (std::size_t j = t; j < std::min(t + 8, tokens.size()); ++j)
+            if (tokens[j].distance) byte = static_cast<std::uint8_t>(byte | 1u << (j - t));
+        s.push_back(byte);
+    }
+    s.push_back(2);
+    std::uint64_t matches = 0;
+    for (const Token& t : tokens) {
+        if (!t.distance) s.push_back(t.literal);
+        else ++matches;
+    }
+    s.push_back(3);
+    Bytes bits(16 * (matches + 1) + 16);
+    PackedBitWriter writer(bits.data(), bits.size());
+    writer.putGamma(matches);
+    for (const Token& t : tokens)
+        if (t.distance) {
+            writer.putGamma(t.distance - 1);
+            writer.putGamma(t.length - 1);
+        }
+    const auto m = static_cast<std::uint32_t>(writer.bitCount());
+    bits.resize(writer.finish());
+    s.resize(s.size() + 4);
+    std::memcpy(s.data() + s.size() - 4, &m, 4);
+    s.insert(s.end(), bits.begin(), bits.end());
+    return s;
+}
+
+TEST(DecompressStream, MatchesThatOverlapTheirOwnOutputCopyByteByByte) {
+    // The compressor never writes such matches; files from elsewhere may.
+    std::mt19937 random(21);
+    for (std::uint64_t distance = 1; distance <= 20; ++distance) {
+        for (std::uint64_t length = 1; length <= 40; length += 3) {
+            std::vector<Token> tokens;
+            Bytes rebuilt;
+            for (std::uint64_t j = 0; j < distance + 3; ++j) {
+                const auto x = static_cast<std::uint8_t>(1 + random() % 250);
+                tokens.push_back({x, 0, 0});
+                rebuilt.push_back(x);
+            }
+            tokens.push_back({0, distance, length});
+            for (std::uint64_t j = 0; j < length; ++j) rebuilt.push_back(rebuilt[rebuilt.size() - distance]);
+            tokens.push_back({9, 0, 0});
+            rebuilt.push_back(9);
+            Bytes out;
+            ASSERT_TRUE(expand(codedStream(tokens, static_cast<std::uint32_t>(rebuilt.size())), rebuilt.size(), out));
+            ASSERT_EQ(out, rebuilt) << distance << " " << length;
+        }
+    }
+    // A match reaching one byte before the start fails; one reaching the start does not.
+    Bytes out;
+    EXPECT_FALSE(expand(codedStream({{5, 0, 0}, {0, 2, 1}}, 2), 10, out));
+    ASSERT_TRUE(expand(codedStream({{5, 0, 0}, {0, 1, 4}}, 5), 10, out));
+    EXPECT_EQ(out, Bytes(5, 5));
 }
 
 TEST(DecompressStream, RoundTripsVariedDataAndMatchesTheReference) {
