@@ -167,7 +167,7 @@ public:
 
 private:
     std::uint8_t* out_;
-    std::size_t capacity_;
+    [[maybe_unused]] std::size_t capacity_; // checked by asserts
     std::size_t byte_ = 0;
     std::uint64_t acc_ = 0;
     std::uint32_t fill_ = 0;
