@@ -134,7 +134,7 @@ TMemoryBlocks::Arena* TMemoryBlocks::findArena(std::uint64_t address) {
     return nullptr;
 }
 
-BlockEntry* TMemoryBlocks::findEntry(Arena* arena, std::uint64_t start, std::uint32_t* index) {
+TMemoryBlocks::BlockEntry* TMemoryBlocks::findEntry(Arena* arena, std::uint64_t start, std::uint32_t* index) {
     // The table is in address order: a binary search finds the entry.
     BlockEntry* first = arena->table;
     BlockEntry* last = arena->table + arena->count;

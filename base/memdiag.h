@@ -32,15 +32,6 @@ namespace vexel {
 // The process-wide lock of the allocator and of every string reference count.
 std::recursive_mutex& globalLock();
 
-// One entry of an arena's block table.
-struct BlockEntry {
-    std::uint64_t start;       // first byte of the block (red zone included)
-    std::uint64_t end;         // one past its last byte
-    std::uint64_t requested;   // bytes the caller asked for
-    std::uint32_t elementSize; // 0: free
-    std::uint32_t reserved;
-};
-
 struct AllocatorStats {
     std::uint64_t liveBytes = 0;     // bytes asked for by blocks in use
     std::uint64_t liveBlocks = 0;    // blocks in use
@@ -77,6 +68,15 @@ public:
 
     // Test hook: a nesting level as if that many allocations were in progress.
     void setNestingForTest(int level) { nesting_ = level; }
+
+    // One entry of an arena's block table.
+    struct BlockEntry {
+        std::uint64_t start;       // first byte of the block (red zone included)
+        std::uint64_t end;         // one past its last byte
+        std::uint64_t requested;   // bytes the caller asked for
+        std::uint32_t elementSize; // 0: free
+        std::uint32_t reserved;
+    };
 
 private:
     struct Arena;

@@ -16,6 +16,9 @@ namespace vexel {
 const char* numberSymbols();
 // Replaces the separators (tests; a fresh machine has no Russian locale).
 void setDecimalSeparatorForTest(char separator);
+// The separator the user's locale asks for now: ',' when its LC_NUMERIC
+// radix begins with ',', '.' for any other, ',' when the locale cannot be read.
+char localeDecimalSeparator();
 
 void numbersInitialize();
 void numbersFinalize();
@@ -30,11 +33,18 @@ constexpr int kParseRange = -3;   // the exponent message; the value is 0 or +-1
 
 // Reads a number. With report set, a failure shows its message. With
 // exponent given, the mantissa goes to value and the exponent there, as they
-// are. A result that would not be finite is never a success.
+// are (an exponent beyond 1e9 reads as 1e9). Otherwise a value whose decimal
+// magnitude, estimated from the mantissa's binary exponent, lies outside
+// -307..307 is kParseRange; the value is converted correctly rounded, so a
+// success is always finite. After kParseInvalid and kParseTooLong value is
+// left as it was.
 int parseNumber(const char* text, std::size_t n, double& value, bool report, int* exponent = nullptr);
 
 // Fixed notation with at least minIntegerDigits integer digits and exactly
-// fractionDigits fraction digits; halfway values are not rounded up. The
+// fractionDigits (0..307) fraction digits of |value| limited to 1e307 (NaN
+// prints as 0). The value is rounded from its shortest decimal digits that
+// read back exactly, so 0.45 is a halfway case; halfway values are not
+// rounded up (2.5 gives "2"). A result of zero has no sign. The
 // length written (or, with a null buffer, needed); 0 and an empty text when
 // the buffer is too small. A terminating zero follows when there is room.
 std::size_t formatFixed(char* buffer, std::size_t size, double value, int minIntegerDigits, int fractionDigits);

@@ -7,9 +7,10 @@
 
 namespace vexel {
 
-// Formats into a 100-byte buffer; trims unless keepZeros.
+// formatWithExponent's text (empty when it cannot be made); trims unless keepZeros.
 TAnsiString numberToText(double value, int integerDigits, int fractionDigits, bool exponent, bool keepZeros);
-// Decimal, or exactly 8 upper-case hexadecimal digits ("000000FF", -1 gives "FFFFFFFF").
+// Decimal, or exactly 8 upper-case hexadecimal digits of the low 32 bits
+// ("000000FF", -1 gives "FFFFFFFF").
 TAnsiString integerToText(std::int64_t value, bool hexadecimal);
 
 } // namespace vexel

@@ -1,0 +1,327 @@
+#include "app/bitmap.h"
+
+#include "base/memdiag.h"
+#include "base/sistemniesoobzheniya.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace vexel {
+
+namespace {
+
+constexpr std::int32_t kBorder = TPicturePlanes::kBorder;
+constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max() - 2 * kBorder;
+constexpr std::uint64_t kHeadersSize = 54;
+// Pixel rows are read and written in pieces of about this many bytes.
+constexpr std::uint64_t kPieceBytes = 1 << 16;
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+
+// Keeps the record's current picture as the previous picture.
+void keepPreviousPicture(TWnd& record) {
+    TSurface* source = nullptr;
+    if (record.paintable && record.graphicsWindow && record.frameBuffer.empty())
+        source = record.graphicsWindow->SurfaceSlot(TGraficheskoeOkno::Slot::OffScreen);
+    if (!record.planes.empty()) {
+        record.frameBuffer.swap(record.planes);
+        record.planes.reset();
+        return;
+    }
+    if (source && record.surfaceReference) {
+        if (copySurface(*record.surfaceReference, *source)) return;
+        // A reference of another size cannot take the picture: keep the surface itself instead.
+        record.surfaceReference->release();
+        record.surfaceReference = nullptr;
+    }
+    if (source) {
+        source->addReference();
+        record.surfaceReference = source;
+        std::int32_t width, height;
+        record.graphicsWindow->PictureSize(height, width);
+        PictureRect rect{0, 0, width, height};
+        if (!record.graphicsWindow->SetPictureSize(&rect, TGraficheskoeOkno::kKeepMemoryChoice, -1, true)) {
+            record.surfaceReference->release();
+            record.surfaceReference = nullptr;
+        }
+    } else if (record.surfaceReference) {
+        record.surfaceReference->release();
+        record.surfaceReference = nullptr;
+    }
+}
+
+// Where the pixel rows go.
+struct Destination {
+    TGraficheskoeOkno* window = nullptr;
+    PictureAccess picture; // locked surface, or no surface for the planes
+    TPicturePlanes* planes = nullptr;
+    ~Destination() {
+        if (window && picture.surface) window->unlockPicture(picture);
+    }
+};
+
+// Stores one file row (blue, green, red per pixel) as picture row y from the bottom.
+void storeRow(Destination& d, const std::uint8_t* bgr, std::int32_t width, std::int32_t y) {
+    if (d.planes) {
+        std::uint8_t* r = d.planes->row(TPicturePlanes::kRed, y);
+        std::uint8_t* g = d.planes->row(TPicturePlanes::kGreen, y);
+        std::uint8_t* b = d.planes->row(TPicturePlanes::kBlue, y);
+        for (std::int32_t x = 0; x < width; ++x, bgr += 3) {
+            b[x] = bgr[0];
+            g[x] = bgr[1];
+            r[x] = bgr[2];
+        }
+        return;
+    }
+    int rs = d.window->redShift(), gs = d.window->greenShift(), bs = d.window->blueShift();
+    std::uint32_t* out = d.picture.rowFromBottom(y);
+    for (std::int32_t x = 0; x < width; ++x, bgr += 3)
+        out[x] = static_cast<std::uint32_t>(bgr[2]) << rs | static_cast<std::uint32_t>(bgr[1]) << gs |
+                 static_cast<std::uint32_t>(bgr[0]) << bs;
+}
+
+int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
+    if (!record.graphicsWindow) return kBitmapNoBuffer;
+    platform::File file;
+    if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return kBitmapCannotOpen;
+    record.fileHeader = BitmapFileHeader();
+    record.infoHeader = BitmapInfoHeader();
+    record.paintable = false;
+
+    std::int64_t actualSize = file.size();
+    std::uint8_t head[18];
+    if (actualSize < 0 || !file.readExact(head, sizeof head)) return kBitmapShort;
+    BitmapFileHeader fh;
+    fh.type = le16(head);
+    if (fh.type != 0x4D42) return kBitmapNotBitmap;
+    const std::uint64_t actual = static_cast<std::uint64_t>(actualSize);
+    fh.fileSize = le32(head + 2);
+    if (fh.fileSize > actual) return kBitmapShort;
+    if (fh.fileSize == 0) fh.fileSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(actual, 0xFFFFFFFFu));
+    fh.reserved1 = le16(head + 6);
+    fh.reserved2 = le16(head + 8);
+    fh.dataOffset = le32(head + 10);
+    std::uint32_t headerSize = le32(head + 14);
+    // Below 16 bytes the header cannot hold the fields that are checked.
+    if (headerSize < 16) return kBitmapBadHeader;
+
+    std::uint8_t info[40] = {};
+    put32(info, headerSize);
+    if (!file.readExact(info + 4, std::min<std::uint32_t>(headerSize, 40) - 4)) return kBitmapShort;
+    BitmapInfoHeader ih;
+    ih.size = headerSize;
+    ih.width = static_cast<std::int32_t>(le32(info + 4));
+    ih.height = static_cast<std::int32_t>(le32(info + 8));
+    ih.planes = le16(info + 12);
+    ih.bitCount = le16(info + 14);
+    ih.compression = le32(info + 16);
+    ih.sizeImage = le32(info + 20);
+    ih.xPelsPerMeter = static_cast<std::int32_t>(le32(info + 24));
+    ih.yPelsPerMeter = static_cast<std::int32_t>(le32(info + 28));
+    ih.clrUsed = le32(info + 32);
+    ih.clrImportant = le32(info + 36);
+    if (ih.planes != 1) return kBitmapPlanes;
+    if (ih.bitCount != 24) return kBitmapBits;
+    if (ih.compression != 0) return kBitmapCompressed;
+    if (ih.width < 1 || ih.width > kMaxSide || ih.height == 0 || ih.height < -kMaxSide || ih.height > kMaxSide)
+        return kBitmapBadHeader;
+
+    const bool topDown = ih.height < 0;
+    const std::int32_t width = ih.width, rows = topDown ? -ih.height : ih.height;
+    const std::uint64_t tightRow = static_cast<std::uint64_t>(width) * 3, paddedRow = (tightRow + 3) / 4 * 4;
+    const std::uint64_t tightTotal = tightRow * static_cast<std::uint64_t>(rows);
+    const std::uint64_t paddedTotal = paddedRow * static_cast<std::uint64_t>(rows);
+
+    std::uint64_t offset = fh.dataOffset;
+    if (offset == 0) offset = static_cast<std::uint64_t>(ih.clrUsed) * 4 + headerSize + 14;
+    if (offset > actual) return kBitmapShort;
+    std::uint64_t dataSize = ih.sizeImage;
+    if (dataSize == 0) dataSize = actual - offset;
+    else if (dataSize < tightTotal) return kBitmapDataTooSmall;
+    if (dataSize > actual - offset) return kBitmapShort;
+    const std::uint64_t available = actual - offset;
+    std::uint64_t rowBytes;
+    if (available >= paddedTotal) rowBytes = paddedRow;
+    else if (available >= tightTotal) rowBytes = tightRow; // written by an older version
+    else return kBitmapShort;
+
+    fh.dataOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, 0xFFFFFFFFu));
+    ih.sizeImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataSize, 0xFFFFFFFFu));
+    ih.height = rows; // the picture is held bottom-up whatever the file's order
+    record.fileHeader = fh;
+    record.infoHeader = ih;
+
+    // The destination.
+    TGraficheskoeOkno& window = *record.graphicsWindow;
+    const bool fits = fitsScreen(width, rows, record.screen);
+    const int memory = fits && displayAllowed ? 1 : 0;
+    PictureRect rect{0, 0, width, rows};
+    Destination destination;
+    destination.window = &window;
+    if (!fits || record.planesWanted) {
+        record.surfaceFollowsPicture = fits;
+        if (record.planes.width() != width || record.planes.height() != rows) {
+            if (!record.planes.allocate(width, rows)) return kBitmapNoBuffer;
+        }
+        if (!window.SetPictureSize(fits ? &rect : nullptr, memory, kBorder, false)) return kBitmapNoBuffer;
+        destination.planes = &record.planes;
+    } else {
+        record.planes.reset();
+        if (!window.SetPictureSize(&rect, memory, kBorder, false)) return kBitmapNoBuffer;
+        if (!window.lockPicture(destination.picture)) return kBitmapNoBuffer;
+        if (destination.picture.width != width || destination.picture.height != rows) return kBitmapNoBuffer;
+    }
+
+    // The pixels, a piece of whole rows at a time.
+    const std::uint64_t piecesRows = std::max<std::uint64_t>(1, kPieceBytes / rowBytes);
+    TrackedBuffer<std::uint8_t> piece;
+    if (!piece.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(piecesRows, rows) * rowBytes)))
+        return kBitmapNoBuffer;
+    if (!file.seek(offset)) return kBitmapShort;
+    for (std::int32_t done = 0; done < rows;) {
+        std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(piecesRows, rows - done));
+        if (!file.readExact(piece.data(), static_cast<std::uint64_t>(n) * rowBytes)) return kBitmapShort;
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::int32_t fileRow = done + i;
+            storeRow(destination, piece.data() + static_cast<std::uint64_t>(i) * rowBytes, width,
+                     topDown ? rows - 1 - fileRow : fileRow);
+        }
+        done += n;
+    }
+    record.paintable = true;
+    return kBitmapLoaded;
+}
+
+// Writes the pixel rows bottom-up, padded; false on a write error.
+bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface, std::uint64_t rowBytes) {
+    const std::int32_t width = record.pictureWidth(), height = record.pictureHeight();
+    const std::uint64_t pieceRows = std::max<std::uint64_t>(1, kPieceBytes / rowBytes);
+    TrackedBuffer<std::uint8_t> piece;
+    if (!piece.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(pieceRows, height) * rowBytes))) {
+        platform::setLastError(ENOMEM);
+        return false;
+    }
+    TGraficheskoeOkno& window = *record.graphicsWindow;
+    int rs = window.redShift(), gs = window.greenShift(), bs = window.blueShift();
+    for (std::int32_t done = 0; done < height;) {
+        std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(pieceRows, height - done));
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::int32_t y = done + i;
+            std::uint8_t* out = piece.data() + static_cast<std::uint64_t>(i) * rowBytes;
+            if (surface) {
+                const std::uint32_t* in = surface->rowFromBottom(y);
+                for (std::int32_t x = 0; x < width; ++x, out += 3) {
+                    out[0] = static_cast<std::uint8_t>(in[x] >> bs);
+                    out[1] = static_cast<std::uint8_t>(in[x] >> gs);
+                    out[2] = static_cast<std::uint8_t>(in[x] >> rs);
+                }
+            } else {
+                const std::uint8_t* r = record.planes.row(TPicturePlanes::kRed, y);
+                const std::uint8_t* g = record.planes.row(TPicturePlanes::kGreen, y);
+                const std::uint8_t* b = record.planes.row(TPicturePlanes::kBlue, y);
+                for (std::int32_t x = 0; x < width; ++x, out += 3) {
+                    out[0] = b[x];
+                    out[1] = g[x];
+                    out[2] = r[x];
+                }
+            }
+            std::memset(out, 0, rowBytes - static_cast<std::uint64_t>(width) * 3);
+        }
+        if (!file.write(piece.data(), static_cast<std::uint64_t>(n) * rowBytes)) return false;
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
+int loadBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
+    keepPreviousPicture(record);
+    int result = readBitmap(record, path, displayAllowed);
+    if (record.infoHeader.width != record.currentHeader.width || record.infoHeader.height != record.currentHeader.height)
+        record.dropPreviousPicture(); // of no use at another size
+    record.currentHeader = record.infoHeader;
+    return result;
+}
+
+int writeBitmap(TWnd& record, const TWideString& path) {
+    if (!record.graphicsWindow) return kBitmapNoPicture;
+    const std::int32_t width = record.pictureWidth(), height = record.pictureHeight();
+    if (width < 1 || height < 1) return kBitmapNoPicture;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
+    const std::uint64_t pixelBytes = rowBytes * static_cast<std::uint64_t>(height);
+    if (pixelBytes + kHeadersSize > 0xFFFFFFFFu) return kBitmapTooLarge;
+
+    // The source must hold the picture the header describes.
+    PictureAccess surface;
+    const bool fromPlanes = !record.planes.empty();
+    if (fromPlanes) {
+        if (record.planes.width() != width || record.planes.height() != height) return kBitmapNoPicture;
+    } else {
+        if (!record.graphicsWindow->lockPicture(surface)) return kBitmapNoPicture;
+        if (surface.width != width || surface.height != height) {
+            record.graphicsWindow->unlockPicture(surface);
+            return kBitmapNoPicture;
+        }
+    }
+
+    platform::File file;
+    if (!file.open(path.view(), platform::OpenMode::CreateNew)) {
+        int error = platform::lastError();
+        if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
+        showSystemError(error);
+        return kBitmapCannotCreate;
+    }
+
+    BitmapFileHeader& fh = record.fileHeader;
+    BitmapInfoHeader& ih = record.infoHeader;
+    fh = BitmapFileHeader{0x4D42, static_cast<std::uint32_t>(pixelBytes + kHeadersSize), 0, 0,
+                          static_cast<std::uint32_t>(kHeadersSize)};
+    ih.size = 40;
+    ih.planes = 1;
+    ih.bitCount = 24;
+    ih.compression = 0;
+    ih.sizeImage = static_cast<std::uint32_t>(pixelBytes);
+    ih.clrUsed = 0;
+    ih.clrImportant = 0;
+    std::uint8_t headers[kHeadersSize] = {};
+    put16(headers, fh.type);
+    put32(headers + 2, fh.fileSize);
+    put32(headers + 10, fh.dataOffset);
+    put32(headers + 14, ih.size);
+    put32(headers + 18, static_cast<std::uint32_t>(ih.width));
+    put32(headers + 22, static_cast<std::uint32_t>(ih.height));
+    put16(headers + 26, ih.planes);
+    put16(headers + 28, ih.bitCount);
+    put32(headers + 30, ih.compression);
+    put32(headers + 34, ih.sizeImage);
+    put32(headers + 38, static_cast<std::uint32_t>(ih.xPelsPerMeter));
+    put32(headers + 42, static_cast<std::uint32_t>(ih.yPelsPerMeter));
+
+    bool ok = file.write(headers, sizeof headers) && writeRows(file, record, fromPlanes ? nullptr : &surface, rowBytes);
+    int error = platform::lastError();
+    if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
+    file.close();
+    if (ok) return kBitmapWritten;
+    // A partial file would block the next run (names are never overwritten).
+    platform::removeFile(path.view());
+    showSystemError(error);
+    return kBitmapWriteFailed;
+}
+
+} // namespace vexel

@@ -1,0 +1,313 @@
+#include "app/frame_loop.h"
+
+#include "app/bitmap.h"
+#include "app/pipelines.h"
+#include "base/dlitelnostintervalavremeni.h"
+#include "base/informaciyaprocessora.h"
+#include "base/matematicheskieoperacii.h"
+#include "base/memdiag.h"
+#include "display/pixspray.h"
+#include "ui/toknosoobzheniy.h"
+
+#include <cmath>
+#include <string>
+
+namespace vexel {
+
+namespace {
+
+TWideString text(const char16_t* s) { return TWideString(s); }
+
+int fail(const TWideString& message, int code) {
+    ui::showMessage(message);
+    return code;
+}
+
+bool namesAnInput(const TWideString& name, const TSpisokStrok& list) {
+    for (std::uint32_t i = 0; i < list.rows; ++i)
+        if (list.text(i) == name.view()) return true;
+    return false;
+}
+
+// Everything one run of the loop keeps from pass to pass.
+class FrameLoop {
+public:
+    explicit FrameLoop(FrameLoopInput& in)
+        : record_(*in.record), s_(*in.settings), names_(*in.names), list_(*in.list), title_(in.windowTitle),
+          groupFlag_(in.groupFlag), titlePrefix_(in.windowTitle.empty()
+                                                     ? TWideString()
+                                                     : names_.stem + names_.extension + text(u" - ") + in.windowTitle) {
+        if (s_.grouping > 0) groupStem_ = groupedStem(names_, list_);
+    }
+
+    int run() {
+        while (index_ < list_.rows) {
+            int code = pass();
+            if (code >= 0) return code;
+            if (stop_) break;
+        }
+        return endOfRun();
+    }
+
+private:
+    // One pass; -1 to go on, else the exit code of a failure.
+    int pass() {
+        PassNames n = namesOfPass();
+        bool parallel = false;
+
+        if (sameExtension(names_.extension, u"bmp")) {
+            if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
+                record_.planesWanted = true;
+            if (!record_.frameDropped) {
+                int r = loadBitmap(record_, n.input, true);
+                if (r == kBitmapExtraBytes)
+                    return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension +
+                                    text(u",\rт.к. он содержит дополнительную информацию.\rПопробуйте пересохранить "
+                                         u"его с другими размерами\rили в другой программе."),
+                                1);
+                if (r < 1) return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension, 1);
+            }
+        } else {
+            const TWideString cannotUnpack = text(u"Не удаётся распаковать файл:\r") + names_.stem + names_.extension;
+            if (!sameExtension(names_.extension, u"vx")) return fail(cannotUnpack, 2);
+            int r = unpack(n.input, reopened_);
+            if (s_.paintMode == 0 && s_.runMode == 0 && (names_.wildcard || framesLeft_ > 0)) s_.paintMode = 1;
+            if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2) {
+                record_.planesWanted = true;
+                parallel = true;
+            }
+            if (firstPass_ && (s_.grouping >= 1 || names_.wildcard || framesLeft_ > 0)) groupFlag_ = true;
+            if (r >= 1 && (parallel || (!reopened_ && s_.frameRate > 0 && framesLeft_ > 0))) {
+                // Read the first record again: into the planes, or through the cache for playback.
+                reopened_ = true;
+                framesLeft_ = 0;
+                if (codecPipelines().clearStatusText) codecPipelines().clearStatusText();
+                r = unpack(n.input, true);
+            }
+            if (r == -2)
+                return fail(text(u"Для распаковки файла:\r") + names_.stem + names_.extension +
+                                text(u"\rнеобходимо обновить программу."),
+                            2);
+            if (r < 1) return fail(cannotUnpack, 2);
+        }
+
+        TWideString passTitle = titleOfPass();
+        if (firstPass_) frameInterval_ = s_.frameRate > 0 ? 1 / s_.frameRate : 0;
+
+        if (record_.frameDropped) {
+            ++dropped_;
+            countdown_ = 0;
+        } else {
+            if (s_.resizeWidth > 0) {
+                int r = resizePicture(record_, roundToInt(s_.resizeWidth), s_.runMode == 0);
+                if (r == kResizeBadSize) return fail(text(u"Число выходит за допустимый диапазон значений."), 1);
+                if (r == kResizeNoMemory)
+                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + names_.stem +
+                                    names_.extension,
+                                1);
+            }
+            if (s_.runMode >= 1) {
+                if (pack(n.output) < 1)
+                    return fail(text(u"Не удаётся запаковать файл:\r") + names_.stem + names_.outputExtension, 2);
+            } else if (s_.runMode == -1) {
+                if (writeBitmap(record_, n.output) < 1)
+                    return fail(text(u"Не удаётся записать файл:\r") + names_.stem + names_.outputExtension, 1);
+            }
+        }
+
+        if (record_.window && (names_.wildcard || s_.runMode <= 0 || s_.conversion == 2)) display(passTitle);
+        // Decisions taken on the first pass stay for the run.
+        firstPass_ = false;
+
+        if (!record_.frameDropped) ++shown_;
+        if (framesLeft_ == 0) ++index_;
+        ++pass_;
+        return -1;
+    }
+
+    struct PassNames {
+        TWideString input, output;
+    };
+
+    PassNames namesOfPass() {
+        TWideString x = names_.wildcard ? inputStem(list_.text(index_)) : names_.stem;
+        TWideString y;
+        if (s_.grouping < 0) y = numberedStem(x, pass_);
+        else if (s_.grouping > 0) y = groupStem_;
+        else if (s_.conversion == 0) y = x;
+        else y = withoutLastDot(x) + text(u"_converted.");
+        if (names_.wildcard && !title_.empty()) titlePrefix_ = x + names_.extension + text(u" - ") + title_;
+        return {names_.folder + x + names_.extension, names_.folder + y + names_.outputExtension};
+    }
+
+    TWideString titleOfPass() {
+        TWideString t = titlePrefix_;
+        TWideString status = codecPipelines().statusText ? codecPipelines().statusText() : TWideString();
+        if (!status.empty()) t = t + text(u" ") + status;
+        if (dropped_ >= 1) {
+            if (countdown_ == 0) {
+                t = t + text(u" (dropped frames count: ") + TWideString(std::u16string_view(decimal(dropped_))) +
+                    text(u")");
+                countdown_ = 1;
+            } else if (static_cast<double>(countdown_) > std::fabs(3 * s_.frameRate)) {
+                dropped_ = 0;
+                countdown_ = 0;
+            } else {
+                ++countdown_;
+            }
+        }
+        return t;
+    }
+
+    static std::u16string decimal(std::uint64_t v) {
+        std::string digits = std::to_string(v);
+        return std::u16string(digits.begin(), digits.end());
+    }
+
+    int unpack(const TWideString& path, bool reopen) {
+        auto decompress = codecPipelines().decompressRecord;
+        if (!decompress) return 0; // the codec is not part of this program yet
+        DecompressionCall call;
+        call.path = path;
+        call.codecMode = &s_.codecMode;
+        call.threadCount = &s_.threadCount;
+        call.frameDropped = &record_.frameDropped;
+        call.fastPaint = s_.paintMode >= 1;
+        call.recordPosition = &framesLeft_;
+        call.frameRate = s_.frameRate == 0 ? &s_.frameRate : nullptr;
+        call.conversion = s_.conversion;
+        call.surfaceMemory = true;
+        call.cache = reopen;
+        return decompress(record_, call);
+    }
+
+    int pack(const TWideString& path) {
+        auto compress = codecPipelines().compressFrame;
+        if (!compress) return 0; // the codec is not part of this program yet
+        CompressionJob job;
+        job.outputPath = path;
+        job.mode = s_.codecMode;
+        job.optimize = s_.optimize;
+        job.groupFlag = groupFlag_;
+        job.firstFrame = shown_ == 0;
+        job.lastRecordOffset = &lastRecordOffset_;
+        job.frameRate = &s_.frameRate;
+        job.conversion = s_.conversion;
+        job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
+        return compress(record_, job);
+    }
+
+    void display(const TWideString& passTitle) {
+        ViewerWindow& window = *record_.window;
+        if (firstPass_) {
+            window.showMaximized();
+            record_.playbackRate = std::fabs(s_.frameRate);
+            record_.toggleRequested = true;
+        }
+        if ((s_.runMode != 0 || pass_ % 32 == 0) && !passTitle.empty()) window.setTitle(passTitle);
+        window.paint();
+
+        int quit;
+        if (s_.runMode != 0 || record_.playing) {
+            quit = window.drainEvents();
+        } else {
+            quit = window.waitForQuit();
+            if (codecPipelines().resetTimingStatistics) codecPipelines().resetTimingStatistics(clockNow());
+        }
+        if (s_.frameRate == 0) record_.playing = false;
+        if (quit == 0) {
+            stop_ = true;
+            closed_ = true;
+        }
+
+        if (record_.playing) {
+            if (record_.toggleRequested) {
+                intervalSeconds();
+                lag_ = 0;
+                record_.toggleRequested = false;
+            }
+            lag_ += intervalSeconds() - frameInterval_;
+            if (frameInterval_ > 0) {
+                record_.frameDropped = lag_ > 0;
+                while (lag_ < 0) lag_ += intervalSeconds(); // wait until the frame is due
+            }
+        } else if (lag_ != 0) {
+            lag_ = 0;
+            record_.toggleRequested = true;
+        }
+        if (s_.runMode >= 1) record_.frameDropped = false;
+    }
+
+    int endOfRun() {
+        if (s_.runMode == 0 && record_.window && !closed_) {
+            while (record_.window->waitForQuit() != 0) {
+            }
+        }
+        if (codecPipelines().destroyFileCache) {
+            std::lock_guard<std::recursive_mutex> guard(globalLock());
+            codecPipelines().destroyFileCache();
+        }
+        if (codecPipelines().finishDecompression) codecPipelines().finishDecompression(record_);
+        releasePixSprayMarker();
+        return 0;
+    }
+
+    TWnd& record_;
+    RunSettings& s_;
+    const RunNames& names_;
+    const TSpisokStrok& list_;
+    TWideString title_;
+    bool groupFlag_;
+    TWideString titlePrefix_;
+    TWideString groupStem_;
+
+    bool firstPass_ = true;
+    bool reopened_ = false;
+    bool stop_ = false;
+    bool closed_ = false;
+    long double lag_ = 0;
+    long double frameInterval_ = 0;
+    std::uint64_t pass_ = 0;
+    std::uint64_t shown_ = 0;
+    std::uint32_t index_ = 0;
+    std::uint64_t framesLeft_ = 0; // the next record's position; 0 when the file has no further record
+    std::uint64_t lastRecordOffset_ = 0;
+    std::uint64_t dropped_ = 0;
+    std::uint64_t countdown_ = 0;
+};
+
+} // namespace
+
+TWideString inputStem(std::u16string_view row) {
+    std::size_t dot = row.rfind(u'.');
+    return TWideString(dot == std::u16string_view::npos ? row : row.substr(0, dot + 1));
+}
+
+TWideString withoutLastDot(const TWideString& stem) {
+    std::size_t dot = stem.view().rfind(u'.');
+    return dot == std::u16string_view::npos ? stem : TWideString(stem.view().substr(0, dot));
+}
+
+TWideString numberedStem(const TWideString& stem, std::uint64_t pass) {
+    std::string digits = std::to_string(pass);
+    if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+    return withoutLastDot(stem) + TWideString(u"_") + TWideString(std::u16string(digits.begin(), digits.end())) +
+           TWideString(u".");
+}
+
+TWideString groupedStem(const RunNames& names, const TSpisokStrok& list) {
+    TWideString stem = names.wildcard ? names.groupBase : names.stem;
+    // The single input's own name is in the list only for a wildcard run.
+    TWideString single = names.stem + names.extension;
+    while (namesAnInput(stem + names.outputExtension, list) ||
+           (!names.wildcard && stem + names.outputExtension == single))
+        stem = withoutLastDot(stem) + TWideString(u"_grouped.");
+    return stem;
+}
+
+int runFrameLoop(FrameLoopInput& input) {
+    FrameLoop loop(input);
+    return loop.run();
+}
+
+} // namespace vexel

@@ -1,0 +1,122 @@
+// Frame encoder: decides, block by block, how a band of a picture is stored.
+//
+// The picture is cut into B x B blocks. Each block of the stream's band is
+// either approximated by a gradient model (a direction and, per colour, a base
+// value and a slope) or kept as detail; in videos a block that hardly changed
+// since the previous frame is kept from it. The gradient model is accepted
+// when rendering it (corners averaged with the neighbouring blocks' models,
+// bilinear between the corners, much as a decoder does) stays within error
+// thresholds that depend on the block size; a clean-up pass then removes
+// isolated decisions so that the type map forms regions.
+//
+// Rows are numbered in bitmap order: row 0 is the bottom row of the picture.
+// Blocks, block rows and every payload order use this numbering.
+#pragma once
+
+#include "base/memdiag.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vexel {
+
+// Three 8-bit source planes (red, green, blue) reached through one address
+// per channel, a step between neighbouring pixels of a row and a step from a
+// row to the row above it. At least 16 pixels of margin must be readable
+// around the picture: blocks cut by the edge read into it.
+struct SourcePlanes {
+    const std::uint8_t* channel[3] = {nullptr, nullptr, nullptr}; // picture pixel (0, 0)
+    std::ptrdiff_t pixelStep = 0;
+    std::ptrdiff_t rowStep = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    std::uint8_t at(int c, std::int64_t x, std::int64_t y) const { return channel[c][y * rowStep + x * pixelStep]; }
+    bool valid() const { return channel[0] && width && height; }
+
+    // Three padded planes laid one after another, each (width + 32) x
+    // (height + 32) bytes, bottom row first, the picture 16 rows and columns in.
+    static SourcePlanes fromPlanes(const std::uint8_t* planes, std::uint32_t width, std::uint32_t height);
+    // A 32-bit surface: the picture's top row at line `border`, each channel in
+    // the byte lane of its shift, rows `pitch` bytes apart.
+    static SourcePlanes fromSurface(const std::uint8_t* bits, std::ptrdiff_t pitch, std::uint32_t width,
+                                    std::uint32_t height, std::uint32_t border, int redShift, int greenShift,
+                                    int blueShift);
+};
+
+// Block types while encoding.
+constexpr std::uint8_t kTypeDetail = 0;
+constexpr std::uint8_t kTypeGradient = 1;
+// The type of keep blocks and of blocks outside the band.
+constexpr std::uint8_t initialTypeForMode(std::uint8_t mode) { return mode == 9 ? 2 : 5; }
+
+// Block size, thresholds and the type of untouched blocks for one frame.
+struct EncoderSettings {
+    std::uint32_t B = 8;
+    int k = 3;
+    double T1 = 0;
+    double T2 = 0;
+    std::uint8_t initialType = 5;
+    // Modes 3 and 8 with anchors of at most 4 store one anchor byte that the
+    // reader keeps as the first anchor point (nibbles), reading the second as
+    // (0, 0). The encoder then writes a first anchor that carries the block's
+    // direction modulo pi and decides with that direction.
+    bool firstAnchorOnly = false;
+
+    // Quality (optimize < 0): k 2, B 4; default: k 3, B 8; size (> 0): k 4, B 16.
+    // anchorSizeValue: the payload writer's anchor size value (B, or the
+    // chroma cell size with the legacy writer flag), 0 for B.
+    static EncoderSettings forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorSizeValue = 0);
+};
+
+// The block grid of a picture and the band of block rows one stream encodes.
+struct EncoderGrid {
+    std::uint32_t width = 0, height = 0, B = 8;
+    std::uint32_t columns = 0, rows = 0;
+    std::uint32_t firstRow = 0, endRow = 0; // the band
+    std::uint64_t blocks() const { return static_cast<std::uint64_t>(columns) * rows; }
+
+    // Stream `stream` of `streams` (0 of 1 for a single stream): block rows
+    // [(i-1) P, min(i P, rows)) with P = ceil(rows / streams).
+    static EncoderGrid forStream(std::uint32_t width, std::uint32_t height, std::uint32_t B, std::uint32_t stream,
+                                 std::uint32_t streams);
+};
+
+// The record map of one stream: 9 bytes per block of the whole picture, in
+// block order. Byte 0 is the type; byte 1 the first anchor point (x in bits
+// 0-3, y in bits 4-7); byte 2 the second; bytes 3, 5, 7 the base value of
+// blue, green, red; bytes 4, 6, 8 their slopes (signed, tenths per pixel).
+struct BlockMap {
+    TrackedBuffer<std::uint8_t> records;
+    TrackedBuffer<float> maeGreen; // per block, from the decision
+    TrackedBuffer<float> e2Green;
+    bool motionSection = false; // a mode-7 frame kept blocks: write the motion section
+
+    std::uint8_t* record(std::uint64_t block) { return records.data() + 9 * block; }
+    const std::uint8_t* record(std::uint64_t block) const { return records.data() + 9 * block; }
+};
+
+// Fills the record map of the stream's band: direction, base values and
+// slopes, the gradient-or-detail decision and the clean-up. Blocks outside
+// the band get the initial type and zero parameters. False when a working
+// buffer cannot be had.
+bool analyseBlocks(const SourcePlanes& source, const EncoderSettings& settings, const EncoderGrid& grid,
+                   BlockMap& map);
+
+// The keep test for video frames (modes 7 and above, not on keyframes, not in
+// conversions; the caller decides): blocks of the band that hardly changed
+// since the previous source frame become keep blocks. The first keep block of
+// a mode-7 frame raises map.motionSection.
+void markKeepBlocks(const SourcePlanes& current, const SourcePlanes& previous, const EncoderSettings& settings,
+                    const EncoderGrid& grid, std::uint8_t mode, BlockMap& map);
+
+// The clean-up of the type map alone (part of analyseBlocks): detail blocks
+// that nearly passed and have fewer than two like-neighbour pairs become
+// gradient, then lone gradient blocks become detail.
+void cleanUpTypeMap(const EncoderGrid& grid, const EncoderSettings& settings, BlockMap& map);
+
+// The model of one block as a decoder reads it from its record, for tests:
+// the value at the block corner (sx, sy), sx, sy in {-1, +1}.
+double modelCornerValue(const std::uint8_t* record, int channel, int sx, int sy, std::uint32_t B);
+
+} // namespace vexel

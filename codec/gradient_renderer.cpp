@@ -1,0 +1,140 @@
+#include "codec/gradient_renderer.h"
+
+#include "base/memdiag.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vexel {
+
+namespace {
+
+// Channels red, green, blue; their (base, slope) bytes in a record.
+constexpr int kBaseByte[3] = {7, 5, 3};
+const double kJ = std::sqrt(2.0) * 0.5 + 0.5;
+
+struct BlockModel {
+    double cosine, sine;
+    double base[3], slope[3]; // slope in value per pixel, before the J factor
+
+    void read(const std::uint8_t* r) {
+        int dx = (r[2] & 15) - (r[1] & 15), dy = (r[2] >> 4) - (r[1] >> 4);
+        double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+        cosine = std::cos(theta);
+        sine = std::sin(theta);
+        for (int c = 0; c < 3; ++c) {
+            base[c] = r[kBaseByte[c]];
+            slope[c] = static_cast<std::int8_t>(r[kBaseByte[c] + 1]) * 0.1;
+        }
+    }
+    // The value at corner (cx, cy) of the block, cx, cy in {-1, +1}.
+    double corner(int c, int cx, int cy, double halfB) const {
+        return base[c] + (cx * cosine + cy * sine) * kJ * slope[c] * halfB;
+    }
+};
+
+inline std::uint8_t toByte(double v) { return static_cast<std::uint8_t>(std::nearbyint(std::clamp(v, 0.0, 255.0))); }
+
+} // namespace
+
+PixelTarget PixelTarget::fromPlanes(std::uint8_t* planes, std::uint32_t width, std::uint32_t height) {
+    PixelTarget t;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) + 32;
+    const std::ptrdiff_t planeSize = stride * (static_cast<std::ptrdiff_t>(height) + 32);
+    for (int c = 0; c < 3; ++c) t.channel[c] = planes + c * planeSize + 16 * stride + 16;
+    t.pixelStep = 1;
+    t.rowStep = stride;
+    t.width = width;
+    t.height = height;
+    return t;
+}
+
+PixelTarget PixelTarget::fromSurface(std::uint8_t* bits, std::ptrdiff_t pitch, std::uint32_t width,
+                                     std::uint32_t height, std::uint32_t border, int redShift, int greenShift,
+                                     int blueShift) {
+    PixelTarget t;
+    std::uint8_t* bottom = bits + (static_cast<std::ptrdiff_t>(border) + height - 1) * pitch + 4 * border;
+    const int shifts[3] = {redShift, greenShift, blueShift};
+    for (int c = 0; c < 3; ++c) t.channel[c] = bottom + shifts[c] / 8;
+    t.pixelStep = 4;
+    t.rowStep = -pitch;
+    t.width = width;
+    t.height = height;
+    return t;
+}
+
+bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, std::uint32_t endRow, bool fast,
+                        const PixelTarget& target) {
+    const std::uint32_t B = blocks.B;
+    if (B < 2 || B > 16) return false;
+    endRow = std::min(endRow, blocks.rows);
+    const double half = (B - 1) / 2.0, halfB = B / 2.0;
+    if (firstRow >= endRow) return true;
+    // Models of the band's gradient blocks and of the rows next to it, read once.
+    const std::uint32_t modelFirst = firstRow > 0 ? firstRow - 1 : 0;
+    const std::uint32_t modelEnd = std::min(endRow + 1, blocks.rows);
+    TrackedBuffer<BlockModel> models;
+    TrackedBuffer<std::uint8_t> isGradient;
+    const std::uint64_t count = static_cast<std::uint64_t>(modelEnd - modelFirst) * blocks.columns;
+    if (!models.allocate(count) || !isGradient.allocate(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint8_t* r = blocks.records + 9 * (static_cast<std::uint64_t>(modelFirst) * blocks.columns + i);
+        if (r[0] != 1) continue;
+        isGradient[i] = 1;
+        models[i].read(r);
+    }
+    auto model = [&](std::int64_t bx, std::int64_t by) -> const BlockModel* {
+        if (bx < 0 || by < static_cast<std::int64_t>(modelFirst) || bx >= blocks.columns || by >= modelEnd) return nullptr;
+        const std::uint64_t i = static_cast<std::uint64_t>(by - modelFirst) * blocks.columns + static_cast<std::uint64_t>(bx);
+        return isGradient[i] ? &models[i] : nullptr;
+    };
+    for (std::uint32_t by = firstRow; by < endRow; ++by)
+        for (std::uint32_t bx = 0; bx < blocks.columns; ++bx) {
+            const BlockModel* own = model(bx, by);
+            if (!own) continue;
+            const BlockModel& m = *own;
+            const std::int64_t x0 = static_cast<std::int64_t>(bx) * B, y0 = static_cast<std::int64_t>(by) * B;
+            const std::uint32_t w = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.width - x0));
+            const std::uint32_t h = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.height - y0));
+            if (fast) {
+                for (int c = 0; c < 3; ++c) {
+                    const double a = kJ * m.slope[c] * m.cosine, b = kJ * m.slope[c] * m.sine;
+                    for (std::uint32_t t = 0; t < h; ++t)
+                        for (std::uint32_t col = 0; col < w; ++col)
+                            target.at(c, x0 + col, y0 + t) = toByte(m.base[c] + a * (col - half) + b * (t - half));
+                }
+                continue;
+            }
+            // Smooth: each corner averages this block with the gradient
+            // neighbours that share it, extrapolated to that corner.
+            for (int c = 0; c < 3; ++c) {
+                double corner[2][2]; // [cx][cy], 0: -1, 1: +1
+                for (int ix = 0; ix < 2; ++ix)
+                    for (int iy = 0; iy < 2; ++iy) {
+                        const int cx = ix ? 1 : -1, cy = iy ? 1 : -1;
+                        double sum = m.corner(c, cx, cy, halfB);
+                        int count = 1;
+                        for (int nx = 0; nx <= 1; ++nx)
+                            for (int ny = 0; ny <= 1; ++ny) {
+                                if (!nx && !ny) continue;
+                                const BlockModel* n = model(static_cast<std::int64_t>(bx) + (nx ? cx : 0),
+                                                            static_cast<std::int64_t>(by) + (ny ? cy : 0));
+                                if (!n) continue;
+                                sum += n->corner(c, nx ? -cx : cx, ny ? -cy : cy, halfB);
+                                ++count;
+                            }
+                        corner[ix][iy] = sum / count;
+                    }
+                for (std::uint32_t t = 0; t < h; ++t) {
+                    const double u = t + 0.5;
+                    const double left = ((B - u) * corner[0][0] + u * corner[0][1]) / B;
+                    const double right = ((B - u) * corner[1][0] + u * corner[1][1]) / B;
+                    for (std::uint32_t col = 0; col < w; ++col)
+                        target.at(c, x0 + col, y0 + t) = toByte(left + (right - left) * (col + 0.5) / B);
+                }
+            }
+        }
+    return true;
+}
+
+} // namespace vexel

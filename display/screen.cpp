@@ -1,0 +1,7 @@
+#include "display/screen.h"
+
+namespace vexel {
+
+ScreenSize referenceScreenSize() { return {1920, 1080}; }
+
+} // namespace vexel

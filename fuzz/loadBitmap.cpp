@@ -1,0 +1,60 @@
+// Fuzz target for the bitmap reader: every input is written to a file and
+// loaded into one long-lived viewer record (so the previous-picture handling
+// runs too); a loaded picture is written back out and removed.
+#include "app/bitmap.h"
+#include "app/startup.h"
+#include "platform/files.h"
+#include "ui/toknosoobzheniy.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Messages of the writer would only flood the output.
+struct Silent : vexel::ui::MessageBackend {
+    int show(const vexel::TWideString&, const vexel::TWideString&, int, vexel::ui::MessageChannel) override {
+        return vexel::ui::kResultAccept;
+    }
+};
+
+std::string folder;
+vexel::TWnd* record = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    vexel::initializeProgramUnits();
+    static Silent silent;
+    vexel::ui::setMessageBackend(&silent);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexel-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data())) folder = pattern;
+    std::atexit([] { rmdir(folder.c_str()); });
+    record = new vexel::TWnd;
+    record->create();
+    // A small screen sends some inputs to the planes.
+    record->screen = vexel::ScreenSize{64, 48};
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (folder.empty()) return 0;
+    std::string in = folder + "/in.bmp", out = folder + "/out.bmp";
+    std::FILE* f = std::fopen(in.c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    // The last byte, when present, also decides whether planes are wanted.
+    record->planesWanted = size > 0 && (data[size - 1] & 1);
+    if (vexel::loadBitmap(*record, vexel::TWideString::fromUtf8(in), true) == vexel::kBitmapLoaded) {
+        vexel::writeBitmap(*record, vexel::TWideString::fromUtf8(out));
+        std::remove(out.c_str());
+    }
+    std::remove(in.c_str());
+    return 0;
+}

@@ -1,0 +1,213 @@
+// The frame loop with stand-in codec pipelines and a stand-in window: the
+// call points, their arguments, output names and failure messages.
+#include "app/bitmap.h"
+#include "app/entry.h"
+#include "app/frame_loop.h"
+#include "app/pipelines.h"
+#include "base/informaciyaprocessora.h"
+#include "tests/support/bitmap_files.h"
+#include "tests/support/message_capture.h"
+#include "tests/support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+struct Decoded {
+    std::string path;
+    std::uint64_t position;
+    bool cache;
+    bool dropped;
+};
+struct Packed {
+    std::string path;
+    bool firstFrame, groupFlag;
+    std::uint32_t streams;
+    std::uint8_t mode, conversion;
+    bool planes;
+};
+
+// A three-record .vx file as the decompression side would deliver it.
+std::vector<Decoded> decoded;
+std::vector<Packed> packed;
+double fileRate = 0;
+int decodeResult = 1;
+int packResult = 1;
+
+int fakeDecompress(TWnd& record, DecompressionCall& call) {
+    decoded.push_back({call.path.toUtf8(), *call.recordPosition, call.cache, *call.frameDropped});
+    if (decodeResult < 1) return decodeResult;
+    std::uint64_t frame = *call.recordPosition;
+    if (*call.codecMode == 0) *call.codecMode = 8;
+    if (call.frameRate) *call.frameRate = fileRate;
+    record.infoHeader.width = 4;
+    record.infoHeader.height = 2;
+    PictureRect r{0, 0, 4, 2};
+    if (!record.graphicsWindow->SetPictureSize(&r, 0, 16, false)) return -3;
+    PictureAccess p;
+    if (!record.graphicsWindow->lockPicture(p)) return -3;
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) p.rowFromBottom(y)[x] = static_cast<std::uint32_t>(frame * 40 + x * 2 + y);
+    record.graphicsWindow->unlockPicture(p);
+    record.paintable = true;
+    *call.recordPosition = frame + 1 < 3 ? frame + 1 : 0;
+    return 1;
+}
+
+int fakeCompress(TWnd& record, const CompressionJob& job) {
+    packed.push_back({job.outputPath.toUtf8(), job.firstFrame, job.groupFlag, job.streamCount, job.mode,
+                      job.conversion, record.pictureInPlanes()});
+    return packResult;
+}
+
+class FrameLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        decoded.clear();
+        packed.clear();
+        fileRate = 0;
+        decodeResult = packResult = 1;
+        codecPipelines().decompressRecord = fakeDecompress;
+        codecPipelines().compressFrame = fakeCompress;
+    }
+    void TearDown() override { codecPipelines() = CodecPipelines(); }
+    int run(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        std::string program = "vexel";
+        argv.push_back(program.data());
+        for (auto& a : args) argv.push_back(a.data());
+        return entryRoutine(static_cast<int>(argv.size()), argv.data());
+    }
+    void bitmap(const std::string& name, int width, int height, int seed = 0) {
+        ASSERT_TRUE(test::writeFile(dir.file(name), test::encodeBmp(test::patternPicture(width, height, seed))));
+    }
+    test::TempDir dir;
+    test::MessageCapture messages;
+};
+
+TEST_F(FrameLoopTest, UngroupingAVideoWritesOneNumberedBitmapPerRecord) {
+    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
+    EXPECT_EQ(run({"-uc", dir.file("clip.vx")}), 0);
+    EXPECT_TRUE(messages.messages.empty());
+    ASSERT_EQ(decoded.size(), 3u);
+    for (std::uint64_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(decoded[i].path, dir.file("clip.vx"));
+        EXPECT_EQ(decoded[i].position, i);
+        EXPECT_FALSE(decoded[i].cache);
+    }
+    for (int i = 0; i < 3; ++i) {
+        test::Picture p;
+        ASSERT_TRUE(test::decodeStandardBmp(test::readFile(dir.file("clip_00000" + std::to_string(i) + ".bmp")), p));
+        EXPECT_EQ(p.at(3, 1)[2], i * 40 + 7);
+    }
+    EXPECT_TRUE(packed.empty());
+}
+
+TEST_F(FrameLoopTest, AVideoWithAFrameRateIsReopenedOnceFromItsStart) {
+    fileRate = 25;
+    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
+    EXPECT_EQ(run({"-uc", dir.file("clip.vx")}), 0);
+    ASSERT_EQ(decoded.size(), 4u);
+    EXPECT_EQ(decoded[1].position, 0u); // the first record again, through the cache
+    EXPECT_TRUE(decoded[1].cache);
+    EXPECT_TRUE(decoded[3].cache);
+    EXPECT_TRUE(test::fileExists(dir.file("clip_000002.bmp")));
+    EXPECT_FALSE(test::fileExists(dir.file("clip_000003.bmp")));
+}
+
+TEST_F(FrameLoopTest, CompressingAWildcardGroupsEveryFrameIntoOneFile) {
+    bitmap("shot1.bmp", 5, 3, 1);
+    bitmap("shot2.bmp", 5, 3, 2);
+    bitmap("shot10.bmp", 5, 3, 3);
+    EXPECT_EQ(run({"-c", dir.file("shot*.bmp")}), 0);
+    ASSERT_EQ(packed.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(packed[i].path, dir.file("shot.vx"));
+        EXPECT_EQ(packed[i].firstFrame, i == 0);
+        EXPECT_TRUE(packed[i].groupFlag);
+        EXPECT_EQ(packed[i].streams, 4u);
+        EXPECT_EQ(packed[i].mode, 8);
+        EXPECT_EQ(packed[i].planes, processorCount() >= 2); // several threads share the planes
+    }
+}
+
+TEST_F(FrameLoopTest, ConvertingAVxFileNamesItsOutputConverted) {
+    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
+    EXPECT_EQ(run({"-c", dir.file("clip.vx")}), 0);
+    ASSERT_EQ(packed.size(), 3u);
+    EXPECT_EQ(packed[0].path, dir.file("clip_converted.vx"));
+    EXPECT_EQ(packed[0].conversion, 1);
+}
+
+TEST_F(FrameLoopTest, PipelineFailuresEndTheRunWithTheirMessages) {
+    bitmap("pic.bmp", 3, 3);
+    packResult = 0;
+    EXPECT_EQ(run({"-c", dir.file("pic.bmp")}), 2);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, "Не удаётся запаковать файл:\npic.vx");
+
+    ASSERT_TRUE(test::writeFile(dir.file("new.vx"), {0}));
+    decodeResult = -2;
+    EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
+    EXPECT_EQ(messages.messages.back().text, "Для распаковки файла:\nnew.vx\nнеобходимо обновить программу.");
+    decodeResult = -1;
+    EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
+    EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nnew.vx");
+}
+
+TEST_F(FrameLoopTest, WithoutTheCodecPacksAndUnpacksFailCleanly) {
+    codecPipelines() = CodecPipelines();
+    bitmap("pic.bmp", 3, 3);
+    EXPECT_EQ(run({"-c", dir.file("pic.bmp")}), 2);
+    EXPECT_FALSE(test::fileExists(dir.file("pic.vx")));
+    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
+    EXPECT_EQ(run({"-uc", dir.file("clip.vx")}), 2);
+    EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nclip.vx");
+}
+
+// A window that steps one frame per click and then is closed.
+struct StepWindow : ViewerWindow {
+    TWideString title() override { return TWideString(u"Vexel"); }
+    void setTitle(const TWideString& t) override { titles.push_back(t.toUtf8()); }
+    void showMaximized() override { ++shows; }
+    void paint() override { ++paints; }
+    int drainEvents() override { return -1; }
+    int waitForQuit() override { return ++waits <= clicks ? 1 : 0; }
+    std::vector<std::string> titles;
+    int shows = 0, paints = 0, waits = 0, clicks = 0;
+};
+
+TEST_F(FrameLoopTest, ViewingStepsThroughTheFramesOneClickEach) {
+    bitmap("a1.bmp", 2, 2, 1);
+    bitmap("a2.bmp", 2, 2, 2);
+    TWnd record;
+    ASSERT_TRUE(record.create());
+    StepWindow window;
+    window.clicks = 5;
+    record.window = &window;
+    RunSettings settings;
+    RunNames names = splitFileName(TWideString::fromUtf8(dir.file("a*.bmp")));
+    TSpisokStrok list(8, 8);
+    list.append(u"a1.bmp");
+    list.append(u"a2.bmp");
+    FrameLoopInput input;
+    input.record = &record;
+    input.settings = &settings;
+    input.names = &names;
+    input.list = &list;
+    input.windowTitle = window.title();
+    EXPECT_EQ(runFrameLoop(input), 0);
+    EXPECT_EQ(window.shows, 1);
+    EXPECT_EQ(window.paints, 2);
+    // One wait per frame, then waiting at the end until the window is closed.
+    EXPECT_EQ(window.waits, 6);
+    // In view mode the title is refreshed every 32 frames: only the first time here.
+    EXPECT_EQ(window.titles, (std::vector<std::string>{"a1.bmp - Vexel"}));
+}
+
+} // namespace
+} // namespace vexel

@@ -1,0 +1,119 @@
+#include "ui/toknosostoyaniya.h"
+
+#include "base/memdiag.h"
+#include "ui/toknosoobzheniy.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace vexel::ui {
+
+namespace {
+
+class ConsoleProgress final : public ProgressBackend {
+public:
+    void shown(const TWideString& caption, const TWideString& text) override {
+        line_ = consoleText(caption) + ": " + consoleText(text);
+        for (char& c : line_)
+            if (c == '\n') c = ' ';
+        percent_ = -1;
+    }
+    void progressed(float progress, float) override { draw(progress); }
+    void finished() override {
+        draw(1.0f);
+        if (percent_ >= 0 && isatty(STDERR_FILENO)) std::fputs("\n", stderr);
+        percent_ = -1;
+    }
+    void closed() override {}
+
+private:
+    // Rewrites the line only when the whole percentage changes.
+    void draw(float progress) {
+        if (!isatty(STDERR_FILENO)) return;
+        int percent = static_cast<int>(std::floor(std::fmin(std::fmax(progress, 0.0f), 1.0f) * 100.0f));
+        if (percent == percent_) return;
+        percent_ = percent;
+        std::fprintf(stderr, "\r%s %d%%", line_.c_str(), percent);
+        std::fflush(stderr);
+    }
+    std::string line_;
+    int percent_ = -1;
+};
+
+ProgressBackend* currentBackend = nullptr;
+
+ProgressBackend& backend() { return currentBackend ? *currentBackend : consoleProgressBackend(); }
+
+} // namespace
+
+ProgressBackend& consoleProgressBackend() {
+    static ConsoleProgress console;
+    return console;
+}
+
+ProgressBackend* setProgressBackend(ProgressBackend* replacement) {
+    ProgressBackend* previous = currentBackend;
+    currentBackend = replacement;
+    return previous;
+}
+
+TOknoSostoyaniya* TOknoSostoyaniya::createAndShow(const TWideString& caption, const TWideString& text) {
+    void* block;
+    {
+        std::lock_guard<std::recursive_mutex> guard(globalLock());
+        block = memAllocate(sizeof(TOknoSostoyaniya), sizeof(TOknoSostoyaniya));
+    }
+    if (!block) return nullptr;
+    auto* window = new (block) TOknoSostoyaniya;
+    window->caption_ = caption.empty() ? TWideString(u"Состояние выполнения") : caption;
+    window->text_ = text;
+    backend().shown(window->caption_, window->text_);
+    return window;
+}
+
+void TOknoSostoyaniya::destroy(TOknoSostoyaniya* window) {
+    if (!window) return;
+    backend().closed();
+    std::lock_guard<std::recursive_mutex> guard(globalLock());
+    window->~TOknoSostoyaniya();
+    memFree(window);
+}
+
+void TOknoSostoyaniya::postProgress(float progress, float second) {
+    progressPosted_ = true;
+    postedProgress_ = progress;
+    postedSecond_ = second;
+}
+
+void TOknoSostoyaniya::postFinish() { finishPosted_ = true; }
+
+void TOknoSostoyaniya::postAllowCancel() { cancelPosted_ = true; }
+
+int TOknoSostoyaniya::pump() {
+    if (progressPosted_) {
+        progressPosted_ = false;
+        progress_ = postedProgress_;
+        second_ = postedSecond_;
+        if (progress_ != paintedProgress_) {
+            paintedProgress_ = progress_;
+            backend().progressed(progress_, second_);
+        }
+    }
+    if (cancelPosted_) {
+        cancelPosted_ = false;
+        cancelAllowed_ = true;
+    }
+    if (finishPosted_) {
+        finishPosted_ = false;
+        progress_ = paintedProgress_ = 1.0f;
+        backend().finished();
+    }
+    return 0;
+}
+
+} // namespace vexel::ui
