@@ -23,6 +23,7 @@ namespace vexel {
 namespace {
 
 std::atomic<StreamThreading> threadingChoice{StreamThreading::Automatic};
+std::atomic<std::int32_t> failingStream{-1};
 
 struct StreamWork {
     std::uint32_t index = 0; // 0 for a single stream, else 1..n
@@ -55,6 +56,7 @@ struct FrameWork {
 };
 
 int encodeBand(FrameWork& f, StreamWork& s) {
+    if (static_cast<std::int32_t>(s.index) == failingStream.load()) return kPackStreamFailed;
     const std::uint32_t n = f.streams;
     s.grid = EncoderGrid::forStream(f.current.width, f.current.height, f.settings.B, s.index, n);
     if (!analyseBlocks(f.current, f.settings, s.grid, s.map)) return kPackStreamFailed;
@@ -301,6 +303,8 @@ bool createTemporaryBeside(const TWideString& path, platform::File& file, TWideS
 } // namespace
 
 void setStreamThreading(StreamThreading threading) { threadingChoice = threading; }
+
+void failStreamForTest(std::int32_t streamIndex) { failingStream = streamIndex; }
 
 bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     if (!frameRate || !(*frameRate > 0)) {

@@ -40,4 +40,8 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate);
 enum class StreamThreading { Automatic, Sequential, Pool };
 void setStreamThreading(StreamThreading threading);
 
+// Makes the stream with this index (0 for a single stream, else 1..n) fail
+// as if a working buffer could not be had; -1 for none. For tests.
+void failStreamForTest(std::int32_t streamIndex);
+
 } // namespace vexel
