@@ -50,6 +50,9 @@ struct StreamDecodeJob {
     std::uint32_t chromaStep = 4; // D
     std::array<std::uint8_t, 6> coefShifts{1, 3, 1, 3, 1, 3};
     StreamSync* sync = nullptr;   // null: this stream runs alone
+    // Stream 0 or 1 stores here how long drawing the gradient blocks took
+    // (seconds), for the draw-interval statistics; null: not measured.
+    long double* drawSeconds = nullptr;
 };
 
 // Decodes and draws one stream into the record's output (its picture planes
