@@ -74,11 +74,17 @@ void TFayloviyKesh::close() {
     }
     // The thread's refill takes the lock, so it is joined without it.
     if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> guard(lock_);
-    file_.close();
-    memFree(block_);
-    block_ = buffer_ = staging_ = nullptr;
-    bufferStart_ = bufferEnd_ = readPosition_ = fileSize_ = 0;
+    std::uint8_t* block;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        file_.close();
+        block = block_;
+        block_ = buffer_ = staging_ = nullptr;
+        bufferStart_ = bufferEnd_ = readPosition_ = fileSize_ = 0;
+    }
+    // Freeing takes the process-wide lock, which callers may hold while they
+    // take the cache lock: never hold the cache lock for it.
+    memFree(block);
 }
 
 bool TFayloviyKesh::valid() const {
