@@ -4,6 +4,7 @@
 #include "base/memdiag.h"
 #include "base/units.h"
 #include "codec/compression_pipeline.h"
+#include "codec/decompression_pipeline.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {
@@ -12,9 +13,18 @@ void initializeProgramUnits() {
     initializeBaseUnits();
     CodecPipelines& pipelines = codecPipelines();
     pipelines.compressFrame = &compressFrame;
+    pipelines.decompressRecord = &decompressRecord;
+    pipelines.statusText = &decompressionStatusText;
+    pipelines.clearStatusText = &clearDecompressionStatusText;
+    pipelines.resetTimingStatistics = &resetDecompressionTiming;
+    pipelines.destroyFileCache = &destroyDecompressionFileCache;
+    pipelines.finishDecompression = &finishDecompression;
 }
 
-void finalizeProgramUnits() { finalizeBaseUnits(); }
+void finalizeProgramUnits() {
+    releaseDecompressionState();
+    finalizeBaseUnits();
+}
 
 bool startupMemoryCheck() {
     void* probe = memAllocate(10);

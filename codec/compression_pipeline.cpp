@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -40,6 +41,7 @@ struct StreamWork {
 struct FrameWork {
     const CompressionJob* job = nullptr;
     std::uint32_t streams = 1;
+    const TWnd::RepackFrame* repack = nullptr; // a repack conversion's decoded frame
     SourcePlanes current, previous;
     bool keepTest = false;
     EncoderSettings settings;
@@ -55,13 +57,37 @@ struct FrameWork {
     bool writeFailed = false;
 };
 
+// The repack conversion's block decisions for a band: the decoded records of
+// the band's blocks, detail and gradient as they are, every other kind (kept
+// and undrawn blocks) and every other row the initial type.
+bool repackBand(const TWnd::RepackFrame& source, const EncoderSettings& settings, const EncoderGrid& grid,
+                BlockMap& map) {
+    if (!map.records.allocate(static_cast<std::size_t>(9 * grid.blocks()))) return false;
+    const std::uint8_t* from = source.bytes.data(); // the records come first
+    for (std::uint64_t i = 0; i < grid.blocks(); ++i) {
+        std::uint8_t* r = map.record(i);
+        const std::uint64_t row = i / grid.columns;
+        const std::uint8_t type = from[9 * i];
+        if (row >= grid.firstRow && row < grid.endRow && (type == kTypeDetail || type == kTypeGradient))
+            std::memcpy(r, from + 9 * i, 9);
+        else
+            r[0] = settings.initialType;
+    }
+    return true;
+}
+
 int encodeBand(FrameWork& f, StreamWork& s) {
     if (static_cast<std::int32_t>(s.index) == failingStream.load()) return kPackStreamFailed;
     const std::uint32_t n = f.streams;
     s.grid = EncoderGrid::forStream(f.current.width, f.current.height, f.settings.B, s.index, n);
-    if (!analyseBlocks(f.current, f.settings, s.grid, s.map)) return kPackStreamFailed;
-    if (f.keepTest) markKeepBlocks(f.current, f.previous, f.settings, s.grid, f.job->mode, s.map);
-    if (!computeColourPlanes(f.current, s.grid, f.chromaStep, f.colour)) return kPackStreamFailed;
+    if (f.repack) {
+        // The decoded luma and chroma planes are used as they are.
+        if (!repackBand(*f.repack, f.settings, s.grid, s.map)) return kPackStreamFailed;
+    } else {
+        if (!analyseBlocks(f.current, f.settings, s.grid, s.map)) return kPackStreamFailed;
+        if (f.keepTest) markKeepBlocks(f.current, f.previous, f.settings, s.grid, f.job->mode, s.map);
+        if (!computeColourPlanes(f.current, s.grid, f.chromaStep, f.colour)) return kPackStreamFailed;
+    }
     PayloadJob payload;
     payload.mode = f.job->mode;
     payload.legacyFlags = f.legacyFlags;
@@ -300,6 +326,121 @@ bool createTemporaryBeside(const TWideString& path, platform::File& file, TWideS
     return false;
 }
 
+// The file one record goes to: a temporary file beside a single picture's
+// name, renamed over it only once the record is whole, or the grouped file
+// itself, whose new record is cut off again when it fails.
+struct RecordOutput {
+    platform::File file;
+    TWideString temporary;
+    std::uint64_t recordStart = 0;
+    bool appending = false;
+
+    int open(const CompressionJob& job) {
+        appending = job.groupFlag && !job.firstFrame;
+        if (!job.groupFlag) {
+            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
+        } else if (!file.open(job.outputPath.view(),
+                              appending ? platform::OpenMode::OpenAlways : platform::OpenMode::CreateAlways)) {
+            return kPackFileError;
+        }
+        const std::int64_t size = file.size();
+        if (size < 0) {
+            finish(job, kPackFileError);
+            return kPackFileError;
+        }
+        recordStart = static_cast<std::uint64_t>(size);
+        return kPackDone;
+    }
+
+    // Links the record last (the previous record points here only once this
+    // one is whole), then keeps or discards it. Returns the record's result.
+    int finish(const CompressionJob& job, int result) {
+        const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
+                                  *job.lastRecordOffset + kLinkedHeaderSize <= recordStart;
+        if (linkPrevious && !linkPreviousRecord(file, *job.lastRecordOffset, recordStart)) result = kPackFileError;
+        if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = recordStart;
+
+        if (result < 1) {
+            if (job.groupFlag) file.truncate(recordStart);
+            file.close();
+            if (!job.groupFlag) platform::removeFile(temporary.view());
+            return result;
+        }
+        file.close();
+        if (!job.groupFlag && !platform::renameFile(temporary.view(), job.outputPath.view())) {
+            platform::removeFile(temporary.view());
+            return kPackFileError;
+        }
+        return kPackDone;
+    }
+};
+
+void putU32(std::uint8_t* at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void putU64(std::uint8_t* at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The resolution, in pixels per metre, that a copied header without one gets.
+constexpr std::uint32_t kCopiedPixelsPerMeter = 76200;
+
+// The copy conversion: the source record held in record.copyBuffer is
+// written again with its header grown to the linked size (71 bytes), the
+// fields the old header lacked filled in, the link fields and the rate of
+// the new chain, and - in modes 2 to 7, whose section ends count from the
+// record start - every section end moved by the inserted bytes. The buffer
+// holds the record's length plus the room for the insertion.
+int copyRecord(TWnd& record, const CompressionJob& job) {
+    std::uint8_t* bytes = record.copyBuffer.data();
+    const std::uint64_t length = record.copyLength;
+    if (!bytes || length > record.copyBuffer.size()) return kPackNoMemory;
+
+    // The one parser checks the header again; the old chain's link is not
+    // this record's business (the copy ends its own chain), so it is cleared.
+    std::uint8_t head[kRecordHeaderLimit] = {};
+    const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(length, kRecordHeaderLimit));
+    std::memcpy(head, bytes, got);
+    if (got >= kNextRecordOffset + 8) std::memset(head + kNextRecordOffset, 0, 8);
+    RecordHeader h;
+    if (parseRecordHeader({head, got}, 0, length, h) != kCodecDone) return kPackBadMode;
+
+    const std::uint32_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
+    if (length + growth > record.copyBuffer.size()) return kPackNoMemory;
+    if (growth) {
+        std::memmove(bytes + kLinkedHeaderSize, bytes + h.headerSize, static_cast<std::size_t>(length - h.headerSize));
+        std::memset(bytes + h.headerSize, 0, growth);
+        // Fields the old header lacked get the values older programs assumed.
+        if (h.headerSize < 39) {
+            putU32(bytes + kPixelsPerMeterOffset, kCopiedPixelsPerMeter);
+            putU32(bytes + kPixelsPerMeterOffset + 4, kCopiedPixelsPerMeter);
+        }
+        if (h.headerSize < 40) bytes[kModeOffset] = 0;
+        if (h.headerSize < 41) bytes[kChromaStepOffset] = 2;
+        if (h.headerSize < 47) std::memcpy(bytes + kCoefShiftsOffset, kDefaultCoefShifts.data(), 6);
+        putU32(bytes + kHeaderSizeOffset, kLinkedHeaderSize);
+    }
+    putU64(bytes + kNextRecordOffset, 0);
+    putU64(bytes + kPrevRecordOffset,
+           job.groupFlag && job.lastRecordOffset && !job.firstFrame ? *job.lastRecordOffset : 0);
+    if (job.frameRate) {
+        const double rate = std::fabs(*job.frameRate);
+        std::memcpy(bytes + kFrameRateOffset, &rate, 8);
+    }
+    if (growth && h.mode >= 2 && h.mode <= 7) {
+        // Walked in the old positions: the stream as it was, the ends as they were.
+        const std::span<std::uint8_t> stream(bytes + kLinkedHeaderSize, static_cast<std::size_t>(length - h.headerSize));
+        const std::int64_t areaEnd = blockAreaEnd(stream, blockAreaLayout(h, (record.legacyFlags & 2) != 0));
+        if (areaEnd >= 0) moveSectionEnds(stream, static_cast<std::size_t>(areaEnd), sectionEndBias(h, 0), growth);
+    }
+
+    RecordOutput output;
+    if (int opened = output.open(job); opened < 1) return opened;
+    int result = output.file.seek(output.recordStart) && output.file.write(bytes, length + growth) ? kPackDone
+                                                                                                  : kPackFileError;
+    return output.finish(job, result);
+}
+
 } // namespace
 
 void setStreamThreading(StreamThreading threading) { threadingChoice = threading; }
@@ -320,24 +461,14 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
 int compressFrame(TWnd& record, const CompressionJob& job) {
     if (job.mode > kMaxMode) return kPackBadMode;
     const bool keyframe = advanceKeyframeCounter(record.keyframeCounter, job.frameRate);
-    if (job.conversion != 0) return kPackStreamFailed; // conversions are not handled here yet
-    if (record.pictureWidth() < 1 || record.pictureHeight() < 1) return kPackNoMemory;
+    // A copy conversion whose source record could not be kept packs the decoded picture instead.
+    if (job.conversion == 1 && record.copyLength > 0) return copyRecord(record, job);
 
     FrameWork f;
     f.job = &job;
     f.streams = job.streamCount < 2 ? 1 : std::min(job.streamCount, kMaxStreams);
     f.legacyFlags = record.legacyFlags;
-    const std::uint32_t w = static_cast<std::uint32_t>(record.pictureWidth());
-    const std::uint32_t h = static_cast<std::uint32_t>(record.pictureHeight());
-    const ScreenSize screen = referenceScreenSize();
-    f.chromaStep = chromaStepFor(job.mode, job.optimize, w, h, static_cast<std::uint32_t>(screen.width),
-                                 static_cast<std::uint32_t>(screen.height));
-    f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
-                                           anchorSizeValue(job.mode, f.legacyFlags,
-                                                           EncoderSettings::forFrame(job.optimize, job.mode).B,
-                                                           f.chromaStep));
-    const bool table = f.streams >= 2;
-    f.headerSize = writtenHeaderSize(job.groupFlag, table ? f.streams : 0);
+    RecordHeader header;
 
     // The sources stay locked until the record is written.
     PictureAccess currentAccess;
@@ -351,17 +482,47 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
             if (current.surface && record.graphicsWindow) record.graphicsWindow->unlockPicture(current);
         }
     } unlock{record, currentAccess, previousAccess};
-    if (!currentSource(record, currentAccess, f.current)) return kPackNoMemory;
-    if (!keyframe && job.mode >= 7) {
-        int p = previousSource(record, currentAccess, previousAccess, f.previous);
-        if (p < 0) return p;
-        f.keepTest = p == 1;
-    }
-    if (!f.colour.allocate(w, h)) return kPackStreamFailed;
 
-    RecordHeader header;
-    header.width = w;
-    header.height = h;
+    if (job.conversion == 2) {
+        // The repack conversion encodes the decoded records and planes again,
+        // with the record's own block and chroma cell sizes.
+        const TWnd::RepackFrame& repack = record.repack;
+        if (repack.width < 1 || repack.height < 1 || repack.blockSize < 1 || repack.blockSize > kMaxBlockSize ||
+            repack.chromaStep < 1 || repack.bytes.size() != 9 * repack.blocks() + 3 * repack.planeSize())
+            return kPackNoMemory;
+        f.repack = &repack;
+        f.current.width = repack.width;
+        f.current.height = repack.height;
+        f.chromaStep = repack.chromaStep;
+        f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
+        f.settings.B = repack.blockSize;
+        if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
+        std::memcpy(f.colour.planes.data(), record.repack.plane(0), 3 * f.colour.planeSize());
+    } else {
+        if (record.pictureWidth() < 1 || record.pictureHeight() < 1) return kPackNoMemory;
+        const std::uint32_t w = static_cast<std::uint32_t>(record.pictureWidth());
+        const std::uint32_t h = static_cast<std::uint32_t>(record.pictureHeight());
+        const ScreenSize screen = referenceScreenSize();
+        f.chromaStep = chromaStepFor(job.mode, job.optimize, w, h, static_cast<std::uint32_t>(screen.width),
+                                     static_cast<std::uint32_t>(screen.height));
+        f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
+                                               anchorSizeValue(job.mode, f.legacyFlags,
+                                                               EncoderSettings::forFrame(job.optimize, job.mode).B,
+                                                               f.chromaStep));
+        if (!currentSource(record, currentAccess, f.current)) return kPackNoMemory;
+        // Conversions never keep blocks: the decoded frame is not the source of the previous one.
+        if (!keyframe && job.mode >= 7 && job.conversion == 0) {
+            int p = previousSource(record, currentAccess, previousAccess, f.previous);
+            if (p < 0) return p;
+            f.keepTest = p == 1;
+        }
+        if (!f.colour.allocate(w, h)) return kPackStreamFailed;
+    }
+
+    const bool table = f.streams >= 2;
+    f.headerSize = writtenHeaderSize(job.groupFlag, table ? f.streams : 0);
+    header.width = f.current.width;
+    header.height = f.current.height;
     header.blockSizeCode = static_cast<std::uint8_t>(f.settings.B);
     header.pixelsPerMeterX = static_cast<std::uint32_t>(record.currentHeader.xPelsPerMeter);
     header.pixelsPerMeterY = static_cast<std::uint32_t>(record.currentHeader.yPelsPerMeter);
@@ -373,42 +534,15 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
     if (!f.header.allocate(f.headerSize)) return kPackNoMemory;
     writeRecordHeader(header, job.groupFlag, table ? f.streams : 0, {f.header.data(), f.headerSize});
 
-    // The output: a temporary file for a single picture, the grouped file itself otherwise.
-    platform::File file;
-    TWideString temporary;
-    const bool appending = job.groupFlag && !job.firstFrame;
-    if (!job.groupFlag) {
-        if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
-    } else if (!file.open(job.outputPath.view(), appending ? platform::OpenMode::OpenAlways
-                                                            : platform::OpenMode::CreateAlways)) {
-        return kPackFileError;
-    }
-    const std::int64_t size = file.size();
-    f.file = &file;
-    f.recordStart = size < 0 ? 0 : static_cast<std::uint64_t>(size);
+    RecordOutput output;
+    if (int opened = output.open(job); opened < 1) return opened;
+    f.file = &output.file;
+    f.recordStart = output.recordStart;
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;
 
-    int result = size < 0 ? kPackFileError : usePool(job, f.streams) ? runInPool(record, f) : runSequentially(f);
-
-    // Link last: the previous record points here only once this one is whole.
-    const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
-                              *job.lastRecordOffset + kLinkedHeaderSize <= f.recordStart;
-    if (linkPrevious && !linkPreviousRecord(file, *job.lastRecordOffset, f.recordStart)) result = kPackFileError;
-    if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = f.recordStart;
-
-    if (result < 1) {
-        if (job.groupFlag) file.truncate(f.recordStart);
-        file.close();
-        if (!job.groupFlag) platform::removeFile(temporary.view());
-        return result;
-    }
-    file.close();
-    if (!job.groupFlag && !platform::renameFile(temporary.view(), job.outputPath.view())) {
-        platform::removeFile(temporary.view());
-        return kPackFileError;
-    }
-    return kPackDone;
+    const int result = usePool(job, f.streams) ? runInPool(record, f) : runSequentially(f);
+    return output.finish(job, result);
 }
 
 } // namespace vexel

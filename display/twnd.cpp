@@ -163,6 +163,7 @@ void TWnd::destroy() {
     decompressionPool.reset();
     frameBuffer.reset();
     copyBuffer.reset();
+    copyLength = 0;
     planes.reset();
     dropPreviousPicture();
     TGraficheskoeOkno::destroy(graphicsWindow);

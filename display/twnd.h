@@ -147,7 +147,10 @@ struct TWnd {
     TSurface* surfaceReference = nullptr;  // previous picture (surface form)
     TPicturePlanes planes;                 // current picture (planes form)
     TPicturePlanes frameBuffer;            // previous picture (planes form)
+    // A copy conversion's source record: its raw bytes from the first, with
+    // room for a header grown to 71 bytes; copyLength is 0 when none is held.
     TrackedBuffer<std::uint8_t> copyBuffer;
+    std::uint64_t copyLength = 0;
 
     BitmapFileHeader fileHeader;           // as read
     BitmapInfoHeader infoHeader;           // the current picture
