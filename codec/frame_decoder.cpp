@@ -310,18 +310,6 @@ struct Colour {
 void smoothChroma(Work& w, const PixelTarget& out) {
     const ForwardTransform forward = w.transforms.forward;
     const InverseTransform inverse = w.transforms.inverse;
-    // Pixels drawn from models get luma and chroma from their drawn colour.
-    for (std::uint32_t y = w.band.firstPixelRow; y < w.band.endPixelRow; ++y)
-        for (std::uint32_t x = 0; x < w.W; ++x) {
-            const std::size_t i = w.at(x, y);
-            if (w.flag[i] != 0) continue;
-            float l, cb, cr;
-            forward(out.at(0, x, y), out.at(1, x, y), out.at(2, x, y), &l, &cb, &cr);
-            w.Y[i] = toByte(l);
-            w.Cb[i] = toByte(cb);
-            w.Cr[i] = toByte(cr);
-            w.flag[i] = kFlagBackConverted;
-        }
     const std::int64_t columns = w.grid.chromaColumns;
     const std::int64_t firstRow = w.band.firstChromaRow, endRow = w.band.endChromaRow;
     const std::uint32_t D = w.D;
@@ -330,8 +318,20 @@ void smoothChroma(Work& w, const PixelTarget& out) {
         std::int64_t x = std::min<std::int64_t>(cx * D + D / 2, w.W - 1), y = std::min<std::int64_t>(cy * D + D / 2, w.H - 1);
         return w.at(x, y);
     };
+    // A cell's colour at its centre. Pixels drawn from models have no luma
+    // and chroma of their own: they take those of their drawn colour (only
+    // cell centres are ever read, so only they are converted).
     auto colourOf = [&](std::int64_t cx, std::int64_t cy) {
         const std::size_t i = centre(cx, cy);
+        if (w.flag[i] == 0) {
+            const std::int64_t x = std::min<std::int64_t>(cx * D + D / 2, w.W - 1);
+            const std::int64_t y = std::min<std::int64_t>(cy * D + D / 2, w.H - 1);
+            const YccBytes ycc = rgbToYccBytes(w.mode, out.at(0, x, y), out.at(1, x, y), out.at(2, x, y));
+            w.Y[i] = ycc.y;
+            w.Cb[i] = ycc.cb;
+            w.Cr[i] = ycc.cr;
+            w.flag[i] = kFlagBackConverted;
+        }
         Colour c;
         inverse(w.Y[i], w.Cb[i], w.Cr[i], &c.r, &c.g, &c.b);
         return c;
@@ -389,7 +389,6 @@ void smoothChroma(Work& w, const PixelTarget& out) {
 
 // Detail blocks of the band converted to RGB, whole chroma cells at a time.
 void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
-    const InverseTransform inverse = w.transforms.inverse;
     const std::uint8_t* cbPlane = smoothed ? w.fullCb : w.Cb;
     const std::uint8_t* crPlane = smoothed ? w.fullCr : w.Cr;
     for (std::uint32_t by = w.band.firstBlockRow; by < w.band.endBlockRow; ++by)
@@ -401,11 +400,10 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
                     for (std::uint32_t y = y0 + cy; y < y0 + cy + w.D; ++y)
                         for (std::uint32_t x = x0 + cx; x < x0 + cx + w.D; ++x) {
                             const std::size_t i = w.at(x, y);
-                            float r, g, b;
-                            inverse(w.Y[i], cbPlane[i], crPlane[i], &r, &g, &b);
-                            out.at(0, x, y) = toByte(r);
-                            out.at(1, x, y) = toByte(g);
-                            out.at(2, x, y) = toByte(b);
+                            const RgbBytes rgb = yccToRgbBytes(w.mode, w.Y[i], cbPlane[i], crPlane[i]);
+                            out.at(0, x, y) = rgb.r;
+                            out.at(1, x, y) = rgb.g;
+                            out.at(2, x, y) = rgb.b;
                         }
         }
 }
