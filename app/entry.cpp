@@ -35,7 +35,7 @@ int entryRoutine(int argc, char** argv) {
     }
     // The GPU library only ever draws for the viewer.
     bindPixSpray(programFolderString().view(), settings.runMode == 0 && settings.grouping == 0);
-    names.outputExtension = outputExtensionFor(settings, names.extension);
+    names.outputExtension = outputExtensionFor(settings);
 
     TSpisokStrok list(names.wildcard ? 500000 : 1, 8);
     if (int code = buildFileList(names, list)) return code;

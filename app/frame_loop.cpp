@@ -29,6 +29,14 @@ bool namesAnInput(const TWideString& name, const TSpisokStrok& list) {
     return false;
 }
 
+// True when folder + name is one of the run's inputs.
+bool outputIsAnInput(const TWideString& output, const RunNames& names, const TSpisokStrok& list) {
+    if (!names.wildcard) return output == names.folder + names.stem + names.extension;
+    const std::u16string_view folder = names.folder.view();
+    if (output.view().substr(0, folder.size()) != folder) return false;
+    return namesAnInput(TWideString(output.view().substr(folder.size())), list);
+}
+
 // Everything one run of the loop keeps from pass to pass.
 class FrameLoop {
 public:
@@ -54,6 +62,12 @@ private:
     int pass() {
         PassNames n = namesOfPass();
         bool parallel = false;
+        // A run never writes over one of its own inputs (a grouped output is
+        // created empty before its first frame is read).
+        if (s_.runMode != 0 && outputIsAnInput(n.output, names_, list_))
+            return fail(text(u"Выходной файл совпадает с одним из входных:\r") +
+                            TWideString(n.output.view().substr(names_.folder.length())),
+                        s_.runMode >= 1 ? 2 : 1);
 
         if (sameExtension(names_.extension, u"bmp")) {
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
@@ -184,17 +198,26 @@ private:
     int pack(const TWideString& path) {
         auto compress = codecPipelines().compressFrame;
         if (!compress) return 0; // the codec is not part of this program yet
+        // Each output file starts fresh with its first frame and keeps its
+        // own chain of records.
+        if (!(path == lastOutputPath_)) {
+            lastOutputPath_ = path;
+            firstFrameOfOutput_ = true;
+            lastRecordOffset_ = 0;
+        }
         CompressionJob job;
         job.outputPath = path;
         job.mode = s_.codecMode;
         job.optimize = s_.optimize;
         job.groupFlag = groupFlag_;
-        job.firstFrame = shown_ == 0;
+        job.firstFrame = firstFrameOfOutput_;
         job.lastRecordOffset = &lastRecordOffset_;
         job.frameRate = &s_.frameRate;
         job.conversion = s_.conversion;
         job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
-        return compress(record_, job);
+        int result = compress(record_, job);
+        if (result >= 1) firstFrameOfOutput_ = false;
+        return result;
     }
 
     void display(const TWideString& passTitle) {
@@ -272,6 +295,8 @@ private:
     std::uint32_t index_ = 0;
     std::uint64_t framesLeft_ = 0; // the next record's position; 0 when the file has no further record
     std::uint64_t lastRecordOffset_ = 0;
+    TWideString lastOutputPath_;
+    bool firstFrameOfOutput_ = true;
     std::uint64_t dropped_ = 0;
     std::uint64_t countdown_ = 0;
 };
@@ -296,11 +321,12 @@ TWideString numberedStem(const TWideString& stem, std::uint64_t pass) {
 }
 
 TWideString groupedStem(const RunNames& names, const TSpisokStrok& list) {
-    TWideString stem = names.wildcard ? names.groupBase : names.stem;
-    // The single input's own name is in the list only for a wildcard run.
-    TWideString single = names.stem + names.extension;
-    while (namesAnInput(stem + names.outputExtension, list) ||
-           (!names.wildcard && stem + names.outputExtension == single))
+    // A wildcard run groups into its base name; when that names an input the
+    // run refuses before writing (see the pass).
+    if (names.wildcard) return names.groupBase;
+    // A single name groups into "name.O", or "name_grouped.O" when that is the input itself.
+    TWideString stem = names.stem;
+    while (namesAnInput(stem + names.outputExtension, list) || stem + names.outputExtension == names.stem + names.extension)
         stem = withoutLastDot(stem) + TWideString(u"_grouped.");
     return stem;
 }

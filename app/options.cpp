@@ -193,9 +193,11 @@ bool sameExtension(const TWideString& text, std::u16string_view ext) {
     return true;
 }
 
-TWideString outputExtensionFor(const RunSettings& s, const TWideString& extension) {
+TWideString outputExtensionFor(const RunSettings& s) {
     if (s.runMode >= 1) return TWideString(u"vx");
-    if (sameExtension(extension, u"vx") && s.grouping != 0 && s.runMode == 0) return TWideString(u"vx");
+    // Grouping without "-c" packs frames too (the final settings make it a
+    // compression), so its output is a .vx file whatever the input.
+    if (s.grouping != 0 && s.runMode == 0) return TWideString(u"vx");
     if (s.runMode == -1) return TWideString(u"bmp");
     return TWideString();
 }

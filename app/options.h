@@ -75,8 +75,9 @@ void setWildcardParts(RunNames& names);
 bool sameExtension(const TWideString& text, std::u16string_view ext);
 
 // O from the settings as given: "vx" to compress or convert, also when
-// grouping a .vx file for viewing; "bmp" to decompress; else empty.
-TWideString outputExtensionFor(const RunSettings& settings, const TWideString& extension);
+// grouping without "-c" (which packs the frames); "bmp" to decompress; else
+// empty.
+TWideString outputExtensionFor(const RunSettings& settings);
 
 // Shows the usage text in its two parts (caption "Vexel v1.54").
 void showUsageText();

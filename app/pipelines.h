@@ -8,38 +8,12 @@
 #pragma once
 
 #include "base/tstring.h"
+#include "codec/pipeline_jobs.h"
 #include "display/twnd.h"
 
 #include <cstdint>
 
 namespace vexel {
-
-// One call of the compression pipeline.
-struct CompressionJob {
-    TWideString outputPath;
-    std::uint8_t mode = 0;               // codec mode 0..9
-    std::int8_t optimize = 0;            // -1 quality, 0 default, +1 size
-    bool groupFlag = false;              // frames are chained records
-    bool firstFrame = false;             // no record of this output file written yet
-    std::uint64_t* lastRecordOffset = nullptr; // start of the record written last; advanced by the pipeline
-    double* frameRate = nullptr;         // negative: every frame a keyframe
-    std::uint8_t conversion = 0;         // 0 pictures, 1 copy, 2 repack
-    std::uint32_t streamCount = 1;
-};
-
-// One call of the decompression pipeline.
-struct DecompressionCall {
-    TWideString path;
-    std::uint8_t* codecMode = nullptr;      // in/out: 0 takes the record's mode
-    std::int32_t* threadCount = nullptr;    // in/out: 0 takes the record's stream count
-    bool* frameDropped = nullptr;           // set: read and check the record, do not decode it
-    bool fastPaint = false;
-    std::uint64_t* recordPosition = nullptr; // in: the record to read (0 the first); out: the next one, 0 after the last
-    double* frameRate = nullptr;            // out when given: the record's frame rate
-    std::uint8_t conversion = 0;
-    bool surfaceMemory = true;              // the surface may ask for display memory
-    bool cache = false;                     // read through the read-ahead cache (reopened videos)
-};
 
 struct CodecPipelines {
     // 1 success; below 1 failure.

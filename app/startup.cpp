@@ -1,12 +1,18 @@
 #include "app/startup.h"
 
+#include "app/pipelines.h"
 #include "base/memdiag.h"
 #include "base/units.h"
+#include "codec/compression_pipeline.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {
 
-void initializeProgramUnits() { initializeBaseUnits(); }
+void initializeProgramUnits() {
+    initializeBaseUnits();
+    CodecPipelines& pipelines = codecPipelines();
+    pipelines.compressFrame = &compressFrame;
+}
 
 void finalizeProgramUnits() { finalizeBaseUnits(); }
 

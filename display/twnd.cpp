@@ -158,6 +158,9 @@ bool TWnd::create() {
 }
 
 void TWnd::destroy() {
+    // The workers may still read the buffers below: they go first.
+    compressionPool.reset();
+    decompressionPool.reset();
     frameBuffer.reset();
     copyBuffer.reset();
     planes.reset();

@@ -26,8 +26,16 @@
 #include "display/tgraficheskoeokno.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace vexel {
+
+// A pool of worker threads kept in the record from frame to frame (the
+// pipelines make them). Destroying a pool stops and joins its threads.
+class WorkerPool {
+public:
+    virtual ~WorkerPool() = default;
+};
 
 // The bitmap file header as held in the record (file layout: app/bitmap.h).
 struct BitmapFileHeader {
@@ -158,6 +166,26 @@ struct TWnd {
     double playbackRate = 1.0;         // |frame rate|
     std::uint8_t legacyFlags = 0;      // bits 0..3 of the "-4" and "-x" options
     std::uint32_t keyframeCounter = 0; // runs on from frame to frame (compression)
+
+    std::unique_ptr<WorkerPool> compressionPool;
+    std::unique_ptr<WorkerPool> decompressionPool;
+
+    // A repack conversion's decoded frame: the 9-byte records of all blocks,
+    // then three padded planes Y, Cb and Cr ((width + 32) x (height + 32)
+    // each, bottom row first), each stream's band at its own position.
+    struct RepackFrame {
+        TrackedBuffer<std::uint8_t> bytes;
+        std::uint32_t width = 0, height = 0, blockSize = 0, chromaStep = 0;
+        std::uint8_t mode = 0;
+        std::uint64_t blocks() const {
+            return blockSize ? static_cast<std::uint64_t>((width + blockSize - 1) / blockSize) *
+                                   ((height + blockSize - 1) / blockSize)
+                             : 0;
+        }
+        std::uint64_t planeSize() const { return static_cast<std::uint64_t>(width + 32) * (height + 32); }
+        std::uint8_t* records() { return bytes.data(); }
+        std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
+    } repack;
 };
 
 // Results of resizePicture.

@@ -1,0 +1,63 @@
+// Frame decoder: turns one payload stream of a frame record into pixels.
+//
+// One call expands the stream (modes 8 and 9), parses it into block records
+// and luma/chroma planes, completes packed gradients from the trailer
+// sections, waits until every sibling stream has parsed (when several run in
+// parallel), and draws its band: gradient blocks from their parameters, kept
+// blocks from the previous frame (optionally displaced), detail blocks from
+// Y, Cb and Cr, into the viewer record's output: its picture planes when it
+// holds them, else the graphics window's surface.
+//
+// The stream is untrusted: every read is bounded, block types and counts that
+// do not fit the picture end the parse, and a stream that does not expand is
+// not drawn at all.
+#pragma once
+
+#include "display/twnd.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace vexel {
+
+// Results of decodeStream.
+constexpr int kDecodeDone = 1;
+constexpr int kDecodeFailed = 0;   // the stream does not expand, or a renderer failed
+constexpr int kDecodeNoMemory = -3; // the work area or the output cannot be had
+
+// Several streams of one record decoded at once: each reports when it has
+// parsed and waits until every sibling has; false means the drawing stage
+// will not come (a sibling failed or the pool is stopping) and the stream
+// ends without drawing.
+class StreamSync {
+public:
+    virtual ~StreamSync() = default;
+    virtual bool parsedWaitForGo(int parseResult) = 0;
+};
+
+struct StreamDecodeJob {
+    std::uint32_t streamIndex = 0; // 0 for the only stream of a record, else 1..streamCount
+    std::uint32_t streamCount = 1;
+    std::span<const std::uint8_t> stream;
+    std::uint32_t headerSize = 0; // section ends of modes 2..7 count it in the stream after the header
+    bool surfaceMemory = true;    // the surface may ask for display memory
+    bool fastPaint = false;
+    std::uint8_t mode = 0;
+    std::uint8_t conversion = 0;  // 2: keep the decoded records and planes for repacking
+    std::uint32_t width = 0, height = 0;
+    std::uint32_t blockSize = 8;  // B
+    std::uint32_t chromaStep = 4; // D
+    std::array<std::uint8_t, 6> coefShifts{1, 3, 1, 3, 1, 3};
+    StreamSync* sync = nullptr;   // null: this stream runs alone
+    // Stream 0 or 1 stores here how long drawing the gradient blocks took
+    // (seconds), for the draw-interval statistics; null: not measured.
+    long double* drawSeconds = nullptr;
+};
+
+// Decodes and draws one stream into the record's output (its picture planes
+// when it holds planes of the frame's size, else the surface, which is made
+// to measure). Returns kDecodeDone, kDecodeFailed or kDecodeNoMemory.
+int decodeStream(TWnd& record, const StreamDecodeJob& job);
+
+} // namespace vexel

@@ -1,0 +1,193 @@
+#include "codec/compression_pipeline.h"
+
+#include "codec/container.h"
+#include "platform/files.h"
+#include "tests/support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A viewer record holding a picture in its planes: a smooth background with
+// a noisy square that moves with the frame number.
+void paintFrame(TWnd& record, int width, int height, int frame) {
+    record.planes.allocate(width, height);
+    record.infoHeader.width = width;
+    record.infoHeader.height = height;
+    record.currentHeader = record.infoHeader;
+    std::mt19937 random(static_cast<unsigned>(frame));
+    for (int p = 0; p < 3; ++p)
+        for (int y = 0; y < height; ++y) {
+            std::uint8_t* row = record.planes.row(p, y);
+            for (int x = 0; x < width; ++x) {
+                bool square = x >= frame * 3 && x < frame * 3 + 24 && y >= 10 && y < 34;
+                row[x] = static_cast<std::uint8_t>(square ? random() % 256 : 40 + x / 2 + y / 3 + 30 * p);
+            }
+        }
+}
+
+struct Threading {
+    explicit Threading(StreamThreading t) { setStreamThreading(t); }
+    ~Threading() { setStreamThreading(StreamThreading::Automatic); }
+};
+
+struct FailingStream {
+    explicit FailingStream(std::int32_t i) { failStreamForTest(i); }
+    ~FailingStream() { failStreamForTest(-1); }
+};
+
+// Writes frames 0..count-1 into one grouped file.
+Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uint32_t streams, double rate) {
+    TWnd record;
+    std::uint64_t last = 0;
+    for (int f = 0; f < count; ++f) {
+        paintFrame(record, 96, 72, f);
+        CompressionJob job;
+        job.outputPath = TWideString::fromUtf8(path);
+        job.mode = mode;
+        job.groupFlag = true;
+        job.firstFrame = f == 0;
+        job.lastRecordOffset = &last;
+        job.frameRate = &rate;
+        job.streamCount = streams;
+        EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
+        // The previous picture is the reference for kept blocks.
+        record.frameBuffer.swap(record.planes);
+    }
+    return test::readFile(path);
+}
+
+// The records of a file, following the nextRecord links.
+std::vector<RecordHeader> records(const Bytes& file) {
+    std::vector<RecordHeader> out;
+    std::uint64_t at = 0;
+    for (int guard = 0; guard < 10000; ++guard) {
+        RecordHeader h;
+        std::size_t n = std::min<std::size_t>(256, file.size() - at);
+        if (parseRecordHeader({file.data() + at, n}, at, file.size(), h) != kCodecDone) break;
+        out.push_back(h);
+        if (!h.nextRecord) break;
+        at = h.nextRecord;
+    }
+    return out;
+}
+
+TEST(KeyframeCounter, ARateOf25MakesFrames1_25And49Keyframes) {
+    std::uint32_t counter = 0;
+    double rate = 25;
+    std::vector<int> keyframes;
+    for (int frame = 1; frame <= 60; ++frame)
+        if (advanceKeyframeCounter(counter, &rate)) keyframes.push_back(frame);
+    EXPECT_EQ(keyframes, (std::vector<int>{1, 25, 49}));
+}
+
+TEST(KeyframeCounter, NoRateOrANegativeOneMakesEveryFrameAKeyframe) {
+    std::uint32_t counter = 7;
+    double negative = -25, negativeZero = -0.0;
+    EXPECT_TRUE(advanceKeyframeCounter(counter, nullptr));
+    EXPECT_TRUE(advanceKeyframeCounter(counter, &negative));
+    EXPECT_TRUE(advanceKeyframeCounter(counter, &negative));
+    EXPECT_TRUE(advanceKeyframeCounter(counter, &negativeZero));
+}
+
+TEST(CompressionPipeline, ThreadsAndSequentialStreamsWriteTheSameBytes) {
+    test::TempDir dir;
+    for (std::uint8_t mode : {1, 7, 8, 9}) {
+        Bytes sequential, pooled;
+        {
+            Threading t(StreamThreading::Sequential);
+            sequential = writeVideo(dir.file("a.vx"), 12, mode, 4, 5);
+        }
+        {
+            Threading t(StreamThreading::Pool);
+            pooled = writeVideo(dir.file("b.vx"), 12, mode, 4, 5);
+        }
+        ASSERT_GT(sequential.size(), 1000u);
+        EXPECT_EQ(sequential, pooled) << "mode " << int(mode);
+    }
+}
+
+TEST(CompressionPipeline, GroupedRecordsAreChainedBothWaysWithTheirRate) {
+    test::TempDir dir;
+    Bytes file = writeVideo(dir.file("v.vx"), 5, 8, 3, 12.5);
+    std::vector<RecordHeader> chain = records(file);
+    ASSERT_EQ(chain.size(), 5u);
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        EXPECT_EQ(chain[i].headerSize, 75u + 4 * 3);
+        EXPECT_EQ(chain[i].prevRecord, i ? chain[i - 1].recordStart : 0);
+        EXPECT_DOUBLE_EQ(chain[i].frameRate, 12.5);
+        EXPECT_EQ(chain[i].streamCount, 3u);
+        EXPECT_LT(chain[i].streamOffsets[0], chain[i].streamOffsets[1]);
+        EXPECT_LT(chain[i].streamOffsets[1], chain[i].streamOffsets[2]);
+    }
+    EXPECT_EQ(chain.back().nextRecord, 0u);
+    EXPECT_EQ(chain.back().recordStart + chain.back().recordSize, file.size());
+}
+
+TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastWholeRecord) {
+    test::TempDir dir;
+    const std::string path = dir.file("v.vx");
+    for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
+        Threading t(threading);
+        Bytes before = writeVideo(path, 3, 7, 4, 25);
+        TWnd record;
+        paintFrame(record, 96, 72, 3);
+        std::uint64_t last = records(before).back().recordStart;
+        double rate = 25;
+        CompressionJob job;
+        job.outputPath = TWideString::fromUtf8(path);
+        job.mode = 7;
+        job.groupFlag = true;
+        job.lastRecordOffset = &last;
+        job.frameRate = &rate;
+        job.streamCount = 4;
+        {
+            FailingStream failing(3);
+            EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+        }
+        EXPECT_EQ(test::readFile(path), before); // nothing added, the chain untouched
+        EXPECT_EQ(last, records(before).back().recordStart);
+        // The record (and its pool) still work for the next frame.
+        EXPECT_EQ(compressFrame(record, job), kPackDone);
+        EXPECT_EQ(records(test::readFile(path)).size(), 4u);
+    }
+}
+
+TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile) {
+    test::TempDir dir;
+    const std::string path = dir.file("pic.vx");
+    ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));
+    TWnd record;
+    paintFrame(record, 40, 30, 0);
+    CompressionJob job;
+    job.outputPath = TWideString::fromUtf8(path);
+    job.mode = 8;
+    job.streamCount = 2;
+    {
+        FailingStream failing(2);
+        EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+    }
+    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"pic.vx"});
+    EXPECT_EQ(compressFrame(record, job), kPackDone);
+    EXPECT_EQ(records(test::readFile(path)).size(), 1u);
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"pic.vx"});
+}
+
+TEST(CompressionPipeline, AModeAbove9IsRefused) {
+    TWnd record;
+    paintFrame(record, 8, 8, 0);
+    CompressionJob job;
+    job.mode = 10;
+    EXPECT_EQ(compressFrame(record, job), kPackBadMode);
+}
+
+} // namespace
+} // namespace vexel
