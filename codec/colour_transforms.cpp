@@ -1,5 +1,7 @@
 #include "codec/colour_transforms.h"
 
+#include "codec/rounding.h"
+
 namespace vexel {
 
 namespace {
@@ -60,6 +62,24 @@ void YccToRgbLegacy(float y, float cb, float cr, float* rOut, float* gOut, float
     *rOut = r;
     *gOut = g;
     *bOut = b;
+}
+
+namespace {
+using colour_tables::clampRound;
+} // namespace
+
+YccBytes rgbToYccBytes(std::uint8_t mode, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    if (mode != 0) return rgbToYccBytes(r, g, b);
+    float y, cb, cr;
+    RgbToYccLegacy(r, g, b, &y, &cb, &cr);
+    return {clampRound(y), clampRound(cb), clampRound(cr)};
+}
+
+RgbBytes yccToRgbBytes(std::uint8_t mode, std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
+    if (mode != 0) return yccToRgbBytes(y, cb, cr);
+    float r, g, b;
+    YccToRgbLegacy(y, cb, cr, &r, &g, &b);
+    return {clampRound(r), clampRound(g), clampRound(b)};
 }
 
 ColourTransforms ColourTransforms::forMode(std::uint8_t mode) {

@@ -23,6 +23,68 @@ void YccToRgbLegacy(float y, float cb, float cr, float* r, float* g, float* b);
 using ForwardTransform = void (*)(float, float, float, float*, float*, float*);
 using InverseTransform = void (*)(float, float, float, float*, float*, float*);
 
+// The current pair on byte inputs with rounded byte outputs, computed in
+// double precision from tables of products: the same bytes as rounding the
+// results of RgbToYcc and YccToRgb (checked over every input).
+struct YccBytes {
+    std::uint8_t y, cb, cr;
+};
+struct RgbBytes {
+    std::uint8_t r, g, b;
+};
+namespace colour_tables {
+// Products of the constants with every byte value (Y) or byte - 128 (chroma),
+// each rounded to double once, as the inline expression would be.
+struct Products {
+    double yR[256], yG[256], yB[256], rCr[256], gCr[256], gCb[256], bCb[256];
+};
+constexpr Products makeProducts() {
+    Products p{};
+    for (int v = 0; v < 256; ++v) {
+        p.yR[v] = 0.299 * v;
+        p.yG[v] = 0.587 * v;
+        p.yB[v] = 0.114 * v;
+        const double centred = static_cast<float>(static_cast<float>(v) - 128.0f);
+        p.rCr[v] = 1.403 * centred;
+        p.gCr[v] = 0.714 * centred;
+        p.gCb[v] = 0.344 * centred;
+        p.bCb[v] = 1.77 * centred;
+    }
+    return p;
+}
+inline constexpr Products products = makeProducts();
+
+inline std::uint8_t clampRound(float v) {
+    if (v > 255.0f) v = 255.0f;
+    if (v < 0.0f) v = 0.0f;
+    constexpr double kMagic = 6755399441055744.0; // rounds to nearest, ties to even
+    return static_cast<std::uint8_t>(static_cast<int>((static_cast<double>(v) + kMagic) - kMagic));
+}
+} // namespace colour_tables
+
+inline YccBytes rgbToYccBytes(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    using colour_tables::clampRound;
+    const auto& t = colour_tables::products;
+    const float y = static_cast<float>(t.yR[r] + t.yG[g] + t.yB[b]);
+    float cb = static_cast<float>((static_cast<double>(b) - y) * 0.565);
+    float cr = static_cast<float>((static_cast<double>(r) - y) * 0.713);
+    cb = cb < -128.0f ? -128.0f : cb > 127.0f ? 127.0f : cb;
+    cr = cr < -128.0f ? -128.0f : cr > 127.0f ? 127.0f : cr;
+    return {clampRound(y), clampRound(cb + 128.0f), clampRound(cr + 128.0f)};
+}
+
+inline RgbBytes yccToRgbBytes(std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
+    using colour_tables::clampRound;
+    const auto& t = colour_tables::products;
+    const double Y = y;
+    return {clampRound(static_cast<float>(Y + t.rCr[cr])), clampRound(static_cast<float>(Y - t.gCr[cr] - t.gCb[cb])),
+            clampRound(static_cast<float>(Y + t.bCb[cb]))};
+}
+// The same through the bound pair, for any mode (the legacy pair of mode 0
+// goes through the reference routines).
+YccBytes rgbToYccBytes(std::uint8_t mode, std::uint8_t r, std::uint8_t g, std::uint8_t b);
+RgbBytes yccToRgbBytes(std::uint8_t mode, std::uint8_t y, std::uint8_t cb, std::uint8_t cr);
+
 struct ColourTransforms {
     ForwardTransform forward;
     InverseTransform inverse;

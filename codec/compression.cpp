@@ -203,11 +203,16 @@ public:
         // i's index in its list: how many older entries the walk may jump to.
         const std::uint32_t h = std::min<std::uint32_t>(ordinal, kHistoryDepth - 1);
         Search s{i, p_ - i, load32(P_ + i + 2), 0, 0};
-        // Three equal bytes in a row are only ever zeros in a pre-pass (runs
-        // of anything else become triples), so only the key (0, 0) can step
-        // back one byte and stay on the key.
-        if (P_[i] == 0 && P_[i + 1] == 0) walk(s, ring, ordinal, h);
-        else scanRing(s, ring, ordinal, h, i - newest_);
+        // The walk's first visits, in order, are the list's entries from the
+        // newest to the oldest: stepping back one byte from a position c of
+        // the key stays on the key only when c - 1 is the key's previous
+        // position, which is the list's next older entry anyway (the walk
+        // meets it again on its next jump, and a second visit changes
+        // nothing: a candidate wins only with a strictly longer match). The
+        // one exception is a run of the key reaching down from the oldest
+        // entry past the list: those positions come last.
+        if (!scanRing(s, ring, ordinal, h, i - newest_) && h == kHistoryDepth - 1 && P_[i] == P_[i + 1])
+            walkBelowList(s, positions_[ring + (ordinal - h) % kHistoryDepth]);
         best = s.best;
         return s.bestLength;
     }
@@ -319,11 +324,8 @@ private:
         return false;
     }
 
-    // Keys other than (0, 0). Stepping back one byte from a candidate c of
-    // the list never stays on the key, so the walk only ever jumps: it visits
-    // the list from the newest entry to the oldest (its first candidate,
-    // i - 2, is the newest entry whenever its bytes match the key).
-    void scanRing(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h, std::uint32_t gap) const {
+    // Visits the list's entries from the newest to the oldest; true when the search is over.
+    bool scanRing(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h, std::uint32_t gap) const {
         // Entries within 63 bytes come first (the list ascends): weigh them one
         // by one. The newest entry is i - gap, where gap is known without
         // reaching into the ring.
@@ -331,39 +333,31 @@ private:
         for (; k <= h && gap <= 63; ++k) {
             const std::size_t slot = ring + (ordinal - k) % kHistoryDepth;
             if (positions_[slot] + 63 < s.i) break;
-            if (weighSlot(s, slot)) return;
+            if (weighSlot(s, slot)) return true;
         }
-        if (k > h) return;
+        if (k > h) return false;
         s.payingLength = std::max(s.payingLength, 3u);
         // Ask for every line of the rest at once rather than one miss at a time.
         const std::uint32_t used = std::min(ordinal, kHistoryDepth);
         for (std::uint32_t j = 0; j < used; j += 16) __builtin_prefetch(following_ + ring + j);
         const std::uint32_t newest = (ordinal - k) % kHistoryDepth;
         const std::uint32_t oldest = (ordinal - h) % kHistoryDepth;
-        if (oldest <= newest) {
-            scanSlots(s, ring + oldest, ring + newest);
-        } else if (!scanSlots(s, ring, ring + newest)) { // the ring wraps
-            scanSlots(s, ring + oldest, ring + kHistoryDepth - 1);
-        }
+        if (oldest <= newest) return scanSlots(s, ring + oldest, ring + newest);
+        // The ring wraps.
+        return scanSlots(s, ring, ring + newest) || scanSlots(s, ring + oldest, ring + kHistoryDepth - 1);
     }
 
-    // The key (0, 0): the walk as it stands, stepping back through runs.
-    void walk(Search& s, std::uint32_t ring, std::uint32_t ordinal, std::uint32_t h) const {
+    // Keys of two equal bytes x, x whose run reaches past the oldest entry
+    // of a full list: the walk steps on down through it.
+    void walkBelowList(Search& s, std::uint32_t oldest) const {
         const std::uint32_t i = s.i;
-        std::int64_t c = static_cast<std::int64_t>(i) - 2;
-        while (c >= 0) {
-            if (P_[c] != P_[i] || P_[c + 1] != P_[i + 1]) {
-                if (h == 0) break;
-                --h;
-                --ordinal;
-                c = positions_[ring + ordinal % kHistoryDepth]; // older, same two bytes
-            }
+        const std::uint8_t x = P_[i];
+        for (std::int64_t c = static_cast<std::int64_t>(oldest) - 1; c >= 0 && P_[c] == x && P_[c + 1] == x; --c) {
             const auto candidate = static_cast<std::uint32_t>(c);
             const std::uint32_t room = std::min(i - candidate, s.maxLength);
             if (s.bestLength < room && P_[candidate + s.bestLength] == P_[i + s.bestLength]) {
                 if (weigh(s, candidate, commonLength(P_ + candidate, P_ + i, room))) break;
             }
-            --c;
         }
     }
 

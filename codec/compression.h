@@ -64,7 +64,8 @@ int compressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t> 
 // literal marker other than 2, a match reaching before the start of the
 // output, a rebuilt length other than size, a malformed run pre-pass, an
 // output longer than the capacity, or no work area. Never reads or writes
-// outside input and output; after a failure the output holds undefined bytes.
+// outside input and output; output bytes past the length produced (all of
+// them after a failure) may have been overwritten.
 int decompressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t> output, std::size_t& outputLength);
 
 // The run pre-pass: its length (at most 2 x input.size()), and the pass
@@ -74,6 +75,7 @@ std::size_t runPrepass(std::span<const std::uint8_t> input, std::uint8_t* output
 
 // Undoes the run pre-pass into output. 1 and the length written; 0 when the
 // escapes are cut short at the end or the result would not fit output.
+// Output bytes past the length written may have been overwritten.
 int undoRunPrepass(std::span<const std::uint8_t> coded, std::span<std::uint8_t> output, std::size_t& outputLength);
 
 // The compressor in its plainest form: the 65,536 history lists of 256

@@ -431,15 +431,21 @@ int decodeDeltaChunk(std::span<const std::uint8_t> chunk, std::uint8_t* values) 
     if (count < 0 || count > kMaxChunkValues) return -1;
     if (count == 0) return 0;
     values[0] = base;
+    // The deltas fill (count - 1) x w <= (n - 2) x 8 bits: bytes are taken
+    // into an accumulator only as a delta needs them, so none past the chunk.
     const std::uint8_t* deltas = chunk.data() + 2;
-    for (std::uint32_t j = 0; j + 1 < count; ++j) {
-        std::uint32_t delta = 0;
-        for (std::uint32_t t = 0; t < w; ++t) {
-            const std::uint32_t bit = j * w + t;
-            delta |= ((deltas[bit / 8] >> (bit % 8)) & 1u) << t;
+    const std::uint32_t mask = (1u << w) - 1, sign = 1u << (w - 1);
+    std::uint32_t accumulator = 0, held = 0;
+    for (std::int64_t j = 1; j < count; ++j) {
+        while (held < w) {
+            accumulator |= static_cast<std::uint32_t>(*deltas++) << held;
+            held += 8;
         }
-        if (delta & (1u << (w - 1))) delta |= ~((1u << w) - 1); // sign-extend
-        values[j + 1] = static_cast<std::uint8_t>(base + delta);
+        std::uint32_t delta = accumulator & mask;
+        accumulator >>= w;
+        held -= w;
+        if (delta & sign) delta |= ~mask; // sign-extend
+        values[j] = static_cast<std::uint8_t>(base + delta);
     }
     return static_cast<int>(count);
 }

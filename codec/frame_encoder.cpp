@@ -1,5 +1,7 @@
 #include "codec/frame_encoder.h"
 
+#include "codec/rounding.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -14,13 +16,9 @@ constexpr double kTwoPi = 2 * kPi;
 // Channels are red, green, blue; their base byte in a record is 7, 5, 3.
 constexpr int kBaseByte[3] = {7, 5, 3};
 
-inline double roundEven(double v) { return std::nearbyint(v); }
+inline double roundEven(double v) { return roundEvenFast(v); }
 
-inline std::uint8_t clampToByte(double v) {
-    if (v <= 0) return 0;
-    if (v >= 255) return 255;
-    return static_cast<std::uint8_t>(std::nearbyint(v));
-}
+inline std::uint8_t clampToByte(double v) { return roundToByte(v); }
 
 // An angle difference brought into (-pi, pi], then folded into [-pi/2, pi/2].
 double foldDifference(double d) {
@@ -73,38 +71,65 @@ double blockDirection(const SourcePlanes& s, const BlockPixels& p) {
     return a;
 }
 
-// The first anchor point (x, y), with the second read as (0, 0), that gives
-// the direction closest to a modulo pi; flip tells whether it points the
-// other way (the slopes then change sign). Only directions whose angle
-// modulo pi lies in [0, pi/2] can be carried this way.
-struct FirstAnchor {
-    std::uint8_t byte;
-    bool flip;
-};
-
+// The directions a first anchor (x, y) carries, atan2(-y, -x), taken modulo
+// pi and sorted, each with the lowest anchor byte that gives it.
 struct AnchorAngles {
-    double theta[256];
+    struct Entry {
+        double phi; // in [0, pi)
+        double theta;
+        std::uint8_t byte;
+    };
+    Entry entries[256];
+    int count = 0;
     AnchorAngles() {
-        for (int i = 0; i < 256; ++i) theta[i] = std::atan2(static_cast<double>(0 - (i >> 4)), static_cast<double>(0 - (i & 15)));
+        for (int i = 0; i < 256; ++i) {
+            const double theta = std::atan2(static_cast<double>(0 - (i >> 4)), static_cast<double>(0 - (i & 15)));
+            double phi = std::fmod(theta, kPi);
+            if (phi < 0) phi += kPi;
+            if (phi >= kPi) phi -= kPi;
+            bool known = false;
+            for (int k = 0; k < count && !known; ++k) known = std::fabs(entries[k].phi - phi) < 1e-12;
+            if (!known) entries[count++] = {phi, theta, static_cast<std::uint8_t>(i)};
+        }
+        std::sort(entries, entries + count, [](const Entry& a, const Entry& b) { return a.phi < b.phi; });
     }
 };
 
+} // namespace
+
 FirstAnchor nearestFirstAnchor(double a) {
     static const AnchorAngles angles;
-    FirstAnchor best{0, false};
+    double phi = std::fmod(a, kPi);
+    if (phi < 0) phi += kPi;
+    const AnchorAngles::Entry* e = angles.entries;
+    const int n = angles.count;
+    int hi = static_cast<int>(std::lower_bound(e, e + n, phi, [](const AnchorAngles::Entry& x, double v) { return x.phi < v; }) - e);
+    // The nearest direction lies on one side or the other, around the circle of pi.
+    const AnchorAngles::Entry* candidates[2] = {&e[hi % n], &e[(hi + n - 1) % n]};
+    const AnchorAngles::Entry* best = nullptr;
     double bestDistance = 10;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            double theta = angles.theta[x | (y << 4)];
-            double d = std::remainder(theta - a, kPi); // in [-pi/2, pi/2]
-            if (std::fabs(d) < bestDistance - 1e-12) {
-                bestDistance = std::fabs(d);
-                best.byte = static_cast<std::uint8_t>(x | (y << 4));
-                best.flip = std::fabs(std::remainder(theta - a, kTwoPi)) > kPi / 2;
-            }
+    for (const AnchorAngles::Entry* c : candidates) {
+        const double d = std::fabs(std::remainder(c->theta - a, kPi));
+        if (d < bestDistance - 1e-12 || (std::fabs(d - bestDistance) <= 1e-12 && c->byte < best->byte)) {
+            best = c;
+            bestDistance = d;
         }
-    return best;
+    }
+    return {best->byte, std::fabs(std::remainder(best->theta - a, kTwoPi)) > kPi / 2};
 }
+
+namespace {
+
+// Euclidean distances between pixels of a block, looked up.
+struct Distances {
+    double table[31][31];
+    Distances() {
+        for (int dy = -15; dy <= 15; ++dy)
+            for (int dx = -15; dx <= 15; ++dx) table[dy + 15][dx + 15] = std::sqrt(double(dx * dx + dy * dy));
+    }
+    double of(int dx, int dy) const { return table[dy + 15][dx + 15]; }
+};
+const Distances distances;
 
 // Base values and slopes along the direction, written into the record.
 void fitBlock(const SourcePlanes& s, const EncoderGrid& grid, const BlockPixels& p, double a, std::uint8_t* record,
@@ -128,8 +153,7 @@ void fitBlock(const SourcePlanes& s, const EncoderGrid& grid, const BlockPixels&
             bool marked = visited[iy] & (1u << ix);
             if ((ix != lastX || iy != lastY) && !marked) {
                 if (recorded) {
-                    double dx = ix - lastX, dy = iy - lastY;
-                    double distance = std::sqrt(dx * dx + dy * dy);
+                    const double distance = distances.of(ix - lastX, iy - lastY);
                     for (int c = 0; c < 3; ++c) slopeSum[c] += (value(c, ix, iy) - value(c, lastX, lastY)) / distance;
                     ++slopeCount;
                 }

@@ -115,6 +115,15 @@ void markKeepBlocks(const SourcePlanes& current, const SourcePlanes& previous, c
 // gradient, then lone gradient blocks become detail.
 void cleanUpTypeMap(const EncoderGrid& grid, const EncoderSettings& settings, BlockMap& map);
 
+// The first anchor byte (x in the low nibble, y in the high) whose direction
+// atan2(-y, -x) is closest to a modulo pi, and whether it points the other
+// way (the slopes then change sign). For one-anchor writers; tests.
+struct FirstAnchor {
+    std::uint8_t byte;
+    bool flip;
+};
+FirstAnchor nearestFirstAnchor(double a);
+
 // The model of one block as a decoder reads it from its record, for tests:
 // the value at the block corner (sx, sy), sx, sy in {-1, +1}.
 double modelCornerValue(const std::uint8_t* record, int channel, int sx, int sy, std::uint32_t B);

@@ -1,6 +1,7 @@
 #include "codec/gradient_renderer.h"
 
 #include "base/memdiag.h"
+#include "codec/rounding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,7 +34,7 @@ struct BlockModel {
     }
 };
 
-inline std::uint8_t toByte(double v) { return static_cast<std::uint8_t>(std::nearbyint(std::clamp(v, 0.0, 255.0))); }
+inline std::uint8_t toByte(double v) { return roundToByte(v); }
 
 } // namespace
 

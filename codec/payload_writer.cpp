@@ -2,6 +2,7 @@
 
 #include "codec/colour_transforms.h"
 #include "codec/compression.h"
+#include "codec/rounding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,6 @@ namespace {
 // Type codes of the payload.
 constexpr std::uint8_t kPackedGradient = 3;
 
-inline std::uint8_t roundByte(float v) { return static_cast<std::uint8_t>(std::nearbyint(std::clamp(v, 0.0f, 255.0f))); }
 
 // A byte sink over a tracked buffer that grows when needed.
 class ByteWriter {
@@ -310,13 +310,21 @@ std::size_t encodeDeltaChunk(const std::uint8_t* values, std::size_t n, std::uin
     const std::size_t padding = (length - 2) * 8 - bits;
     out[0] = base;
     out[1] = static_cast<std::uint8_t>((w % 8) | ((padding / w) << 3));
-    std::memset(out + 2, 0, length - 2);
-    std::size_t bit = 0;
+    // Deltas go into a bit accumulator, lowest bits first, and leave it a byte at a time.
+    std::uint8_t* at = out + 2;
+    std::uint32_t accumulator = 0;
+    unsigned held = 0;
+    const std::uint32_t mask = (1u << w) - 1;
     for (std::size_t i = 1; i < n; ++i) {
-        unsigned d = static_cast<std::uint8_t>(values[i] - base) & ((1u << w) - 1);
-        for (unsigned k = 0; k < w; ++k, ++bit)
-            if (d >> k & 1) out[2 + bit / 8] = static_cast<std::uint8_t>(out[2 + bit / 8] | (1u << (bit % 8)));
+        accumulator |= (static_cast<std::uint32_t>(static_cast<std::uint8_t>(values[i] - base)) & mask) << held;
+        held += w;
+        while (held >= 8) {
+            *at++ = static_cast<std::uint8_t>(accumulator);
+            accumulator >>= 8;
+            held -= 8;
+        }
     }
+    if (held) *at = static_cast<std::uint8_t>(accumulator);
     return length;
 }
 
@@ -334,12 +342,11 @@ bool computeColourPlanes(const SourcePlanes& source, const EncoderGrid& grid, st
     std::uint8_t* Y = planes.plane(0);
     std::uint8_t* Cb = planes.plane(1);
     std::uint8_t* Cr = planes.plane(2);
-    for (std::uint32_t y = y0; y < y1; ++y)
-        for (std::uint32_t x = 0; x < grid.width; ++x) {
-            float l, cb, cr;
-            RgbToYcc(source.at(0, x, y), source.at(1, x, y), source.at(2, x, y), &l, &cb, &cr);
-            Y[planes.offset(x, y)] = roundByte(l);
-        }
+    for (std::uint32_t y = y0; y < y1; ++y) {
+        std::uint8_t* row = Y + planes.offset(0, y);
+        for (std::uint32_t x = 0; x < grid.width; ++x)
+            row[x] = rgbToYccBytes(source.at(0, x, y), source.at(1, x, y), source.at(2, x, y)).y;
+    }
     for (std::uint32_t cy = y0; cy < y1; cy += Q)
         for (std::uint32_t cx = 0; cx < grid.width; cx += Q) {
             const std::uint32_t w = std::min(Q, grid.width - cx), h = std::min(Q, grid.height - cy);
@@ -347,11 +354,10 @@ bool computeColourPlanes(const SourcePlanes& source, const EncoderGrid& grid, st
             for (std::uint32_t y = 0; y < h; ++y)
                 for (std::uint32_t x = 0; x < w; ++x)
                     for (int c = 0; c < 3; ++c) sum[c] += source.at(c, cx + x, cy + y);
-            float mean[3];
-            for (int c = 0; c < 3; ++c) mean[c] = static_cast<float>(std::nearbyint(static_cast<double>(sum[c]) / (w * h)));
-            float l, cb, cr;
-            RgbToYcc(mean[0], mean[1], mean[2], &l, &cb, &cr);
-            const std::uint8_t b = roundByte(cb), r = roundByte(cr);
+            std::uint8_t mean[3];
+            for (int c = 0; c < 3; ++c) mean[c] = roundToByte(static_cast<double>(sum[c]) / (w * h));
+            const YccBytes ycc = rgbToYccBytes(mean[0], mean[1], mean[2]);
+            const std::uint8_t b = ycc.cb, r = ycc.cr;
             for (std::uint32_t y = 0; y < Q; ++y) {
                 std::memset(Cb + planes.offset(cx, cy + y), b, Q);
                 std::memset(Cr + planes.offset(cx, cy + y), r, Q);

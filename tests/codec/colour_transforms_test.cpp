@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace vexel {
 namespace {
 
@@ -70,6 +73,34 @@ TEST(ColourTransforms, RoundTripsStayWithinOneStepOverTheCube) {
                     EXPECT_NEAR(G, g, 1.5f);
                     EXPECT_NEAR(B, b, 1.5f);
                 }
+            }
+}
+
+} // namespace
+} // namespace vexel
+
+namespace vexel {
+namespace {
+
+std::uint8_t rounded(float v) { return static_cast<std::uint8_t>(std::nearbyint(std::clamp(v, 0.0f, 255.0f))); }
+
+TEST(ColourTransforms, TheByteTablesGiveTheReferenceBytesForEveryInput) {
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            for (int c = 0; c < 256; ++c) {
+                const auto r = static_cast<std::uint8_t>(a), g = static_cast<std::uint8_t>(b), bl = static_cast<std::uint8_t>(c);
+                float y, cb, cr;
+                RgbToYcc(r, g, bl, &y, &cb, &cr);
+                const YccBytes fast = rgbToYccBytes(r, g, bl);
+                ASSERT_EQ(fast.y, rounded(y)) << a << "," << b << "," << c;
+                ASSERT_EQ(fast.cb, rounded(cb)) << a << "," << b << "," << c;
+                ASSERT_EQ(fast.cr, rounded(cr)) << a << "," << b << "," << c;
+                float R, G, B;
+                YccToRgb(r, g, bl, &R, &G, &B); // the same bytes read as Y, Cb, Cr
+                const RgbBytes back = yccToRgbBytes(r, g, bl);
+                ASSERT_EQ(back.r, rounded(R)) << a << "," << b << "," << c;
+                ASSERT_EQ(back.g, rounded(G)) << a << "," << b << "," << c;
+                ASSERT_EQ(back.b, rounded(B)) << a << "," << b << "," << c;
             }
 }
 

@@ -289,3 +289,36 @@ TEST(FrameEncoder, ASurfaceSourceReadsChannelsByShiftAndRowsBottomUp) {
 
 } // namespace
 } // namespace vexel
+
+namespace vexel {
+namespace {
+
+// The plain search over all 256 anchor bytes.
+FirstAnchor nearestFirstAnchorByScan(double a) {
+    const double pi = 3.14159265358979323846;
+    FirstAnchor best{0, false};
+    double bestDistance = 10;
+    for (int i = 0; i < 256; ++i) {
+        double theta = std::atan2(static_cast<double>(0 - (i >> 4)), static_cast<double>(0 - (i & 15)));
+        double d = std::fabs(std::remainder(theta - a, pi));
+        if (d < bestDistance - 1e-12) {
+            bestDistance = d;
+            best = {static_cast<std::uint8_t>(i), std::fabs(std::remainder(theta - a, 2 * pi)) > pi / 2};
+        }
+    }
+    return best;
+}
+
+TEST(FirstAnchor, TheSortedLookupFindsWhatTheScanFinds) {
+    std::mt19937 random(12);
+    std::uniform_real_distribution<double> angle(0, 2 * 3.14159265358979323846);
+    for (int i = 0; i < 20000; ++i) {
+        double a = i < 360 ? i * 3.14159265358979323846 / 180 : angle(random);
+        FirstAnchor fast = nearestFirstAnchor(a), scan = nearestFirstAnchorByScan(a);
+        ASSERT_EQ(fast.byte, scan.byte) << a;
+        ASSERT_EQ(fast.flip, scan.flip) << a;
+    }
+}
+
+} // namespace
+} // namespace vexel
