@@ -162,11 +162,11 @@ TEST_F(Cli, NamesThatAreNotUtf8RoundTrip) {
     EXPECT_EQ(written(name + "_000000.bmp"), test::patternPicture(3, 2));
 }
 
-TEST_F(Cli, UnpackingNeedsTheCodec) {
+TEST_F(Cli, AFileWithoutTheRecordMagicNeedsANewerProgram) {
     ASSERT_TRUE(test::writeFile(dir.file("clip.VX"), {1, 2, 3}));
     auto r = vexel({"-uc", "clip.VX"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nclip.VX\n");
+    EXPECT_EQ(r.err, "Ошибка: Для распаковки файла:\nclip.VX\nнеобходимо обновить программу.\n");
 }
 
 TEST_F(Cli, AnUnknownExtensionCannotBeUnpacked) {
