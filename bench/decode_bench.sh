@@ -40,19 +40,18 @@ for f in range(FRAMES):
         out.write(data)
 PY
 
-best() { # best wall seconds of three runs of vexel "$@" in $work; peak KiB in $peak
-    local t best_t=""
+# Best wall seconds of three runs of vexel "$@" in $work into $seconds,
+# the largest peak resident set (KiB) into $peak.
+best() {
+    seconds=""
     peak=0
     for _ in 1 2 3; do
         rm -f "$work"/f_0*.bmp
-        local stats
-        stats=$( { /usr/bin/time -f "%e %M" "$vexel" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1) || true
-        t=${stats% *}
-        local m=${stats#* }
+        /usr/bin/time -o "$work/time.txt" -f "%e %M" "$vexel" "$@" >/dev/null 2>&1 || { echo "vexel $* failed" >&2; exit 1; }
+        read -r t m <"$work/time.txt"
         [ "$m" -gt "$peak" ] && peak=$m
-        if [ -z "$best_t" ] || awk "BEGIN{exit !($t < $best_t)}"; then best_t=$t; fi
+        if [ -z "$seconds" ] || awk "BEGIN{exit !($t < $seconds)}"; then seconds=$t; fi
     done
-    echo "$best_t"
 }
 
 cd "$work"
@@ -61,7 +60,7 @@ for mode in 8 9; do
     for threads in 1 2 4; do
         rm -f f.vx
         "$vexel" -c -a=25 -m=$mode -t=$threads "f*.bmp" >/dev/null
-        seconds=$(best -uc f.vx)
+        best -uc f.vx
         [ "$(ls f_0*.bmp | wc -l)" -eq 60 ] || { echo "vexel -uc did not write 60 frames" >&2; exit 1; }
         printf "%-22s %10.2f %8.1f %10.1f %10.1f\n" "-m=$mode -t=$threads" "$seconds" \
             "$(awk "BEGIN{print 60 / $seconds}")" "$(awk "BEGIN{print $peak / 1024}")" \
