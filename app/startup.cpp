@@ -29,7 +29,7 @@ void finalizeProgramUnits() {
 bool startupMemoryCheck() {
     void* probe = memAllocate(10);
     if (!probe) {
-        ui::showMessageWide(TWideString(u"Not enough RAM to run application"), TWideString(u"Error"));
+        ui::showSystemMessageBox("Not enough RAM to run application", "Error");
         return false;
     }
     memFree(probe);

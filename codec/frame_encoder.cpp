@@ -330,33 +330,6 @@ void cleanUp(const EncoderGrid& grid, BlockMap& map, const EncoderSettings& sett
 
 } // namespace
 
-SourcePlanes SourcePlanes::fromPlanes(const std::uint8_t* planes, std::uint32_t width, std::uint32_t height) {
-    SourcePlanes s;
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) + 32;
-    const std::ptrdiff_t planeSize = stride * (static_cast<std::ptrdiff_t>(height) + 32);
-    for (int c = 0; c < 3; ++c) s.channel[c] = planes + c * planeSize + 16 * stride + 16;
-    s.pixelStep = 1;
-    s.rowStep = stride;
-    s.width = width;
-    s.height = height;
-    return s;
-}
-
-SourcePlanes SourcePlanes::fromSurface(const std::uint8_t* bits, std::ptrdiff_t pitch, std::uint32_t width,
-                                       std::uint32_t height, std::uint32_t border, int redShift, int greenShift,
-                                       int blueShift) {
-    SourcePlanes s;
-    // Picture row 0 (the bottom row) lies on surface line border + height - 1.
-    const std::uint8_t* bottom = bits + (static_cast<std::ptrdiff_t>(border) + height - 1) * pitch + 4 * border;
-    const int shifts[3] = {redShift, greenShift, blueShift};
-    for (int c = 0; c < 3; ++c) s.channel[c] = bottom + shifts[c] / 8;
-    s.pixelStep = 4;
-    s.rowStep = -pitch;
-    s.width = width;
-    s.height = height;
-    return s;
-}
-
 EncoderSettings EncoderSettings::forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorSizeValue) {
     EncoderSettings e;
     e.k = optimize < 0 ? 2 : optimize > 0 ? 4 : 3;

@@ -14,35 +14,12 @@
 #pragma once
 
 #include "base/memdiag.h"
+#include "codec/plane_view.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace vexel {
-
-// Three 8-bit source planes (red, green, blue) reached through one address
-// per channel, a step between neighbouring pixels of a row and a step from a
-// row to the row above it. At least 16 pixels of margin must be readable
-// around the picture: blocks cut by the edge read into it.
-struct SourcePlanes {
-    const std::uint8_t* channel[3] = {nullptr, nullptr, nullptr}; // picture pixel (0, 0)
-    std::ptrdiff_t pixelStep = 0;
-    std::ptrdiff_t rowStep = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-
-    std::uint8_t at(int c, std::int64_t x, std::int64_t y) const { return channel[c][y * rowStep + x * pixelStep]; }
-    bool valid() const { return channel[0] && width && height; }
-
-    // Three padded planes laid one after another, each (width + 32) x
-    // (height + 32) bytes, bottom row first, the picture 16 rows and columns in.
-    static SourcePlanes fromPlanes(const std::uint8_t* planes, std::uint32_t width, std::uint32_t height);
-    // A 32-bit surface: the picture's top row at line `border`, each channel in
-    // the byte lane of its shift, rows `pitch` bytes apart.
-    static SourcePlanes fromSurface(const std::uint8_t* bits, std::ptrdiff_t pitch, std::uint32_t width,
-                                    std::uint32_t height, std::uint32_t border, int redShift, int greenShift,
-                                    int blueShift);
-};
 
 // Block types while encoding.
 constexpr std::uint8_t kTypeDetail = 0;

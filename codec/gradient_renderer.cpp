@@ -38,32 +38,6 @@ inline std::uint8_t toByte(double v) { return roundToByte(v); }
 
 } // namespace
 
-PixelTarget PixelTarget::fromPlanes(std::uint8_t* planes, std::uint32_t width, std::uint32_t height) {
-    PixelTarget t;
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) + 32;
-    const std::ptrdiff_t planeSize = stride * (static_cast<std::ptrdiff_t>(height) + 32);
-    for (int c = 0; c < 3; ++c) t.channel[c] = planes + c * planeSize + 16 * stride + 16;
-    t.pixelStep = 1;
-    t.rowStep = stride;
-    t.width = width;
-    t.height = height;
-    return t;
-}
-
-PixelTarget PixelTarget::fromSurface(std::uint8_t* bits, std::ptrdiff_t pitch, std::uint32_t width,
-                                     std::uint32_t height, std::uint32_t border, int redShift, int greenShift,
-                                     int blueShift) {
-    PixelTarget t;
-    std::uint8_t* bottom = bits + (static_cast<std::ptrdiff_t>(border) + height - 1) * pitch + 4 * border;
-    const int shifts[3] = {redShift, greenShift, blueShift};
-    for (int c = 0; c < 3; ++c) t.channel[c] = bottom + shifts[c] / 8;
-    t.pixelStep = 4;
-    t.rowStep = -pitch;
-    t.width = width;
-    t.height = height;
-    return t;
-}
-
 bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, std::uint32_t endRow, bool fast,
                         const PixelTarget& target) {
     const std::uint32_t B = blocks.B;

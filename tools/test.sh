@@ -17,6 +17,11 @@ tools/build.sh build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_SANITIZE
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
+echo "== thread sanitizer: worker pools and the file cache"
+tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_BENCH=OFF --target vexel_tests_codec
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
+
 if command -v clang++ >/dev/null; then
   echo "== fuzz targets"
   tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

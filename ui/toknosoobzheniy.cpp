@@ -80,6 +80,14 @@ bool showMessage(const TWideString& text) { return run(text, TWideString(), Mess
 
 bool showUsage(const TWideString& text, const TWideString& caption) { return run(text, caption, MessageChannel::Usage); }
 
+void showSystemMessageBox(const char* text, const char* caption) {
+    std::fputs(caption, stderr);
+    std::fputs(": ", stderr);
+    std::fputs(text, stderr);
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+}
+
 bool messagesSilenced() { return silenced(); }
 
 void liftSilence() {

@@ -37,6 +37,11 @@ bool showMessage(const TWideString& text);
 // The usage text (standard output in the console form).
 bool showUsage(const TWideString& text, const TWideString& caption);
 
+// A system message box with an OK button alone, for when the program's own
+// message window cannot be had (no memory at start-up): UTF-8 texts, written
+// as "caption: text" to standard error without taking any memory.
+void showSystemMessageBox(const char* text, const char* caption);
+
 bool messagesSilenced();
 // Lifts the silence at once (tests).
 void liftSilence();

@@ -216,3 +216,26 @@ TEST_F(Cli, AWildcardThatMatchesNothingProcessesNoFrame) {
 
 } // namespace
 } // namespace vexel
+
+namespace vexel {
+namespace {
+
+void tinyAddressSpace() {
+    // Room for the program itself, none for the allocator's first arena.
+    struct rlimit limit{200u << 20, 200u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST(StartUp, WithoutMemoryForTheFirstArenaTheRunEndsWithCode10) {
+#if defined(VEXEL_ASAN)
+    GTEST_SKIP() << "the sanitizer's own shadow memory needs more address space than the limit leaves";
+#endif
+    test::TempDir dir;
+    auto r = test::runVexel({"-h"}, dir.path(), tinyAddressSpace);
+    EXPECT_EQ(r.exitCode, 10);
+    EXPECT_EQ(r.err, "Error: Not enough RAM to run application\n");
+    EXPECT_EQ(r.out, ""); // nothing else ran
+}
+
+} // namespace
+} // namespace vexel

@@ -1,4 +1,5 @@
 #include "codec/frame_encoder.h"
+#include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +10,7 @@
 namespace vexel {
 namespace {
 
-// Three padded planes (red, green, blue), bottom row first.
-struct Picture {
-    std::uint32_t w, h;
-    TrackedBuffer<std::uint8_t> planes;
-    Picture(std::uint32_t width, std::uint32_t height, std::uint8_t margin = 0) : w(width), h(height) {
-        planes.allocate(3 * plane());
-        if (margin) std::fill(planes.begin(), planes.end(), margin);
-    }
-    std::size_t plane() const { return static_cast<std::size_t>(w + 32) * (h + 32); }
-    std::uint8_t& at(int c, std::uint32_t x, std::uint32_t y) { return planes[c * plane() + (y + 16) * (w + 32) + x + 16]; }
-    void fill(const std::function<int(int c, std::uint32_t x, std::uint32_t y)>& f) {
-        for (int c = 0; c < 3; ++c)
-            for (std::uint32_t y = 0; y < h; ++y)
-                for (std::uint32_t x = 0; x < w; ++x) at(c, x, y) = static_cast<std::uint8_t>(std::clamp(f(c, x, y), 0, 255));
-    }
-    SourcePlanes source() const { return SourcePlanes::fromPlanes(planes.data(), w, h); }
-};
+using Picture = test::TestPlanes;
 
 struct Encoded {
     EncoderSettings settings;

@@ -1,6 +1,7 @@
 #include "codec/gradient_renderer.h"
 
 #include "base/memdiag.h"
+#include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +12,9 @@
 namespace vexel {
 namespace {
 
-struct Canvas {
-    std::uint32_t w, h;
-    TrackedBuffer<std::uint8_t> planes;
-    Canvas(std::uint32_t width, std::uint32_t height, std::uint8_t fill = 7) : w(width), h(height) {
-        planes.allocate(3 * static_cast<std::size_t>(w + 32) * (h + 32));
-        std::memset(planes.data(), fill, planes.size());
-    }
-    PixelTarget target() { return PixelTarget::fromPlanes(planes.data(), w, h); }
+// A canvas whose every byte starts at 7, so untouched pixels show.
+struct Canvas : test::TestPlanes {
+    Canvas(std::uint32_t width, std::uint32_t height, std::uint8_t fill = 7) : TestPlanes(width, height, fill) {}
 };
 
 // A gradient record: anchors, then (base, slope) for blue, green, red.

@@ -2,6 +2,7 @@
 
 #include "codec/compression.h"
 #include "codec/container.h"
+#include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,20 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Three padded source planes (red, green, blue), bottom row first.
-struct Picture {
-    std::uint32_t w, h;
-    TrackedBuffer<std::uint8_t> planes;
-    Picture(std::uint32_t width, std::uint32_t height) : w(width), h(height) { planes.allocate(3 * plane()); }
-    std::size_t plane() const { return static_cast<std::size_t>(w + 32) * (h + 32); }
-    void fill(const std::function<int(int, std::uint32_t, std::uint32_t)>& f) {
-        for (int c = 0; c < 3; ++c)
-            for (std::uint32_t y = 0; y < h; ++y)
-                for (std::uint32_t x = 0; x < w; ++x)
-                    planes[c * plane() + (y + 16) * (w + 32) + x + 16] = static_cast<std::uint8_t>(std::clamp(f(c, x, y), 0, 255));
-    }
-    SourcePlanes source() const { return SourcePlanes::fromPlanes(planes.data(), w, h); }
-};
+using Picture = test::TestPlanes;
 
 struct Stream {
     Bytes bytes;
