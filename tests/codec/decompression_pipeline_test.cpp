@@ -143,7 +143,7 @@ struct Threading {
 
 // Process-wide state the pipeline keeps gives its memory back at the end of
 // every test (the test main counts live blocks).
-class Pipeline : public ::testing::Test {
+class DecompressionPipeline : public ::testing::Test {
 protected:
     void TearDown() override {
         destroyDecompressionFileCache();
@@ -248,7 +248,7 @@ struct QualityCase {
     std::int8_t optimize;
 };
 
-TEST_F(Pipeline, EveryModeAndSettingDecodesWithinItsMeasuredQuality) {
+TEST_F(DecompressionPipeline, EveryModeAndSettingDecodesWithinItsMeasuredQuality) {
     const std::map<std::string, Picture> pictures = {
         {"smooth", smoothPicture(101, 67)}, {"noise", noisePicture(101, 67)}, {"text", textPicture(101, 67)}};
     // Lowest PSNR (dB) measured over modes 1 to 9, and in mode 0 (whose
@@ -281,7 +281,7 @@ TEST_F(Pipeline, EveryModeAndSettingDecodesWithinItsMeasuredQuality) {
     std::printf("%s", table.c_str());
 }
 
-TEST_F(Pipeline, SeveralStreamsInThePoolAndInOrderGiveIdenticalPixels) {
+TEST_F(DecompressionPipeline, SeveralStreamsInThePoolAndInOrderGiveIdenticalPixels) {
     const Picture picture = textPicture(150, 131);
     for (std::uint8_t mode : {0, 5, 7, 8, 9}) {
         for (std::uint32_t streams : {2u, 3u, 7u}) {
@@ -303,7 +303,7 @@ TEST_F(Pipeline, SeveralStreamsInThePoolAndInOrderGiveIdenticalPixels) {
     }
 }
 
-TEST_F(Pipeline, AVideoWithKeptBlocksDecodesEveryFrameInOrderAndInThePool) {
+TEST_F(DecompressionPipeline, AVideoWithKeptBlocksDecodesEveryFrameInOrderAndInThePool) {
     std::vector<Picture> frames;
     for (int f = 0; f < 6; ++f) frames.push_back(movingPicture(96, 72, f));
     for (std::uint8_t mode : {7, 8, 9}) {
@@ -328,7 +328,7 @@ TEST_F(Pipeline, AVideoWithKeptBlocksDecodesEveryFrameInOrderAndInThePool) {
     }
 }
 
-TEST_F(Pipeline, ReadingThroughTheCacheGivesTheSamePictures) {
+TEST_F(DecompressionPipeline, ReadingThroughTheCacheGivesTheSamePictures) {
     std::vector<Picture> frames;
     for (int f = 0; f < 4; ++f) frames.push_back(movingPicture(80, 48, f));
     const std::string path = file("cached.vx");
@@ -342,7 +342,7 @@ TEST_F(Pipeline, ReadingThroughTheCacheGivesTheSamePictures) {
 
 // ------------------------------------------------------------ call values
 
-TEST_F(Pipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFromTheFile) {
+TEST_F(DecompressionPipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFromTheFile) {
     const std::string path = file("three.vx");
     std::vector<Picture> frames(3, smoothPicture(64, 40));
     writeFile(path, frames, {8, 0, 3, 12.5});
@@ -375,7 +375,7 @@ TEST_F(Pipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFromTheFile) {
     EXPECT_EQ(given.threads, 2);
 }
 
-TEST_F(Pipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
+TEST_F(DecompressionPipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
     const std::string path = file("rate.vx");
     writeFile(path, {smoothPicture(16, 16), smoothPicture(16, 16)}, {7, 0, 1, 25});
     const Bytes good = test::readFile(path);
@@ -392,7 +392,7 @@ TEST_F(Pipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
     }
 }
 
-TEST_F(Pipeline, ADroppedRecordIsCheckedButNeitherDrawnNorTimed) {
+TEST_F(DecompressionPipeline, ADroppedRecordIsCheckedButNeitherDrawnNorTimed) {
     const std::string path = file("drop.vx");
     writeFile(path, {smoothPicture(40, 24), noisePicture(40, 24)}, {8, 0, 1, 25});
     Reader r(path);
@@ -406,7 +406,7 @@ TEST_F(Pipeline, ADroppedRecordIsCheckedButNeitherDrawnNorTimed) {
     EXPECT_TRUE(heldPicture(r.record) == first);
 }
 
-TEST_F(Pipeline, TheStatusTextShowsTheDrawIntervalThenBothIntervals) {
+TEST_F(DecompressionPipeline, TheStatusTextShowsTheDrawIntervalThenBothIntervals) {
     const std::string path = file("status.vx");
     writeFile(path, std::vector<Picture>(3, smoothPicture(64, 64)), {8, 0, 1, 25});
     clearDecompressionStatusText();
@@ -445,7 +445,7 @@ TEST_F(Pipeline, TheStatusTextShowsTheDrawIntervalThenBothIntervals) {
     EXPECT_EQ(smoothedDrawInterval(), 0);
 }
 
-TEST_F(Pipeline, APreviousPictureOfAnotherSizeIsNoPreviousPicture) {
+TEST_F(DecompressionPipeline, APreviousPictureOfAnotherSizeIsNoPreviousPicture) {
     const std::string path = file("small.vx");
     writeFile(path, {movingPicture(64, 72, 0), movingPicture(64, 72, 1)}, {8, 0, 1, 25});
     Reader r(path);
@@ -458,7 +458,7 @@ TEST_F(Pipeline, APreviousPictureOfAnotherSizeIsNoPreviousPicture) {
     EXPECT_EQ(r.record.currentHeader.xPelsPerMeter, 2835);
 }
 
-TEST_F(Pipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToThePlanes) {
+TEST_F(DecompressionPipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToThePlanes) {
     const std::string wide = file("wide.vx"), tall = file("two.vx");
     writeFile(wide, {smoothPicture(1930, 8)}, {8, 0, 1, 0});
     writeFile(tall, {smoothPicture(40, 40)}, {8, 0, 2, 0});
@@ -480,7 +480,7 @@ TEST_F(Pipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToThePlanes) {
 
 // ------------------------------------------------------------ the pool
 
-TEST_F(Pipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) {
+TEST_F(DecompressionPipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) {
     Threading t(DecodeThreading::Pool);
     const std::string three = file("three.vx"), four = file("four.vx");
     writeFile(three, std::vector<Picture>(2, smoothPicture(48, 80)), {8, 0, 3, 0});
@@ -499,7 +499,7 @@ TEST_F(Pipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) {
     EXPECT_EQ(r.record.decompressionPool.get(), nullptr);
 }
 
-TEST_F(Pipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecodesOnAFreshPool) {
+TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecodesOnAFreshPool) {
     Threading t(DecodeThreading::Pool);
     const std::string good = file("good.vx"), bad = file("bad.vx");
     const Picture picture = textPicture(60, 90);
@@ -529,7 +529,7 @@ TEST_F(Pipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecodesOnAFreshPool
 
 // ------------------------------------------------------------ bad files
 
-TEST_F(Pipeline, BadFilesFailWithTheirResult) {
+TEST_F(DecompressionPipeline, BadFilesFailWithTheirResult) {
     test::MessageCapture capture;
     const std::string good = file("good.vx");
     writeFile(good, {noisePicture(40, 30)}, {8, 0, 1, 0});
@@ -572,7 +572,7 @@ TEST_F(Pipeline, BadFilesFailWithTheirResult) {
     EXPECT_EQ(pastCached.next(), kUnpackCannotOpen);
 }
 
-TEST_F(Pipeline, ModesUpToSevenWithAShortBlockAreaFailCleanly) {
+TEST_F(DecompressionPipeline, ModesUpToSevenWithAShortBlockAreaFailCleanly) {
     const std::string good = file("good.vx");
     writeFile(good, {textPicture(40, 30)}, {5, 0, 1, 0});
     const Bytes bytes = test::readFile(good);
@@ -646,7 +646,7 @@ std::map<std::string, Bytes> decodeRecordSeeds(const test::TempDir& dir) {
     return seeds;
 }
 
-TEST_F(Pipeline, TheDecodeRecordSeedsAreSmallAndWrittenOnRequest) {
+TEST_F(DecompressionPipeline, TheDecodeRecordSeedsAreSmallAndWrittenOnRequest) {
     const std::map<std::string, Bytes> seeds = decodeRecordSeeds(dir);
     const std::string folder = std::string(VEXEL_SOURCE_DIR) + "/fuzz/corpus/decodeRecord";
     const char* write = std::getenv("VEXEL_WRITE_FUZZ_SEEDS");
@@ -662,7 +662,7 @@ TEST_F(Pipeline, TheDecodeRecordSeedsAreSmallAndWrittenOnRequest) {
 
 // Every file of the fuzz corpus is read to its end: the seeds decode, the
 // known-bad files ("bad_*") fail cleanly.
-TEST_F(Pipeline, TheFuzzCorpusSeedsDecodeAndItsKnownBadFilesFail) {
+TEST_F(DecompressionPipeline, TheFuzzCorpusSeedsDecodeAndItsKnownBadFilesFail) {
     const std::filesystem::path folder = std::filesystem::path(VEXEL_SOURCE_DIR) / "fuzz/corpus/decodeRecord";
     int seeds = 0, bad = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -725,7 +725,7 @@ std::vector<std::pair<std::size_t, std::uint32_t>> sectionEnds(const Bytes& file
     return out;
 }
 
-TEST_F(Pipeline, CopyingAFortySevenByteModeSevenRecordGrowsTheHeaderAndMovesEverySectionEnd) {
+TEST_F(DecompressionPipeline, CopyingAFortySevenByteModeSevenRecordGrowsTheHeaderAndMovesEverySectionEnd) {
     const std::string source = file("seven.vx"), target = file("seven_converted.vx");
     writeFile(source, {textPicture(77, 45)}, {7, 0, 1, 0});
     const Bytes before = test::readFile(source);
@@ -786,7 +786,7 @@ Bytes thirtyOneByteRecord() {
     return b;
 }
 
-TEST_F(Pipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) {
+TEST_F(DecompressionPipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) {
     const Bytes record = thirtyOneByteRecord();
     const std::string source = file("old.vx"), target = file("old_converted.vx");
     ASSERT_TRUE(test::writeFile(source, record));
@@ -814,7 +814,7 @@ TEST_F(Pipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) {
     EXPECT_TRUE(readOne(target) == original);
 }
 
-TEST_F(Pipeline, CopyingAVideoKeepsItsChainAndPictures) {
+TEST_F(DecompressionPipeline, CopyingAVideoKeepsItsChainAndPictures) {
     std::vector<Picture> frames;
     for (int f = 0; f < 4; ++f) frames.push_back(movingPicture(64, 48, f));
     const std::string source = file("clip.vx"), target = file("clip_converted.vx");
@@ -857,7 +857,7 @@ int repack(const std::string& source, const std::string& target, std::uint8_t mo
     return kPackDone;
 }
 
-TEST_F(Pipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams) {
+TEST_F(DecompressionPipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams) {
     std::vector<Picture> frames;
     for (int f = 0; f < 3; ++f) frames.push_back(movingPicture(90, 70, f));
     const std::string source = file("clip.vx");
