@@ -57,6 +57,18 @@ struct FrameWork {
     bool writeFailed = false;
 };
 
+// A decoded gradient repacked where only the first anchor is carried (modes 3
+// and 8 with anchors of at most 4): the anchor that gives its direction
+// modulo pi, the slopes turned round when that anchor points the other way.
+void reanchorForOneByte(std::uint8_t* r) {
+    const int dx = (r[2] & 15) - (r[1] & 15), dy = (r[2] >> 4) - (r[1] >> 4);
+    const FirstAnchor anchor = nearestFirstAnchor(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    if (anchor.flip)
+        for (int k = 4; k <= 8; k += 2) r[k] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::max(-127, -static_cast<std::int8_t>(r[k]))));
+    r[1] = anchor.byte;
+    r[2] = 0;
+}
+
 // The repack conversion's block decisions for a band: the decoded records of
 // the band's blocks, detail and gradient as they are, every other kind (kept
 // and undrawn blocks) and every other row the initial type.
@@ -72,6 +84,7 @@ bool repackBand(const TWnd::RepackFrame& source, const EncoderSettings& settings
             std::memcpy(r, from + 9 * i, 9);
         else
             r[0] = settings.initialType;
+        if (r[0] == kTypeGradient && settings.firstAnchorOnly) reanchorForOneByte(r);
     }
     return true;
 }
@@ -494,7 +507,8 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
         f.current.width = repack.width;
         f.current.height = repack.height;
         f.chromaStep = repack.chromaStep;
-        f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
+        f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
+                                               anchorSizeValue(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
         f.settings.B = repack.blockSize;
         if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
         std::memcpy(f.colour.planes.data(), record.repack.plane(0), 3 * f.colour.planeSize());

@@ -887,3 +887,37 @@ TEST_F(DecompressionPipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams
 
 } // namespace
 } // namespace vexel
+
+namespace vexel {
+namespace {
+
+// Ramps in directions that one anchor byte can carry.
+Picture diagonalRamps(int w, int h) {
+    Picture p = blank(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                // Steep saw-tooth ramps: 45 degrees, then 90.
+                const int v = y < h / 2 ? 20 + 6 * ((x + y) % 30) : 20 + 6 * (y % 30);
+                p.at(x, y)[c] = static_cast<std::uint8_t>(std::clamp(v + 15 * c, 0, 255));
+            }
+    return p;
+}
+
+TEST_F(DecompressionPipeline, RepackingIntoOneAnchorByteModesKeepsTheRampsDirections) {
+    const std::string source = file("ramps.vx");
+    writeFile(source, {diagonalRamps(64, 64)}, {7, -1, 1, 0}); // B = 4, both anchors carried
+    // Fast painting draws each block alone, so a wrong direction shows.
+    const std::vector<Picture> original = readAll(source, nullptr, false, true);
+    ASSERT_EQ(original.size(), 1u);
+    for (std::uint8_t mode : {3, 8}) {
+        const std::string target = file("ramps_" + std::to_string(mode) + ".vx");
+        ASSERT_EQ(repack(source, target, mode, 1), kPackDone);
+        const std::vector<Picture> again = readAll(target, nullptr, false, true);
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_GE(psnr(original[0], again[0]), 35.0) << "mode " << int(mode); // 30 dB with the second anchor lost
+    }
+}
+
+} // namespace
+} // namespace vexel
