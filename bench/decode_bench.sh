@@ -40,13 +40,13 @@ for f in range(FRAMES):
         out.write(data)
 PY
 
-# Best wall seconds of three runs of vexel "$@" in $work into $seconds,
-# the largest peak resident set (KiB) into $peak.
+# Best wall seconds of three runs of vexel "$@" in the current folder into
+# $seconds, the largest peak resident set (KiB) into $peak.
 best() {
     seconds=""
     peak=0
     for _ in 1 2 3; do
-        rm -f "$work"/f_0*.bmp
+        rm -f ./*_0*.bmp
         /usr/bin/time -o "$work/time.txt" -f "%e %M" "$vexel" "$@" >/dev/null 2>&1 || { echo "vexel $* failed" >&2; exit 1; }
         read -r t m <"$work/time.txt"
         [ "$m" -gt "$peak" ] && peak=$m
@@ -54,20 +54,38 @@ best() {
     done
 }
 
-cd "$work"
-printf "%-22s %10s %8s %10s %10s\n" "packed with" "seconds" "fps" "peak MiB" "file KiB"
-for mode in 8 9; do
-    for threads in 1 2 4; do
-        rm -f f.vx
-        "$vexel" -c -a=25 -m=$mode -t=$threads "f*.bmp" >/dev/null
-        best -uc f.vx
-        [ "$(ls f_0*.bmp | wc -l)" -eq 60 ] || { echo "vexel -uc did not write 60 frames" >&2; exit 1; }
-        printf "%-22s %10.2f %8.1f %10.1f %10.1f\n" "-m=$mode -t=$threads" "$seconds" \
-            "$(awk "BEGIN{print 60 / $seconds}")" "$(awk "BEGIN{print $peak / 1024}")" \
-            "$(awk "BEGIN{print $(stat -c %s f.vx) / 1024}")"
-    done
-done
-cd - >/dev/null
+# table FOLDER STEM MODES: packs STEM*.bmp in FOLDER and times unpacking it.
+table() {
+    local folder=$1 stem=$2 modes=$3
+    (
+        cd "$folder"
+        printf "%-22s %10s %8s %10s %10s\n" "packed with" "seconds" "fps" "peak MiB" "file KiB"
+        for mode in $modes; do
+            for threads in 1 2 4; do
+                rm -f "$stem.vx"
+                "$vexel" -c -a=25 -m=$mode -t=$threads "$stem*.bmp" >/dev/null
+                best -uc "$stem.vx"
+                [ "$(ls "$stem"_0*.bmp | wc -l)" -eq 60 ] || { echo "vexel -uc did not write 60 frames" >&2; exit 1; }
+                printf "%-22s %10.2f %8.1f %10.1f %10.1f\n" "-m=$mode -t=$threads" "$seconds" \
+                    "$(awk "BEGIN{print 60 / $seconds}")" "$(awk "BEGIN{print $peak / 1024}")" \
+                    "$(awk "BEGIN{print $(stat -c %s "$stem.vx") / 1024}")"
+            done
+        done
+        rm -f "$stem.vx" "$stem"_0*.bmp
+    )
+}
+
+echo "synthetic panorama, 60 frames of 1280 x 720"
+table "$work" f "8 9"
+
+# A photograph panned the same way (Debian's wallpapers, see bench/photos.py).
+if pan=$(python3 bench/photos.py 2>/dev/null | tail -n 1) && [ -d "$pan" ]; then
+    mkdir -p "$work/photo"
+    cp "$pan"/pan*.bmp "$work/photo/"
+    echo
+    echo "photograph panned, 60 frames of 1280 x 720"
+    table "$work/photo" pan "8"
+fi
 
 if [ -x "$build/bench/vexel_bench" ]; then
     "$build/bench/vexel_bench" --benchmark_filter=BM_DecodeFrame --benchmark_repetitions=3 \
