@@ -7,7 +7,6 @@ the speed-up of two threads over one, peak memory (maximum resident set) and
 the output size. Usage: bench/compress_bench.py [path/to/vexel]
 """
 import os
-import resource
 import shutil
 import subprocess
 import sys
@@ -44,13 +43,17 @@ def run(args, folder):
     for _ in range(REPEATS):
         for leftover in [n for n in os.listdir(folder) if n.endswith(".vx")]:
             os.remove(os.path.join(folder, leftover))
-        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
         start = time.perf_counter()
-        result = subprocess.run([VEXEL] + args, cwd=folder, stdin=subprocess.DEVNULL, capture_output=True)
+        child = subprocess.Popen([VEXEL] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(child.pid, 0)  # this run's own peak resident set
         elapsed = time.perf_counter() - start
-        if result.returncode != 0:
-            sys.exit("vexel %s failed: %s" % (" ".join(args), result.stderr.decode()))
-        peak = max(peak, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, before)
+        error = child.stderr.read().decode()
+        child.stderr.close()
+        child.returncode = os.waitstatus_to_exitcode(status)
+        if child.returncode != 0:
+            sys.exit("vexel %s failed: %s" % (" ".join(args), error))
+        peak = max(peak, usage.ru_maxrss)
         best = elapsed if best is None else min(best, elapsed)
     size = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder) if n.endswith(".vx"))
     return best, peak / 1024.0, size
