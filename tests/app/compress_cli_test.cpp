@@ -3,6 +3,7 @@
 #include "codec/container.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/test_util.h"
+#include "tests/support/vx_files.h"
 
 #include <gtest/gtest.h>
 
@@ -41,18 +42,7 @@ protected:
         return test::runVexel(args, dir.path(), setup);
     }
     std::vector<RecordHeader> records(const std::string& name) {
-        Bytes file = test::readFile(dir.file(name));
-        std::vector<RecordHeader> out;
-        std::uint64_t at = 0;
-        while (at < file.size()) {
-            RecordHeader h;
-            std::size_t n = std::min<std::size_t>(256, file.size() - at);
-            if (parseRecordHeader({file.data() + at, n}, at, file.size(), h) != kCodecDone) break;
-            out.push_back(h);
-            if (!h.nextRecord) break;
-            at = h.nextRecord;
-        }
-        return out;
+        return test::recordChain(test::readFile(dir.file(name)));
     }
     // The block types of a single-stream mode-7 record (two bits each).
     std::vector<BlockKind> kinds(const std::string& name, const RecordHeader& h) {

@@ -3,6 +3,7 @@
 #include "codec/container.h"
 #include "platform/files.h"
 #include "tests/support/test_util.h"
+#include "tests/support/vx_files.h"
 
 #include <gtest/gtest.h>
 
@@ -64,20 +65,7 @@ Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uin
     return test::readFile(path);
 }
 
-// The records of a file, following the nextRecord links.
-std::vector<RecordHeader> records(const Bytes& file) {
-    std::vector<RecordHeader> out;
-    std::uint64_t at = 0;
-    for (int guard = 0; guard < 10000; ++guard) {
-        RecordHeader h;
-        std::size_t n = std::min<std::size_t>(256, file.size() - at);
-        if (parseRecordHeader({file.data() + at, n}, at, file.size(), h) != kCodecDone) break;
-        out.push_back(h);
-        if (!h.nextRecord) break;
-        at = h.nextRecord;
-    }
-    return out;
-}
+std::vector<RecordHeader> records(const Bytes& file) { return test::recordChain(file); }
 
 TEST(KeyframeCounter, ARateOf25MakesFrames1_25And49Keyframes) {
     std::uint32_t counter = 0;
