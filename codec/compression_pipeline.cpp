@@ -5,6 +5,7 @@
 #include "codec/container.h"
 #include "codec/frame_encoder.h"
 #include "codec/payload_writer.h"
+#include "codec/pool_threads.h"
 #include "display/screen.h"
 #include "platform/files.h"
 
@@ -136,18 +137,13 @@ int writeStream(FrameWork& f, StreamWork& s) {
 // variable. Each worker stores its result before it reports a stage done; a
 // failed stream makes the driver skip the write stage, and every worker still
 // reports that stage, so no stream waits for a predecessor that never writes.
-class CompressionPool final : public WorkerPool {
+class CompressionPool final : public PoolThreads {
 public:
     explicit CompressionPool(std::uint32_t streams) : streams_(streams) {
-        try {
-            for (std::uint32_t i = 0; i < streams; ++i) threads_.emplace_back([this, i] { worker(i); });
-        } catch (...) {
-            stopAndJoin();
-        }
+        startThreads(streams, [this](std::uint32_t i) { worker(i); });
     }
     ~CompressionPool() override { stopAndJoin(); }
     std::uint32_t streams() const { return streams_; }
-    bool complete() const { return threads_.size() == streams_; }
 
     void run(FrameWork& frame) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -209,25 +205,11 @@ private:
         }
     }
 
-    void stopAndJoin() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
-        threads_.clear();
-    }
-
     std::uint32_t streams_;
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
     FrameWork* frame_ = nullptr;
     std::uint64_t generation_ = 0;
     std::uint32_t encoded_ = 0, written_ = 0, turn_ = 0;
-    bool writeOpen_ = false, skipWrite_ = false, stop_ = false;
+    bool writeOpen_ = false, skipWrite_ = false;
 };
 
 // Streams one after another in this thread: the same bytes as the pool.

@@ -6,6 +6,7 @@
 #include "base/sistemniesoobzheniya.h"
 #include "base/vvodchisel.h"
 #include "codec/frame_decoder.h"
+#include "codec/pool_threads.h"
 #include "codec/tfayloviykesh.h"
 #include "display/pixspray.h"
 #include "display/screen.h"
@@ -217,7 +218,7 @@ int runSequentially(const RecordJob& job, std::uint32_t n) {
 }
 
 // One worker thread per stream; see the protocol in the header.
-class DecompressionPool final : public WorkerPool {
+class DecompressionPool final : public PoolThreads {
 public:
     explicit DecompressionPool(std::uint32_t streams)
         : streams_(streams), gates_(streams), parseResults_(streams), results_(streams), reported_(streams) {
@@ -225,18 +226,12 @@ public:
             gates_[i].pool = this;
             gates_[i].index = i;
         }
-        try {
-            threads_.reserve(streams);
-            for (std::uint32_t i = 0; i < streams; ++i) threads_.emplace_back([this, i] { worker(i); });
-        } catch (...) {
-            // Too few threads: the record runs without a pool.
-            stopAndJoin();
-        }
+        // Too few threads (complete() false): the record runs without a pool.
+        startThreads(streams, [this](std::uint32_t i) { worker(i); });
     }
     ~DecompressionPool() override { stopAndJoin(); }
 
     std::uint32_t streams() const { return streams_; }
-    bool complete() const { return threads_.size() == streams_; }
 
     int run(const RecordJob& job) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -306,29 +301,14 @@ private:
         }
     }
 
-    void stopAndJoin() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
-        threads_.clear();
-    }
-
     const std::uint32_t streams_;
     std::vector<Gate, TrackedAllocator<Gate>> gates_;
     std::vector<int, TrackedAllocator<int>> parseResults_, results_;
     std::vector<std::uint8_t, TrackedAllocator<std::uint8_t>> reported_;
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
     const RecordJob* job_ = nullptr;
     std::uint64_t generation_ = 0;
     std::uint32_t parsed_ = 0, done_ = 0;
     Stage stage_ = Stage::Parse;
-    bool stop_ = false;
 };
 
 bool usePool(std::uint8_t conversion) {
