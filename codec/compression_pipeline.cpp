@@ -501,10 +501,9 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
         const ScreenSize screen = referenceScreenSize();
         f.chromaStep = chromaStepFor(job.mode, job.optimize, w, h, static_cast<std::uint32_t>(screen.width),
                                      static_cast<std::uint32_t>(screen.height));
+        f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
-                                               anchorSizeValue(job.mode, f.legacyFlags,
-                                                               EncoderSettings::forFrame(job.optimize, job.mode).B,
-                                                               f.chromaStep));
+                                               anchorSizeValue(job.mode, f.legacyFlags, f.settings.B, f.chromaStep));
         if (!currentSource(record, currentAccess, f.current)) return kPackNoMemory;
         // Conversions never keep blocks: the decoded frame is not the source of the previous one.
         if (!keyframe && job.mode >= 7 && job.conversion == 0) {
