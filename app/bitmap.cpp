@@ -36,32 +36,32 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 // Keeps the record's current picture as the previous picture.
 void keepPreviousPicture(TWnd& record) {
     TSurface* source = nullptr;
-    if (record.paintable && record.graphicsWindow && record.frameBuffer.empty())
+    if (record.picture.paintable && record.graphicsWindow && record.picture.frameBuffer.empty())
         source = record.graphicsWindow->SurfaceSlot(TGraficheskoeOkno::Slot::OffScreen);
-    if (!record.planes.empty()) {
-        record.frameBuffer.swap(record.planes);
-        record.planes.reset();
+    if (!record.picture.planes.empty()) {
+        record.picture.frameBuffer.swap(record.picture.planes);
+        record.picture.planes.reset();
         return;
     }
-    if (source && record.surfaceReference) {
-        if (copySurface(*record.surfaceReference, *source)) return;
+    if (source && record.picture.surfaceReference) {
+        if (copySurface(*record.picture.surfaceReference, *source)) return;
         // A reference of another size cannot take the picture: keep the surface itself instead.
-        record.surfaceReference->release();
-        record.surfaceReference = nullptr;
+        record.picture.surfaceReference->release();
+        record.picture.surfaceReference = nullptr;
     }
     if (source) {
         source->addReference();
-        record.surfaceReference = source;
+        record.picture.surfaceReference = source;
         std::int32_t width, height;
         record.graphicsWindow->PictureSize(height, width);
         PictureRect rect{0, 0, width, height};
         if (!record.graphicsWindow->SetPictureSize(&rect, TGraficheskoeOkno::kKeepMemoryChoice, -1, true)) {
-            record.surfaceReference->release();
-            record.surfaceReference = nullptr;
+            record.picture.surfaceReference->release();
+            record.picture.surfaceReference = nullptr;
         }
-    } else if (record.surfaceReference) {
-        record.surfaceReference->release();
-        record.surfaceReference = nullptr;
+    } else if (record.picture.surfaceReference) {
+        record.picture.surfaceReference->release();
+        record.picture.surfaceReference = nullptr;
     }
 }
 
@@ -100,8 +100,8 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     platform::File file;
     if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return kBitmapCannotOpen;
     record.fileHeader = BitmapFileHeader();
-    record.infoHeader = BitmapInfoHeader();
-    record.paintable = false;
+    record.picture.infoHeader = BitmapInfoHeader();
+    record.picture.paintable = false;
 
     std::int64_t actualSize = file.size();
     std::uint8_t head[18];
@@ -164,24 +164,24 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     ih.sizeImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataSize, 0xFFFFFFFFu));
     ih.height = rows; // the picture is held bottom-up whatever the file's order
     record.fileHeader = fh;
-    record.infoHeader = ih;
+    record.picture.infoHeader = ih;
 
     // The destination.
     TGraficheskoeOkno& window = *record.graphicsWindow;
-    const bool fits = fitsScreen(width, rows, record.screen);
+    const bool fits = fitsScreen(width, rows, record.codec.screen);
     const int memory = fits && displayAllowed ? 1 : 0;
     PictureRect rect{0, 0, width, rows};
     Destination destination;
     destination.window = &window;
-    if (!fits || record.planesWanted) {
-        record.surfaceFollowsPicture = fits;
-        if (record.planes.width() != width || record.planes.height() != rows) {
-            if (!record.planes.allocate(width, rows)) return kBitmapNoBuffer;
+    if (!fits || record.picture.planesWanted) {
+        record.picture.surfaceFollowsPicture = fits;
+        if (record.picture.planes.width() != width || record.picture.planes.height() != rows) {
+            if (!record.picture.planes.allocate(width, rows)) return kBitmapNoBuffer;
         }
         if (!window.SetPictureSize(fits ? &rect : nullptr, memory, kBorder, false)) return kBitmapNoBuffer;
-        destination.planes = &record.planes;
+        destination.planes = &record.picture.planes;
     } else {
-        record.planes.reset();
+        record.picture.planes.reset();
         if (!window.SetPictureSize(&rect, memory, kBorder, false)) return kBitmapNoBuffer;
         if (!window.lockPicture(destination.picture)) return kBitmapNoBuffer;
         if (destination.picture.width != width || destination.picture.height != rows) return kBitmapNoBuffer;
@@ -203,13 +203,13 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
         }
         done += n;
     }
-    record.paintable = true;
+    record.picture.paintable = true;
     return kBitmapLoaded;
 }
 
 // Writes the pixel rows bottom-up, padded; false on a write error.
 bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface, std::uint64_t rowBytes) {
-    const std::int32_t width = record.pictureWidth(), height = record.pictureHeight();
+    const std::int32_t width = record.picture.pictureWidth(), height = record.picture.pictureHeight();
     const std::uint64_t pieceRows = std::max<std::uint64_t>(1, kPieceBytes / rowBytes);
     TrackedBuffer<std::uint8_t> piece;
     if (!piece.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(pieceRows, height) * rowBytes))) {
@@ -231,9 +231,9 @@ bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface,
                     out[2] = static_cast<std::uint8_t>(in[x] >> rs);
                 }
             } else {
-                const std::uint8_t* r = record.planes.row(TPicturePlanes::kRed, y);
-                const std::uint8_t* g = record.planes.row(TPicturePlanes::kGreen, y);
-                const std::uint8_t* b = record.planes.row(TPicturePlanes::kBlue, y);
+                const std::uint8_t* r = record.picture.planes.row(TPicturePlanes::kRed, y);
+                const std::uint8_t* g = record.picture.planes.row(TPicturePlanes::kGreen, y);
+                const std::uint8_t* b = record.picture.planes.row(TPicturePlanes::kBlue, y);
                 for (std::int32_t x = 0; x < width; ++x, out += 3) {
                     out[0] = b[x];
                     out[1] = g[x];
@@ -253,15 +253,15 @@ bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface,
 int loadBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     keepPreviousPicture(record);
     int result = readBitmap(record, path, displayAllowed);
-    if (record.infoHeader.width != record.currentHeader.width || record.infoHeader.height != record.currentHeader.height)
-        record.dropPreviousPicture(); // of no use at another size
-    record.currentHeader = record.infoHeader;
+    if (record.picture.infoHeader.width != record.picture.currentHeader.width || record.picture.infoHeader.height != record.picture.currentHeader.height)
+        record.picture.dropPreviousPicture(); // of no use at another size
+    record.picture.currentHeader = record.picture.infoHeader;
     return result;
 }
 
 int writeBitmap(TWnd& record, const TWideString& path) {
     if (!record.graphicsWindow) return kBitmapNoPicture;
-    const std::int32_t width = record.pictureWidth(), height = record.pictureHeight();
+    const std::int32_t width = record.picture.pictureWidth(), height = record.picture.pictureHeight();
     if (width < 1 || height < 1) return kBitmapNoPicture;
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
     const std::uint64_t pixelBytes = rowBytes * static_cast<std::uint64_t>(height);
@@ -269,9 +269,9 @@ int writeBitmap(TWnd& record, const TWideString& path) {
 
     // The source must hold the picture the header describes.
     PictureAccess surface;
-    const bool fromPlanes = !record.planes.empty();
+    const bool fromPlanes = !record.picture.planes.empty();
     if (fromPlanes) {
-        if (record.planes.width() != width || record.planes.height() != height) return kBitmapNoPicture;
+        if (record.picture.planes.width() != width || record.picture.planes.height() != height) return kBitmapNoPicture;
     } else {
         if (!record.graphicsWindow->lockPicture(surface)) return kBitmapNoPicture;
         if (surface.width != width || surface.height != height) {
@@ -289,7 +289,7 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     }
 
     BitmapFileHeader& fh = record.fileHeader;
-    BitmapInfoHeader& ih = record.infoHeader;
+    BitmapInfoHeader& ih = record.picture.infoHeader;
     fh = BitmapFileHeader{0x4D42, static_cast<std::uint32_t>(pixelBytes + kHeadersSize), 0, 0,
                           static_cast<std::uint32_t>(kHeadersSize)};
     ih.size = 40;

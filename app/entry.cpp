@@ -6,13 +6,13 @@
 #include "base/kernel.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/tspisokstrok.h"
-#include "display/pixspray.h"
+#include "codec/pixspray.h"
 #include "display/twnd.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {
 
-int entryRoutine(int argc, char** argv) {
+int entryRoutine(int argc, char** argv, const FrameCodec& codec) {
     resetFloatingPoint();
     setCommandArguments(argc, argv);
     // Every run needs the record: its graphics window holds the picture buffer.
@@ -44,7 +44,7 @@ int entryRoutine(int argc, char** argv) {
     if (!title.empty()) record.window->setTitle(names.stem + names.extension + TWideString(u" - ") + title);
 
     if (int code = finalizeSettings(settings, names)) return code;
-    record.legacyFlags = settings.legacyFlags;
+    record.codec.legacyFlags = settings.legacyFlags;
     if (settings.runMode == 0 && !record.window) {
         // Viewing needs a window; without one the run ends instead of waiting for a click that cannot come.
         ui::showMessage(TWideString(u"Не удаётся открыть окно просмотра:\r") + names.stem + names.extension);
@@ -58,6 +58,7 @@ int entryRoutine(int argc, char** argv) {
     input.list = &list;
     input.windowTitle = title;
     input.groupFlag = settings.grouping >= 1;
+    input.codec = codec;
     return runFrameLoop(input);
 }
 

@@ -1,12 +1,11 @@
 #include "app/frame_loop.h"
 
 #include "app/bitmap.h"
-#include "app/pipelines.h"
 #include "base/dlitelnostintervalavremeni.h"
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/memdiag.h"
-#include "display/pixspray.h"
+#include "codec/pixspray.h"
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
@@ -41,7 +40,7 @@ bool outputIsAnInput(const TWideString& output, const RunNames& names, const TSp
 class FrameLoop {
 public:
     explicit FrameLoop(FrameLoopInput& in)
-        : record_(*in.record), s_(*in.settings), names_(*in.names), list_(*in.list), title_(in.windowTitle),
+        : record_(*in.record), codec_(in.codec), s_(*in.settings), names_(*in.names), list_(*in.list), title_(in.windowTitle),
           groupFlag_(in.groupFlag), titlePrefix_(in.windowTitle.empty()
                                                      ? TWideString()
                                                      : names_.stem + names_.extension + text(u" - ") + in.windowTitle) {
@@ -71,7 +70,7 @@ private:
 
         if (sameExtension(names_.extension, u"bmp")) {
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
-                record_.planesWanted = true;
+                record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
                 int r = loadBitmap(record_, n.input, true);
                 if (r == kBitmapExtraBytes)
@@ -87,7 +86,7 @@ private:
             int r = unpack(n.input, reopened_);
             if (s_.paintMode == 0 && s_.runMode == 0 && (names_.wildcard || framesLeft_ > 0)) s_.paintMode = 1;
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2) {
-                record_.planesWanted = true;
+                record_.picture.planesWanted = true;
                 parallel = true;
             }
             if (firstPass_ && (s_.grouping >= 1 || names_.wildcard || framesLeft_ > 0)) groupFlag_ = true;
@@ -95,7 +94,7 @@ private:
                 // Read the first record again: into the planes, or through the cache for playback.
                 reopened_ = true;
                 framesLeft_ = 0;
-                if (codecPipelines().clearStatusText) codecPipelines().clearStatusText();
+                clearDecompressionStatusText();
                 r = unpack(n.input, true);
             }
             if (r == -2)
@@ -156,7 +155,7 @@ private:
 
     TWideString titleOfPass() {
         TWideString t = titlePrefix_;
-        TWideString status = codecPipelines().statusText ? codecPipelines().statusText() : TWideString();
+        TWideString status = decompressionStatusText();
         if (!status.empty()) t = t + text(u" ") + status;
         if (dropped_ >= 1) {
             if (countdown_ == 0) {
@@ -179,8 +178,6 @@ private:
     }
 
     int unpack(const TWideString& path, bool reopen) {
-        auto decompress = codecPipelines().decompressRecord;
-        if (!decompress) return 0; // the codec is not part of this program yet
         DecompressionCall call;
         call.path = path;
         call.codecMode = &s_.codecMode;
@@ -192,12 +189,10 @@ private:
         call.conversion = s_.conversion;
         call.surfaceMemory = true;
         call.cache = reopen;
-        return decompress(record_, call);
+        return codec_.decompressRecord(record_.codec, record_.picture, call);
     }
 
     int pack(const TWideString& path) {
-        auto compress = codecPipelines().compressFrame;
-        if (!compress) return 0; // the codec is not part of this program yet
         // Each output file starts fresh with its first frame and keeps its
         // own chain of records.
         if (!(path == lastOutputPath_)) {
@@ -215,7 +210,7 @@ private:
         job.frameRate = &s_.frameRate;
         job.conversion = s_.conversion;
         job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
-        int result = compress(record_, job);
+        int result = codec_.compressFrame(record_.codec, record_.picture, job);
         if (result >= 1) firstFrameOfOutput_ = false;
         return result;
     }
@@ -235,7 +230,7 @@ private:
             quit = window.drainEvents();
         } else {
             quit = window.waitForQuit();
-            if (codecPipelines().resetTimingStatistics) codecPipelines().resetTimingStatistics(clockNow());
+            resetDecompressionTiming(clockNow());
         }
         if (s_.frameRate == 0) record_.playing = false;
         if (quit == 0) {
@@ -266,16 +261,17 @@ private:
             while (record_.window->waitForQuit() != 0) {
             }
         }
-        if (codecPipelines().destroyFileCache) {
+        {
             std::lock_guard<std::recursive_mutex> guard(globalLock());
-            codecPipelines().destroyFileCache();
+            destroyDecompressionFileCache();
         }
-        if (codecPipelines().finishDecompression) codecPipelines().finishDecompression(record_);
+        finishDecompression(record_.codec);
         releasePixSprayMarker();
         return 0;
     }
 
     TWnd& record_;
+    FrameCodec codec_;
     RunSettings& s_;
     const RunNames& names_;
     const TSpisokStrok& list_;

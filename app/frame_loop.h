@@ -17,11 +17,20 @@
 
 #include "app/options.h"
 #include "base/tspisokstrok.h"
+#include "codec/compression_pipeline.h"
+#include "codec/decompression_pipeline.h"
 #include "display/twnd.h"
 
 #include <cstdint>
 
 namespace vexel {
+
+// The codec's entry points as the loop calls them: the pipelines
+// themselves, or stand-ins in tests.
+struct FrameCodec {
+    int (*compressFrame)(CodecState&, PictureBuffer&, const CompressionJob&) = &vexel::compressFrame;
+    int (*decompressRecord)(CodecState&, PictureBuffer&, DecompressionCall&) = &vexel::decompressRecord;
+};
 
 struct FrameLoopInput {
     TWnd* record = nullptr;
@@ -30,6 +39,7 @@ struct FrameLoopInput {
     const TSpisokStrok* list = nullptr;
     TWideString windowTitle; // the window's title when the run started; empty without a window
     bool groupFlag = false;  // records are chained (grouping >= 1 at the start)
+    FrameCodec codec;
 };
 
 int runFrameLoop(FrameLoopInput& input);

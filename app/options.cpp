@@ -108,7 +108,7 @@ void applyValued(RunSettings& s, const TWideString& name, const TWideString& val
             s.codecMode = static_cast<std::uint8_t>(candidate);
         } else {
             // A record holds at most 45 streams: more would never fit its header.
-            s.threadCount = static_cast<std::int32_t>(std::fmin(std::fmax(candidate, 1.0), kMaxStreams));
+            s.threadCount = static_cast<std::int32_t>(std::fmin(std::fmax(candidate, 1.0), double{kMaxStreams}));
         }
     }
 }

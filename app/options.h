@@ -10,6 +10,7 @@
 #pragma once
 
 #include "base/tstring.h"
+#include "codec/container.h"
 
 #include <cstdint>
 
@@ -35,8 +36,6 @@ struct RunSettings {
 // threads work. Class B: an option that changes the picture data.
 constexpr std::uint8_t kClassA = 1;
 constexpr std::uint8_t kClassB = 2;
-// A record's header holds at most this many streams.
-constexpr std::int32_t kMaxStreams = 45;
 // "-r" without a value.
 constexpr double kDefaultResizeWidth = 320.0;
 

@@ -1,9 +1,7 @@
 #include "app/startup.h"
 
-#include "app/pipelines.h"
 #include "base/memdiag.h"
 #include "base/units.h"
-#include "codec/compression_pipeline.h"
 #include "codec/decompression_pipeline.h"
 #include "ui/toknosoobzheniy.h"
 
@@ -11,18 +9,12 @@ namespace vexel {
 
 void initializeProgramUnits() {
     initializeBaseUnits();
-    CodecPipelines& pipelines = codecPipelines();
-    pipelines.compressFrame = &compressFrame;
-    pipelines.decompressRecord = &decompressRecord;
-    pipelines.statusText = &decompressionStatusText;
-    pipelines.clearStatusText = &clearDecompressionStatusText;
-    pipelines.resetTimingStatistics = &resetDecompressionTiming;
-    pipelines.destroyFileCache = &destroyDecompressionFileCache;
-    pipelines.finishDecompression = &finishDecompression;
+    ui::installDialogs();
 }
 
 void finalizeProgramUnits() {
     releaseDecompressionState();
+    vexel::installDialogs(nullptr);
     finalizeBaseUnits();
 }
 

@@ -1,6 +1,6 @@
 #include "base/preobrazovaniechisel.h"
 
-#include "ui/toknosoobzheniy.h"
+#include "base/dialogs.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -106,7 +106,7 @@ int failure(int code, bool report) {
         const char16_t* text = code == kParseInvalid ? kInvalidMessage
                                : code == kParseTooLong ? kTooLongMessage
                                                        : kExponentMessage;
-        ui::showMessage(TWideString(text));
+        dialogs().message(TWideString(text), TWideString());
     }
     return code;
 }

@@ -1,9 +1,9 @@
 #include "base/tspisokstrok.h"
 
+#include "base/dialogs.h"
 #include "base/kernel.h"
 #include "base/memdiag.h"
 #include "platform/files.h"
-#include "ui/toknosostoyaniya.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,28 +64,25 @@ public:
     explicit SortProgress(std::uint32_t rows) : rows_(rows) {
         if (rows <= TSpisokStrok::kProgressThreshold) return;
         step_ = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::floor(std::min(rows, 1000u) * 0.02)));
-        window_ = ui::TOknoSostoyaniya::createAndShow(TWideString(), TWideString(u"Сортировка списка файлов"));
+        window_ = dialogs().openProgress(TWideString(), TWideString(u"Сортировка списка файлов"));
         if (!window_) return;
-        window_->postProgress(0, -1);
-        window_->pump();
+        window_->progress(0, -1);
     }
     ~SortProgress() {
         if (!window_) return;
-        window_->postFinish();
-        window_->pump();
-        ui::TOknoSostoyaniya::destroy(window_);
+        window_->finish();
+        dialogs().closeProgress(window_);
     }
     // Called after each row is placed; reports after every step-th one.
     void placed(std::uint32_t count) {
         if (!window_ || count % step_ != 0) return;
-        window_->postProgress(static_cast<float>(count) / static_cast<float>(rows_), 0);
-        window_->pump();
+        window_->progress(static_cast<float>(count) / static_cast<float>(rows_), 0);
     }
 
 private:
     std::uint32_t rows_;
     std::uint32_t step_ = 1;
-    ui::TOknoSostoyaniya* window_ = nullptr;
+    ProgressView* window_ = nullptr;
 };
 
 } // namespace

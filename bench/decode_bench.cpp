@@ -7,7 +7,7 @@
 #include "codec/compression_pipeline.h"
 #include "codec/container.h"
 #include "codec/decompression_pipeline.h"
-#include "display/twnd.h"
+#include "codec/codec_session.h"
 #include "platform/files.h"
 
 #include <benchmark/benchmark.h>
@@ -30,11 +30,11 @@ struct Units {
 
 // A picture like a photograph: smooth sky, a horizon, textured ground and
 // some sharp-edged objects (the encoder benchmark's picture).
-void paintPhoto(vexel::TWnd& record, std::int32_t W, std::int32_t H) {
-    record.planes.allocate(W, H);
-    record.infoHeader.width = W;
-    record.infoHeader.height = H;
-    record.currentHeader = record.infoHeader;
+void paintPhoto(vexel::CodecSession& record, std::int32_t W, std::int32_t H) {
+    record.picture.planes.allocate(W, H);
+    record.picture.infoHeader.width = W;
+    record.picture.infoHeader.height = H;
+    record.picture.currentHeader = record.picture.infoHeader;
     std::mt19937 random(42);
     for (std::int32_t y = 0; y < H; ++y)
         for (std::int32_t x = 0; x < W; ++x) {
@@ -45,7 +45,7 @@ void paintPhoto(vexel::TWnd& record, std::int32_t W, std::int32_t H) {
                 if (object) v = 40 + 60 * c + (x % 160) / 4;
                 else if (ground) v = 70 + 20 * c + static_cast<int>(random() % 36);
                 else v = 120 + c * 40 + y / 12;
-                record.planes.row(c, y)[x] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+                record.picture.planes.row(c, y)[x] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
             }
         }
 }
@@ -55,8 +55,7 @@ const std::vector<std::uint8_t>& encoded(std::uint8_t mode, std::uint32_t stream
     static std::map<std::pair<int, int>, std::vector<std::uint8_t>> cache;
     auto& bytes = cache[{mode, static_cast<int>(streams)}];
     if (!bytes.empty()) return bytes;
-    vexel::TWnd record;
-    record.create();
+    vexel::CodecSession record;
     paintPhoto(record, 1920, 1080);
     const std::string path = "/tmp/vexel-decode-bench-" + std::to_string(getpid()) + ".vx";
     vexel::CompressionJob job;
@@ -86,20 +85,19 @@ void BM_DecodeFrame(benchmark::State& state) {
         state.SkipWithError("the frame could not be written");
         return;
     }
-    vexel::TWnd record;
-    record.create();
+    vexel::CodecSession record;
     vexel::RecordDecodeOptions options;
     options.fastPaint = fast;
     for (auto _ : state) {
-        if (vexel::decodeRecordBytes(record, h, {bytes.data(), bytes.size()}, options) != vexel::kUnpackDone) {
+        if (vexel::decodeRecordBytes(record.codec, record.picture, h, {bytes.data(), bytes.size()}, options) != vexel::kUnpackDone) {
             state.SkipWithError("the frame does not decode");
             break;
         }
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["bytes"] = static_cast<double>(bytes.size());
-    state.SetLabel(std::string(fast ? "fast" : "smooth") + (record.pictureInPlanes() ? ", planes" : ", surface"));
-    vexel::finishDecompression(record);
+    state.SetLabel(std::string(fast ? "fast" : "smooth") + (record.picture.pictureInPlanes() ? ", planes" : ", surface"));
+    vexel::finishDecompression(record.codec);
     vexel::clearDecompressionStatusText();
 }
 BENCHMARK(BM_DecodeFrame)

@@ -6,7 +6,7 @@
 #include "codec/frame_encoder.h"
 #include "codec/payload_writer.h"
 #include "codec/pool_threads.h"
-#include "display/screen.h"
+#include "codec/screen.h"
 #include "platform/files.h"
 
 #include <unistd.h>
@@ -42,7 +42,7 @@ struct StreamWork {
 struct FrameWork {
     const CompressionJob* job = nullptr;
     std::uint32_t streams = 1;
-    const TWnd::RepackFrame* repack = nullptr; // a repack conversion's decoded frame
+    const RepackFrame* repack = nullptr; // a repack conversion's decoded frame
     SourcePlanes current, previous;
     bool keepTest = false;
     EncoderSettings settings;
@@ -73,7 +73,7 @@ void reanchorForOneByte(std::uint8_t* r) {
 // The repack conversion's block decisions for a band: the decoded records of
 // the band's blocks, detail and gradient as they are, every other kind (kept
 // and undrawn blocks) and every other row the initial type.
-bool repackBand(const TWnd::RepackFrame& source, const EncoderSettings& settings, const EncoderGrid& grid,
+bool repackBand(const RepackFrame& source, const EncoderSettings& settings, const EncoderGrid& grid,
                 BlockMap& map) {
     if (!map.records.allocate(static_cast<std::size_t>(9 * grid.blocks()))) return false;
     const std::uint8_t* from = source.bytes.data(); // the records come first
@@ -225,17 +225,17 @@ int runSequentially(FrameWork& f) {
     return kPackDone;
 }
 
-int runInPool(TWnd& record, FrameWork& f) {
-    auto* pool = dynamic_cast<CompressionPool*>(record.compressionPool.get());
+int runInPool(CodecState& codec, FrameWork& f) {
+    auto* pool = dynamic_cast<CompressionPool*>(codec.compressionPool.get());
     if (pool && pool->streams() != f.streams) {
-        record.compressionPool.reset();
+        codec.compressionPool.reset();
         pool = nullptr;
     }
     if (!pool) {
         auto fresh = std::make_unique<CompressionPool>(f.streams);
         if (!fresh->complete()) return runSequentially(f);
         pool = fresh.get();
-        record.compressionPool = std::move(fresh);
+        codec.compressionPool = std::move(fresh);
     }
     pool->run(f);
     int result = kPackDone;
@@ -244,7 +244,7 @@ int runInPool(TWnd& record, FrameWork& f) {
             result = s.result;
             break;
         }
-    if (result < 1) record.compressionPool.reset(); // a failed frame releases the pool
+    if (result < 1) codec.compressionPool.reset(); // a failed frame releases the pool
     return result;
 }
 
@@ -260,17 +260,17 @@ bool usePool(const CompressionJob& job, std::uint32_t streams) {
 
 // The current picture as encoder source planes; a locked surface stays locked
 // in `access` until the frame is done.
-bool currentSource(TWnd& record, PictureAccess& access, SourcePlanes& source) {
-    const std::uint32_t w = static_cast<std::uint32_t>(record.pictureWidth());
-    const std::uint32_t h = static_cast<std::uint32_t>(record.pictureHeight());
-    if (record.pictureInPlanes()) {
-        if (record.planes.width() != record.pictureWidth() || record.planes.height() != record.pictureHeight()) return false;
-        source = SourcePlanes::fromPlanes(record.planes.data(), w, h);
+bool currentSource(PictureBuffer& picture, PictureAccess& access, SourcePlanes& source) {
+    const std::uint32_t w = static_cast<std::uint32_t>(picture.pictureWidth());
+    const std::uint32_t h = static_cast<std::uint32_t>(picture.pictureHeight());
+    if (picture.pictureInPlanes()) {
+        if (picture.planes.width() != picture.pictureWidth() || picture.planes.height() != picture.pictureHeight()) return false;
+        source = SourcePlanes::fromPlanes(picture.planes.data(), w, h);
         return true;
     }
-    TGraficheskoeOkno* g = record.graphicsWindow;
+    OffScreenBuffer* g = picture.surfaces;
     if (!g || !g->lockPicture(access)) return false;
-    if (access.width != record.pictureWidth() || access.height != record.pictureHeight()) {
+    if (access.width != picture.pictureWidth() || access.height != picture.pictureHeight()) {
         g->unlockPicture(access);
         access = PictureAccess();
         return false;
@@ -283,15 +283,15 @@ bool currentSource(TWnd& record, PictureAccess& access, SourcePlanes& source) {
 
 // The previous source picture, when there is one of the current size. -3
 // when its surface cannot be locked or has another pitch than the current one.
-int previousSource(TWnd& record, const PictureAccess& current, SurfaceAccess& locked, SourcePlanes& source) {
+int previousSource(PictureBuffer& picture, const PictureAccess& current, SurfaceAccess& locked, SourcePlanes& source) {
     std::int32_t w = 0, h = 0;
-    if (!record.previousPictureSize(w, h) || w != record.pictureWidth() || h != record.pictureHeight()) return 0;
-    if (!record.frameBuffer.empty()) {
-        source = SourcePlanes::fromPlanes(record.frameBuffer.data(), static_cast<std::uint32_t>(w),
+    if (!picture.previousPictureSize(w, h) || w != picture.pictureWidth() || h != picture.pictureHeight()) return 0;
+    if (!picture.frameBuffer.empty()) {
+        source = SourcePlanes::fromPlanes(picture.frameBuffer.data(), static_cast<std::uint32_t>(w),
                                           static_cast<std::uint32_t>(h));
         return 1;
     }
-    TSurface* surface = record.surfaceReference;
+    TSurface* surface = picture.surfaceReference;
     if (!surface || surface == current.surface) return 0;
     if (!surface->lock(locked)) return kPackNoMemory;
     if (current.surface && locked.pitch != current.buffer.pitch) {
@@ -299,7 +299,7 @@ int previousSource(TWnd& record, const PictureAccess& current, SurfaceAccess& lo
         locked = SurfaceAccess();
         return kPackNoMemory;
     }
-    const TGraficheskoeOkno* g = record.graphicsWindow;
+    const OffScreenBuffer* g = picture.surfaces;
     source = SourcePlanes::fromSurface(locked.bits, locked.pitch, static_cast<std::uint32_t>(w),
                                        static_cast<std::uint32_t>(h), TPicturePlanes::kBorder,
                                        g ? g->redShift() : 16, g ? g->greenShift() : 8, g ? g->blueShift() : 0);
@@ -380,16 +380,16 @@ void putU64(std::uint8_t* at, std::uint64_t v) {
 // The resolution, in pixels per metre, that a copied header without one gets.
 constexpr std::uint32_t kCopiedPixelsPerMeter = 76200;
 
-// The copy conversion: the source record held in record.copyBuffer is
+// The copy conversion: the source record held in codec.copyBuffer is
 // written again with its header grown to the linked size (71 bytes), the
 // fields the old header lacked filled in, the link fields and the rate of
 // the new chain, and - in modes 2 to 7, whose section ends count from the
 // record start - every section end moved by the inserted bytes. The buffer
 // holds the record's length plus the room for the insertion.
-int copyRecord(TWnd& record, const CompressionJob& job) {
-    std::uint8_t* bytes = record.copyBuffer.data();
-    const std::uint64_t length = record.copyLength;
-    if (!bytes || length > record.copyBuffer.size()) return kPackNoMemory;
+int copyRecord(CodecState& codec, const CompressionJob& job) {
+    std::uint8_t* bytes = codec.copyBuffer.data();
+    const std::uint64_t length = codec.copyLength;
+    if (!bytes || length > codec.copyBuffer.size()) return kPackNoMemory;
 
     // The one parser checks the header again; the old chain's link is not
     // this record's business (the copy ends its own chain), so it is cleared.
@@ -401,7 +401,7 @@ int copyRecord(TWnd& record, const CompressionJob& job) {
     if (parseRecordHeader({head, got}, 0, length, h) != kCodecDone) return kPackBadMode;
 
     const std::uint32_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
-    if (length + growth > record.copyBuffer.size()) return kPackNoMemory;
+    if (length + growth > codec.copyBuffer.size()) return kPackNoMemory;
     if (growth) {
         std::memmove(bytes + kLinkedHeaderSize, bytes + h.headerSize, static_cast<std::size_t>(length - h.headerSize));
         std::memset(bytes + h.headerSize, 0, growth);
@@ -425,7 +425,7 @@ int copyRecord(TWnd& record, const CompressionJob& job) {
     if (growth && h.mode >= 2 && h.mode <= 7) {
         // Walked in the old positions: the stream as it was, the ends as they were.
         const std::span<std::uint8_t> stream(bytes + kLinkedHeaderSize, static_cast<std::size_t>(length - h.headerSize));
-        const std::int64_t areaEnd = blockAreaEnd(stream, blockAreaLayout(h, (record.legacyFlags & 2) != 0));
+        const std::int64_t areaEnd = blockAreaEnd(stream, blockAreaLayout(h, (codec.legacyFlags & 2) != 0));
         if (areaEnd >= 0) moveSectionEnds(stream, static_cast<std::size_t>(areaEnd), sectionEndBias(h, 0), growth);
     }
 
@@ -453,35 +453,35 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     return counter == 1;
 }
 
-int compressFrame(TWnd& record, const CompressionJob& job) {
+int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job) {
     if (job.mode > kMaxMode) return kPackBadMode;
-    const bool keyframe = advanceKeyframeCounter(record.keyframeCounter, job.frameRate);
+    const bool keyframe = advanceKeyframeCounter(codec.keyframeCounter, job.frameRate);
     // A copy conversion whose source record could not be kept packs the decoded picture instead.
-    if (job.conversion == 1 && record.copyLength > 0) return copyRecord(record, job);
+    if (job.conversion == 1 && codec.copyLength > 0) return copyRecord(codec, job);
 
     FrameWork f;
     f.job = &job;
     f.streams = job.streamCount < 2 ? 1 : std::min(job.streamCount, kMaxStreams);
-    f.legacyFlags = record.legacyFlags;
+    f.legacyFlags = codec.legacyFlags;
     RecordHeader header;
 
     // The sources stay locked until the record is written.
     PictureAccess currentAccess;
     SurfaceAccess previousAccess;
     struct Unlock {
-        TWnd& record;
+        PictureBuffer& picture;
         PictureAccess& current;
         SurfaceAccess& previous;
         ~Unlock() {
-            if (previous.bits && record.surfaceReference) record.surfaceReference->unlock();
-            if (current.surface && record.graphicsWindow) record.graphicsWindow->unlockPicture(current);
+            if (previous.bits && picture.surfaceReference) picture.surfaceReference->unlock();
+            if (current.surface && picture.surfaces) picture.surfaces->unlockPicture(current);
         }
-    } unlock{record, currentAccess, previousAccess};
+    } unlock{picture, currentAccess, previousAccess};
 
     if (job.conversion == 2) {
         // The repack conversion encodes the decoded records and planes again,
         // with the record's own block and chroma cell sizes.
-        const TWnd::RepackFrame& repack = record.repack;
+        const RepackFrame& repack = codec.repack;
         if (repack.width < 1 || repack.height < 1 || repack.blockSize < 1 || repack.blockSize > kMaxBlockSize ||
             repack.chromaStep < 1 || repack.bytes.size() != 9 * repack.blocks() + 3 * repack.planeSize())
             return kPackNoMemory;
@@ -493,21 +493,21 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
                                                anchorSizeValue(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
         f.settings.B = repack.blockSize;
         if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
-        std::memcpy(f.colour.planes.data(), record.repack.plane(0), 3 * f.colour.planeSize());
+        std::memcpy(f.colour.planes.data(), codec.repack.plane(0), 3 * f.colour.planeSize());
     } else {
-        if (record.pictureWidth() < 1 || record.pictureHeight() < 1) return kPackNoMemory;
-        const std::uint32_t w = static_cast<std::uint32_t>(record.pictureWidth());
-        const std::uint32_t h = static_cast<std::uint32_t>(record.pictureHeight());
+        if (picture.pictureWidth() < 1 || picture.pictureHeight() < 1) return kPackNoMemory;
+        const std::uint32_t w = static_cast<std::uint32_t>(picture.pictureWidth());
+        const std::uint32_t h = static_cast<std::uint32_t>(picture.pictureHeight());
         const ScreenSize screen = referenceScreenSize();
         f.chromaStep = chromaStepFor(job.mode, job.optimize, w, h, static_cast<std::uint32_t>(screen.width),
                                      static_cast<std::uint32_t>(screen.height));
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
                                                anchorSizeValue(job.mode, f.legacyFlags, f.settings.B, f.chromaStep));
-        if (!currentSource(record, currentAccess, f.current)) return kPackNoMemory;
+        if (!currentSource(picture, currentAccess, f.current)) return kPackNoMemory;
         // Conversions never keep blocks: the decoded frame is not the source of the previous one.
         if (!keyframe && job.mode >= 7 && job.conversion == 0) {
-            int p = previousSource(record, currentAccess, previousAccess, f.previous);
+            int p = previousSource(picture, currentAccess, previousAccess, f.previous);
             if (p < 0) return p;
             f.keepTest = p == 1;
         }
@@ -519,8 +519,8 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
     header.width = f.current.width;
     header.height = f.current.height;
     header.blockSizeCode = static_cast<std::uint8_t>(f.settings.B);
-    header.pixelsPerMeterX = static_cast<std::uint32_t>(record.currentHeader.xPelsPerMeter);
-    header.pixelsPerMeterY = static_cast<std::uint32_t>(record.currentHeader.yPelsPerMeter);
+    header.pixelsPerMeterX = static_cast<std::uint32_t>(picture.currentHeader.xPelsPerMeter);
+    header.pixelsPerMeterY = static_cast<std::uint32_t>(picture.currentHeader.yPelsPerMeter);
     header.mode = job.mode;
     header.chromaStep = static_cast<std::uint8_t>(f.chromaStep);
     header.prevRecord = job.groupFlag && job.lastRecordOffset && !job.firstFrame ? *job.lastRecordOffset : 0;
@@ -536,7 +536,7 @@ int compressFrame(TWnd& record, const CompressionJob& job) {
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;
 
-    const int result = usePool(job, f.streams) ? runInPool(record, f) : runSequentially(f);
+    const int result = usePool(job, f.streams) ? runInPool(codec, f) : runSequentially(f);
     return output.finish(job, result);
 }
 

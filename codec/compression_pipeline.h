@@ -2,7 +2,7 @@
 //
 // It decides whether the frame is a keyframe, splits the picture into bands
 // of block rows, one per stream, has every band encoded (in a pool of worker
-// threads kept in the viewer record, or one after another), and writes the
+// threads kept in the codec state, or one after another), and writes the
 // record: header, stream table and the payloads strictly in stream order.
 // Grouped frames are chained records: each record names the previous one,
 // and the previous record's nextRecord is patched once the new record is
@@ -16,7 +16,8 @@
 #pragma once
 
 #include "codec/pipeline_jobs.h"
-#include "display/twnd.h"
+#include "codec/codec_state.h"
+#include "codec/picture_buffer.h"
 
 #include <cstdint>
 
@@ -29,7 +30,9 @@ constexpr int kPackFileError = -1;   // the output cannot be opened, written or 
 constexpr int kPackBadMode = -2;     // a mode above 9
 constexpr int kPackNoMemory = -3;    // the picture cannot be read or a payload buffer cannot be had
 
-int compressFrame(TWnd& record, const CompressionJob& job);
+// Packs the current picture (the previous one is the reference for kept
+// blocks), or the codec state's copy or repack frame in a conversion.
+int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
 
 // The keyframe counter: becomes 1 without a rate above 0; otherwise counts
 // up and becomes 1 again when it reaches round(rate). True for a keyframe.

@@ -8,8 +8,8 @@
 #include "codec/frame_decoder.h"
 #include "codec/pool_threads.h"
 #include "codec/tfayloviykesh.h"
-#include "display/pixspray.h"
-#include "display/screen.h"
+#include "codec/pixspray.h"
+#include "codec/screen.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -169,7 +169,8 @@ private:
 
 // One record as every stream sees it.
 struct RecordJob {
-    TWnd* record = nullptr;
+    CodecState* codec = nullptr;
+    PictureBuffer* picture = nullptr;
     const RecordHeader* header = nullptr;
     std::span<const std::uint8_t> bytes; // the whole record
     RecordDecodeOptions options;
@@ -211,7 +212,7 @@ int recordResult(const int* results, std::uint32_t n) {
 // Streams 1..n one after another in this thread; the first that fails ends the record.
 int runSequentially(const RecordJob& job, std::uint32_t n) {
     for (std::uint32_t i = 1; i <= n; ++i) {
-        const int r = decodeStream(*job.record, streamJob(job, i, n));
+        const int r = decodeStream(*job.codec, *job.picture, streamJob(job, i, n));
         if (r < 1) return r < 0 ? r : kUnpackFailed;
     }
     return kUnpackDone;
@@ -291,7 +292,7 @@ private:
             }
             StreamDecodeJob s = streamJob(*job, i + 1, streams_);
             s.sync = &gates_[i];
-            const int result = decodeStream(*job->record, s);
+            const int result = decodeStream(*job->codec, *job->picture, s);
             std::lock_guard<std::mutex> lock(mutex_);
             // A stream that ended before reporting its parse has parsed with this result.
             reportParsed(i, result);
@@ -322,10 +323,10 @@ bool usePool(std::uint8_t conversion) {
 }
 
 int runStreams(const RecordJob& job, std::uint32_t n) {
-    TWnd& record = *job.record;
-    auto* pool = dynamic_cast<DecompressionPool*>(record.decompressionPool.get());
-    if (record.decompressionPool && (!pool || pool->streams() != n)) {
-        record.decompressionPool.reset();
+    CodecState& codec = *job.codec;
+    auto* pool = dynamic_cast<DecompressionPool*>(codec.decompressionPool.get());
+    if (codec.decompressionPool && (!pool || pool->streams() != n)) {
+        codec.decompressionPool.reset();
         pool = nullptr;
     }
     if (!usePool(job.options.conversion)) return runSequentially(job, n);
@@ -338,18 +339,18 @@ int runStreams(const RecordJob& job, std::uint32_t n) {
         }
         if (!fresh->complete()) return runSequentially(job, n);
         pool = fresh.get();
-        record.decompressionPool = std::move(fresh);
+        codec.decompressionPool = std::move(fresh);
     }
     const int result = pool->run(job);
-    if (result < 1) record.decompressionPool.reset(); // a failed record releases its pool
+    if (result < 1) codec.decompressionPool.reset(); // a failed record releases its pool
     return result;
 }
 
 // ------------------------------------------------------------ output
 
 // The picture header of the decoded record, as a bitmap writer would write it.
-void describePicture(TWnd& record, const RecordHeader& h) {
-    BitmapInfoHeader& ih = record.infoHeader;
+void describePicture(PictureBuffer& picture, const RecordHeader& h) {
+    BitmapInfoHeader& ih = picture.infoHeader;
     ih = BitmapInfoHeader();
     ih.size = 40;
     ih.width = static_cast<std::int32_t>(h.width);
@@ -362,26 +363,26 @@ void describePicture(TWnd& record, const RecordHeader& h) {
     ih.yPelsPerMeter = static_cast<std::int32_t>(h.pixelsPerMeterY);
 }
 
-bool usesPlanes(const TWnd& record, const RecordHeader& h) {
-    const bool fits = fitsScreen(h.width, h.height, record.screen);
-    return !fits || record.planesWanted || (streamTotal(h) >= 2 && processorCount() >= 2 && !pixSprayModule());
+bool usesPlanes(const CodecState& codec, const PictureBuffer& picture, const RecordHeader& h) {
+    const bool fits = fitsScreen(h.width, h.height, codec.screen);
+    return !fits || picture.planesWanted || (streamTotal(h) >= 2 && processorCount() >= 2 && !pixSprayModule());
 }
 
 // Makes the output ready: the planes for the picture (kept when they have
 // its size, so kept blocks keep the previous picture), or none for the
 // surface, which the decoder sizes itself.
-bool prepareOutput(TWnd& record, const RecordHeader& h, bool surfaceMemory) {
-    const bool fits = fitsScreen(h.width, h.height, record.screen);
-    if (!usesPlanes(record, h)) {
-        record.planes.reset();
-        record.surfaceFollowsPicture = true;
+bool prepareOutput(const CodecState& codec, PictureBuffer& picture, const RecordHeader& h, bool surfaceMemory) {
+    const bool fits = fitsScreen(h.width, h.height, codec.screen);
+    if (!usesPlanes(codec, picture, h)) {
+        picture.planes.reset();
+        picture.surfaceFollowsPicture = true;
         return true;
     }
     const std::int32_t w = static_cast<std::int32_t>(h.width), ht = static_cast<std::int32_t>(h.height);
-    record.surfaceFollowsPicture = fits;
-    if ((record.planes.width() != w || record.planes.height() != ht) && !record.planes.allocate(w, ht)) return false;
+    picture.surfaceFollowsPicture = fits;
+    if ((picture.planes.width() != w || picture.planes.height() != ht) && !picture.planes.allocate(w, ht)) return false;
     const PictureRect rect{0, 0, w, ht};
-    return record.graphicsWindow->SetPictureSize(fits ? &rect : nullptr, surfaceMemory && fits ? 1 : 0,
+    return picture.surfaces->SetPictureSize(fits ? &rect : nullptr, surfaceMemory && fits ? 1 : 0,
                                                  TPicturePlanes::kBorder, false);
 }
 
@@ -404,9 +405,9 @@ std::uint64_t decodeMemoryEstimate(const RecordHeader& h, std::uint32_t concurre
     return need;
 }
 
-int decodeRecordBytes(TWnd& record, const RecordHeader& h, std::span<const std::uint8_t> bytes,
+int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& h, std::span<const std::uint8_t> bytes,
                       const RecordDecodeOptions& options) {
-    if (!record.graphicsWindow) return kUnpackNoMemory;
+    if (!picture.surfaces) return kUnpackNoMemory;
     if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kUnpackFailed;
     bytes = bytes.first(static_cast<std::size_t>(h.recordSize));
     if (decodeMemoryEstimate(h, concurrentStreams(h, options.conversion), options.conversion) - h.recordSize >
@@ -415,34 +416,35 @@ int decodeRecordBytes(TWnd& record, const RecordHeader& h, std::span<const std::
 
     // A previous picture of another size is no previous picture.
     std::int32_t previousWidth = 0, previousHeight = 0;
-    if (record.previousPictureSize(previousWidth, previousHeight) &&
+    if (picture.previousPictureSize(previousWidth, previousHeight) &&
         (previousWidth != static_cast<std::int32_t>(h.width) || previousHeight != static_cast<std::int32_t>(h.height)))
-        record.dropPreviousPicture();
+        picture.dropPreviousPicture();
 
-    describePicture(record, h);
-    record.paintable = false;
-    if (!prepareOutput(record, h, options.surfaceMemory)) return kUnpackNoMemory;
+    describePicture(picture, h);
+    picture.paintable = false;
+    if (!prepareOutput(codec, picture, h, options.surfaceMemory)) return kUnpackNoMemory;
 
     long double drawSeconds = -1;
     RecordJob job;
-    job.record = &record;
+    job.codec = &codec;
+    job.picture = &picture;
     job.header = &h;
     job.bytes = bytes;
     job.options = options;
-    job.options.surfaceMemory = options.surfaceMemory && fitsScreen(h.width, h.height, record.screen);
+    job.options.surfaceMemory = options.surfaceMemory && fitsScreen(h.width, h.height, codec.screen);
     job.drawSeconds = &drawSeconds;
     const std::uint32_t n = streamTotal(h);
     int result;
-    if (n < 2) result = decodeStream(record, streamJob(job, 0, 1));
+    if (n < 2) result = decodeStream(codec, picture, streamJob(job, 0, 1));
     else result = runStreams(job, n);
     if (result >= 1 && drawSeconds >= 0) noteDrawInterval(drawSeconds, n);
-    record.paintable = result >= 1;
-    record.currentHeader = record.infoHeader;
+    picture.paintable = result >= 1;
+    picture.currentHeader = picture.infoHeader;
     return result;
 }
 
-int decompressRecord(TWnd& record, DecompressionCall& call) {
-    record.copyLength = 0;
+int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call) {
+    codec.copyLength = 0;
     const std::uint64_t position = call.recordPosition ? *call.recordPosition : 0;
     RecordSource source;
     if (int r = source.open(call); r < 1) return r;
@@ -463,9 +465,9 @@ int decompressRecord(TWnd& record, DecompressionCall& call) {
         // for the header to grow to the linked size.
         const std::uint64_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
         const std::uint64_t size = h.recordSize + growth;
-        if (record.copyBuffer.size() == size || record.copyBuffer.allocate(size)) {
-            if (!source.readRecord(h, record.copyBuffer.data())) return kUnpackFailed;
-            record.copyLength = h.recordSize;
+        if (codec.copyBuffer.size() == size || codec.copyBuffer.allocate(size)) {
+            if (!source.readRecord(h, codec.copyBuffer.data())) return kUnpackFailed;
+            codec.copyLength = h.recordSize;
             return kUnpackDone;
         }
         // Without the buffer the record is decoded and packed again instead.
@@ -485,7 +487,7 @@ int decompressRecord(TWnd& record, DecompressionCall& call) {
     options.fastPaint = call.fastPaint;
     options.surfaceMemory = call.surfaceMemory;
     options.conversion = call.conversion;
-    return decodeRecordBytes(record, h, {bytes.data(), bytes.size()}, options);
+    return decodeRecordBytes(codec, picture, h, {bytes.data(), bytes.size()}, options);
 }
 
 TWideString decompressionStatusText() { return statistics().status; }
@@ -504,7 +506,7 @@ long double smoothedDrawInterval() { return statistics().drawInterval; }
 
 void destroyDecompressionFileCache() { dropCache(); }
 
-void finishDecompression(TWnd& record) { record.decompressionPool.reset(); }
+void finishDecompression(CodecState& codec) { codec.decompressionPool.reset(); }
 
 void releaseDecompressionState() {
     dropCache();

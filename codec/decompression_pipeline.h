@@ -1,14 +1,14 @@
 // Decompression pipeline: reads one frame record of a .vx file per call into
-// the viewer record.
+// the picture buffer.
 //
 // One call opens the file (directly, or through the read-ahead cache of
 // codec/tfayloviykesh.h while a video plays), reads the first 256 bytes of
 // the record and has the container's one parser check them, keeps the
 // frame-interval statistics, decides whether the picture goes to the
-// record's picture planes or to the graphics window's surface, reads the
-// whole record and has every stream decoded (codec/frame_decoder.h): in the
-// calling thread, or in a pool of worker threads, one per stream, kept in the
-// record from record to record.
+// picture planes or to the off-screen surface, reads the whole record and
+// has every stream decoded (codec/frame_decoder.h): in the calling thread,
+// or in a pool of worker threads, one per stream, kept in the codec state
+// from record to record.
 //
 // The pool's protocol: the driver starts a job generation; each worker
 // decodes its stream up to the end of parsing, stores its parse result and
@@ -29,7 +29,8 @@
 #include "base/tstring.h"
 #include "codec/container.h"
 #include "codec/pipeline_jobs.h"
-#include "display/twnd.h"
+#include "codec/codec_state.h"
+#include "codec/picture_buffer.h"
 
 #include <cstdint>
 #include <span>
@@ -50,9 +51,9 @@ constexpr int kUnpackNoMemory = -3;   // memory, planes or surface cannot be had
 // that is below 2 or the mode below 2); the frame rate, when asked, is the
 // file's (0 when absent, not finite or outside (0, 1000]). A dropped record
 // is read and checked but not decoded. The copy conversion (conversion 1)
-// keeps the record's raw bytes in record.copyBuffer (record.copyLength
+// keeps the record's raw bytes in codec.copyBuffer (codec.copyLength
 // bytes, room for a header grown to 71 bytes) instead of decoding.
-int decompressRecord(TWnd& record, DecompressionCall& call);
+int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call);
 
 // How a record's streams are decoded.
 struct RecordDecodeOptions {
@@ -66,7 +67,7 @@ struct RecordDecodeOptions {
 // choice, the picture header of the record, the streams and the draw
 // statistics, as decompressRecord does after reading. Returns kUnpackDone,
 // kUnpackFailed or kUnpackNoMemory.
-int decodeRecordBytes(TWnd& record, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
+int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
                       const RecordDecodeOptions& options);
 
 // Bytes of memory decoding the record needs at least (record bytes, output,
@@ -86,7 +87,7 @@ long double smoothedDrawInterval();
 // Destroys the read-ahead cache (the frame loop holds the global lock).
 void destroyDecompressionFileCache();
 // The end of a run: the worker pool goes.
-void finishDecompression(TWnd& record);
+void finishDecompression(CodecState& codec);
 // Before the units finalise: the cache and the status text give their memory back.
 void releaseDecompressionState();
 

@@ -4,7 +4,7 @@
 #include "codec/compression.h"
 #include "codec/container.h"
 #include "codec/gradient_renderer.h"
-#include "display/pixspray.h"
+#include "codec/pixspray.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -409,8 +409,7 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
 }
 
 // A repack conversion keeps the band's records and planes in the record.
-bool keepForRepack(Work& w, TWnd& record, std::uint32_t streamIndex) {
-    TWnd::RepackFrame& repack = record.repack;
+bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
     const std::uint64_t size = 9 * w.grid.blocks + 3 * static_cast<std::uint64_t>(w.planeSize);
     if (streamIndex <= 1 && (repack.bytes.size() != size || repack.width != w.W || repack.height != w.H ||
                              repack.blockSize != w.B || repack.chromaStep != w.D)) {
@@ -434,7 +433,7 @@ bool keepForRepack(Work& w, TWnd& record, std::uint32_t streamIndex) {
 
 } // namespace
 
-int decodeStream(TWnd& record, const StreamDecodeJob& job) {
+int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJob& job) {
     Work w;
     w.W = job.width;
     w.H = job.height;
@@ -446,7 +445,7 @@ int decodeStream(TWnd& record, const StreamDecodeJob& job) {
     w.grid = frameGrid(w.W, w.H, w.B, w.D);
     if (w.grid.paddedPlaneBytes > kMaxPlaneBytes) return kDecodeNoMemory;
     w.band = streamBand(w.grid, job.streamIndex, job.streamCount);
-    const bool oldLuma = record.legacyFlags & 1, oldParameterSize = record.legacyFlags & 2;
+    const bool oldLuma = codec.legacyFlags & 1, oldParameterSize = codec.legacyFlags & 2;
     w.lumaShift = oldLuma && w.mode > 5 ? 2 : 0;
     w.anchorBytes = anchorByteCount(w.mode, w.B, w.D, oldParameterSize);
     w.transforms = ColourTransforms::forMode(w.mode);
@@ -482,33 +481,33 @@ int decodeStream(TWnd& record, const StreamDecodeJob& job) {
     // The output: the record's planes when it holds planes of this size, else the surface.
     PixelTarget out, previous;
     bool hasPrevious = false;
-    PictureAccess picture;
+    PictureAccess locked;
     SurfaceAccess previousAccess;
-    TGraficheskoeOkno* g = record.graphicsWindow;
-    const bool toPlanes = !record.planes.empty() && record.planes.width() == static_cast<std::int32_t>(w.W) &&
-                          record.planes.height() == static_cast<std::int32_t>(w.H);
+    OffScreenBuffer* g = picture.surfaces;
+    const bool toPlanes = !picture.planes.empty() && picture.planes.width() == static_cast<std::int32_t>(w.W) &&
+                          picture.planes.height() == static_cast<std::int32_t>(w.H);
     if (toPlanes) {
-        out = PixelTarget::fromPlanes(record.planes.data(), w.W, w.H);
-        if (!record.frameBuffer.empty() && record.frameBuffer.width() == static_cast<std::int32_t>(w.W) &&
-            record.frameBuffer.height() == static_cast<std::int32_t>(w.H)) {
-            previous = PixelTarget::fromPlanes(record.frameBuffer.data(), w.W, w.H);
+        out = PixelTarget::fromPlanes(picture.planes.data(), w.W, w.H);
+        if (!picture.frameBuffer.empty() && picture.frameBuffer.width() == static_cast<std::int32_t>(w.W) &&
+            picture.frameBuffer.height() == static_cast<std::int32_t>(w.H)) {
+            previous = PixelTarget::fromPlanes(picture.frameBuffer.data(), w.W, w.H);
             hasPrevious = true;
         }
     } else {
         const PictureRect rect{0, 0, static_cast<std::int32_t>(w.W), static_cast<std::int32_t>(w.H)};
         if (!g || !g->SetPictureSize(&rect, job.surfaceMemory ? 1 : 0, TPicturePlanes::kBorder, false) ||
-            !g->lockPicture(picture))
+            !g->lockPicture(locked))
             return kDecodeNoMemory;
-        out = PixelTarget::fromSurface(picture.buffer.bits, picture.buffer.pitch, w.W, w.H,
-                                       static_cast<std::uint32_t>(picture.border), g->redShift(), g->greenShift(),
+        out = PixelTarget::fromSurface(locked.buffer.bits, locked.buffer.pitch, w.W, w.H,
+                                       static_cast<std::uint32_t>(locked.border), g->redShift(), g->greenShift(),
                                        g->blueShift());
-        TSurface* reference = record.surfaceReference;
-        if (reference && reference != picture.surface &&
+        TSurface* reference = picture.surfaceReference;
+        if (reference && reference != locked.surface &&
             reference->width() == static_cast<std::int32_t>(w.W) + 2 * TPicturePlanes::kBorder &&
             reference->height() == static_cast<std::int32_t>(w.H) + 2 * TPicturePlanes::kBorder) {
-            if (!reference->lock(previousAccess) || previousAccess.pitch != picture.buffer.pitch) {
+            if (!reference->lock(previousAccess) || previousAccess.pitch != locked.buffer.pitch) {
                 if (previousAccess.bits) reference->unlock();
-                g->unlockPicture(picture);
+                g->unlockPicture(locked);
                 return kDecodeNoMemory;
             }
             previous = PixelTarget::fromSurface(previousAccess.bits, previousAccess.pitch, w.W, w.H,
@@ -526,7 +525,7 @@ int decodeStream(TWnd& record, const StreamDecodeJob& job) {
         if (w.motionPresent) applyMotion(w, out, previous);
         else if (toPlanes) copyKeptBlocks(w, out, previous);
     }
-    if (job.conversion == 2 && !keepForRepack(w, record, job.streamIndex)) result = kDecodeNoMemory;
+    if (job.conversion == 2 && !keepForRepack(w, codec.repack, job.streamIndex)) result = kDecodeNoMemory;
     bool anyDetail = false;
     for (std::uint64_t i = static_cast<std::uint64_t>(w.band.firstBlockRow) * w.grid.blockColumns;
          i < static_cast<std::uint64_t>(w.band.endBlockRow) * w.grid.blockColumns && !anyDetail; ++i)
@@ -535,8 +534,8 @@ int decodeStream(TWnd& record, const StreamDecodeJob& job) {
     if (smooth) smoothChroma(w, out);
     drawDetail(w, out, smooth);
 
-    if (previousAccess.bits) record.surfaceReference->unlock();
-    if (picture.surface) g->unlockPicture(picture);
+    if (previousAccess.bits) picture.surfaceReference->unlock();
+    if (locked.surface) g->unlockPicture(locked);
     return result;
 }
 

@@ -5,15 +5,16 @@
 // sections, waits until every sibling stream has parsed (when several run in
 // parallel), and draws its band: gradient blocks from their parameters, kept
 // blocks from the previous frame (optionally displaced), detail blocks from
-// Y, Cb and Cr, into the viewer record's output: its picture planes when it
-// holds them, else the graphics window's surface.
+// Y, Cb and Cr, into the picture buffer: its picture planes when it holds
+// them, else its off-screen surface.
 //
 // The stream is untrusted: every read is bounded, block types and counts that
 // do not fit the picture end the parse, and a stream that does not expand is
 // not drawn at all.
 #pragma once
 
-#include "display/twnd.h"
+#include "codec/codec_state.h"
+#include "codec/picture_buffer.h"
 
 #include <array>
 #include <cstdint>
@@ -55,9 +56,11 @@ struct StreamDecodeJob {
     long double* drawSeconds = nullptr;
 };
 
-// Decodes and draws one stream into the record's output (its picture planes
+// Decodes and draws one stream into the picture buffer (its picture planes
 // when it holds planes of the frame's size, else the surface, which is made
-// to measure). Returns kDecodeDone, kDecodeFailed or kDecodeNoMemory.
-int decodeStream(TWnd& record, const StreamDecodeJob& job);
+// to measure). The codec state gives the legacy reader flags and keeps a
+// repack conversion's frame. Returns kDecodeDone, kDecodeFailed or
+// kDecodeNoMemory.
+int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJob& job);
 
 } // namespace vexel

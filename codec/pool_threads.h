@@ -3,7 +3,7 @@
 // own members are ready, and stops them first thing in its destructor.
 #pragma once
 
-#include "display/twnd.h"
+#include "codec/codec_state.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -2,9 +2,6 @@
 
 #include "base/memdiag.h"
 
-#include <cassert>
-#include <cstring>
-#include <limits>
 #include <new>
 
 namespace vexel {
@@ -13,98 +10,7 @@ namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// Rows start on this many bytes, so the pitch is larger than the row width.
-constexpr std::int64_t kRowAlignment = 64;
-
 } // namespace
-
-// ---------------------------------------------------------------- surface
-
-TSurface* TSurface::create(std::int32_t width, std::int32_t height) {
-    if (width < 1 || height < 1) return nullptr;
-    std::uint64_t pitch = (static_cast<std::uint64_t>(width) * 4 + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-    if (pitch > std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(height)) return nullptr;
-    std::uint64_t bytes = pitch * static_cast<std::uint64_t>(height);
-    if (bytes > std::numeric_limits<std::size_t>::max()) return nullptr;
-    void* block = memAllocate(sizeof(TSurface), sizeof(TSurface));
-    if (!block) return nullptr;
-    auto* surface = new (block) TSurface;
-    surface->pixels_ = static_cast<std::uint8_t*>(memAllocate(static_cast<std::size_t>(bytes), 4));
-    if (!surface->pixels_) {
-        surface->~TSurface();
-        memFree(block);
-        return nullptr;
-    }
-    surface->width_ = width;
-    surface->height_ = height;
-    surface->pitch_ = static_cast<std::int64_t>(pitch);
-    return surface;
-}
-
-TSurface::~TSurface() {
-    if (pixels_) memFree(pixels_);
-}
-
-void TSurface::addReference() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++references_;
-}
-
-void TSurface::release() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (--references_ > 0) return;
-    }
-    this->~TSurface();
-    memFree(this);
-}
-
-std::uint32_t TSurface::references() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return references_;
-}
-
-bool TSurface::lock(SurfaceAccess& access) {
-    std::unique_lock<std::mutex> guard(mutex_);
-    if (locked_ && owner_ == std::this_thread::get_id()) return false;
-    released_.wait(guard, [this] { return !locked_; });
-    locked_ = true;
-    owner_ = std::this_thread::get_id();
-    access.bits = pixels_;
-    access.pitch = pitch_;
-    access.width = width_;
-    access.height = height_;
-    return true;
-}
-
-bool TSurface::unlock() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (!locked_ || owner_ != std::this_thread::get_id()) return false;
-        locked_ = false;
-        owner_ = std::thread::id();
-    }
-    released_.notify_one();
-    return true;
-}
-
-bool copySurface(TSurface& to, TSurface& from) {
-    if (&to == &from) return true;
-    if (to.width() != from.width() || to.height() != from.height()) return false;
-    SurfaceAccess a, b;
-    if (!from.lock(a)) return false;
-    if (!to.lock(b)) {
-        from.unlock();
-        return false;
-    }
-    std::size_t rowBytes = static_cast<std::size_t>(a.width) * 4;
-    for (std::int32_t r = 0; r < a.height; ++r) std::memcpy(b.bits + r * b.pitch, a.bits + r * a.pitch, rowBytes);
-    to.unlock();
-    from.unlock();
-    return true;
-}
-
-// ---------------------------------------------------------------- graphics window
 
 TGraficheskoeOkno* TGraficheskoeOkno::create() {
     void* block = memAllocate(sizeof(TGraficheskoeOkno), sizeof(TGraficheskoeOkno));
@@ -120,12 +26,6 @@ void TGraficheskoeOkno::destroy(TGraficheskoeOkno* window) {
     memFree(window);
 }
 
-TGraficheskoeOkno::~TGraficheskoeOkno() {
-    Guard guard(surfaceLock_);
-    if (offScreen_) offScreen_->release();
-    offScreen_ = nullptr;
-}
-
 bool TGraficheskoeOkno::OpenDisplay() {
     // A memory buffer has the standard channel order.
     redShift_ = 16;
@@ -135,89 +35,8 @@ bool TGraficheskoeOkno::OpenDisplay() {
     return true;
 }
 
-bool TGraficheskoeOkno::SetPictureSize(const PictureRect* rect, int memoryRequest, int border, bool force) {
-    if (!displayOpen_) return false;
-    std::int64_t width, height;
-    if (rect) {
-        width = rect->right;
-        height = rect->bottom;
-    } else {
-        Guard position(positionLock_);
-        width = clientWidth_;
-        height = clientHeight_;
-    }
-    if (width < 1) width = 1;
-    if (height < 1) height = 1;
-    bool inDisplayMemory = (memoryRequest & kKeepMemoryChoice) ? surfaceInDisplayMemory_ : memoryRequest != 0;
-    std::int64_t newBorder = border < 0 ? border_ : border;
-    std::int64_t fullWidth = width + 2 * newBorder, fullHeight = height + 2 * newBorder;
-    if (fullWidth > std::numeric_limits<std::int32_t>::max() || fullHeight > std::numeric_limits<std::int32_t>::max())
-        return false;
-
-    Guard guard(surfaceLock_);
-    if (offScreen_ && !force && inDisplayMemory == surfaceInDisplayMemory_ && newBorder == border_ &&
-        offScreen_->width() == fullWidth && offScreen_->height() == fullHeight) {
-        UpdateScreenPosition();
-        return true;
-    }
-    if (offScreen_) offScreen_->release();
-    // Display memory is only a hint for a memory buffer; the hint is kept as
-    // the current choice so that the same request keeps the same surface.
-    offScreen_ = TSurface::create(static_cast<std::int32_t>(fullWidth), static_cast<std::int32_t>(fullHeight));
-    surfaceInDisplayMemory_ = inDisplayMemory;
-    border_ = static_cast<std::int32_t>(newBorder);
-    if (!offScreen_) {
-        width_ = height_ = 0;
-        return false;
-    }
-    width_ = static_cast<std::int32_t>(width);
-    height_ = static_cast<std::int32_t>(height);
-    UpdateScreenPosition();
-    return true;
-}
-
 TSurface* TGraficheskoeOkno::SurfaceSlot(Slot which) {
-    Guard guard(surfaceLock_);
-    return which == Slot::OffScreen ? offScreen_ : nullptr;
-}
-
-TSurface* TGraficheskoeOkno::referenceOffScreen() {
-    Guard guard(surfaceLock_);
-    if (offScreen_) offScreen_->addReference();
-    return offScreen_;
-}
-
-void TGraficheskoeOkno::installSurface(TSurface* surface, std::int32_t width, std::int32_t height, std::int32_t border,
-                                       bool inDisplayMemory) {
-    assert(surface && surface->width() == static_cast<std::int64_t>(width) + 2 * border &&
-           surface->height() == static_cast<std::int64_t>(height) + 2 * border);
-    Guard guard(surfaceLock_);
-    if (offScreen_) offScreen_->release();
-    offScreen_ = surface;
-    width_ = width;
-    height_ = height;
-    border_ = border;
-    surfaceInDisplayMemory_ = inDisplayMemory;
-    UpdateScreenPosition();
-}
-
-void TGraficheskoeOkno::PictureSize(std::int32_t& height, std::int32_t& width) const {
-    Guard guard(surfaceLock_);
-    height = height_;
-    width = width_;
-}
-
-bool TGraficheskoeOkno::Fill(std::uint32_t value) {
-    Guard guard(surfaceLock_);
-    if (!offScreen_) return false;
-    SurfaceAccess access;
-    if (!offScreen_->lock(access)) return false;
-    for (std::int32_t r = 0; r < access.height; ++r) {
-        auto* row = reinterpret_cast<std::uint32_t*>(access.bits + r * access.pitch);
-        for (std::int32_t c = 0; c < access.width; ++c) row[c] = value;
-    }
-    offScreen_->unlock();
-    return true;
+    return which == Slot::OffScreen ? offScreenSurface() : nullptr;
 }
 
 void TGraficheskoeOkno::UpdateScreenPosition() {
@@ -226,43 +45,6 @@ void TGraficheskoeOkno::UpdateScreenPosition() {
     screen_.top = clientTop_;
     screen_.right = static_cast<std::int32_t>(static_cast<std::int64_t>(clientLeft_) + width_);
     screen_.bottom = static_cast<std::int32_t>(static_cast<std::int64_t>(clientTop_) + height_);
-}
-
-bool TGraficheskoeOkno::lockPicture(PictureAccess& access) {
-    std::int32_t width, height, border;
-    TSurface* surface;
-    {
-        Guard guard(surfaceLock_);
-        surface = referenceOffScreen();
-        width = width_;
-        height = height_;
-        border = border_;
-    }
-    if (!surface) return false;
-    if (!surface->lock(access.buffer)) {
-        surface->release();
-        return false;
-    }
-    access.surface = surface;
-    access.width = width;
-    access.height = height;
-    access.border = border;
-    return true;
-}
-
-void TGraficheskoeOkno::unlockPicture(PictureAccess& access) {
-    if (!access.surface) return;
-    access.surface->unlock();
-    access.surface->release();
-    access = PictureAccess();
-}
-
-void TGraficheskoeOkno::setClientArea(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
-    Guard guard(positionLock_);
-    clientLeft_ = left;
-    clientTop_ = top;
-    clientWidth_ = width;
-    clientHeight_ = height;
 }
 
 ScreenRect TGraficheskoeOkno::screenRectangle() {

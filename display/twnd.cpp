@@ -7,8 +7,7 @@ namespace vexel {
 
 namespace {
 
-// The largest picture side: the padded side must still be a 32-bit count.
-constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max() - 2 * TPicturePlanes::kBorder;
+constexpr std::int64_t kMaxSide = TPicturePlanes::kMaxSide;
 
 // round(a x b / c) with ties to even, exactly, for positive 32-bit values.
 std::int64_t scaleRounded(std::int64_t a, std::int64_t b, std::int64_t c) {
@@ -61,7 +60,7 @@ int resizeInSurface(TWnd& record, std::int32_t newWidth, std::int32_t newHeight,
     TGraficheskoeOkno& window = *record.graphicsWindow;
     constexpr std::int32_t border = TPicturePlanes::kBorder;
     TrackedBuffer<std::int32_t> columns;
-    if (!columnMap(columns, record.pictureWidth(), newWidth)) return kResizeNoMemory;
+    if (!columnMap(columns, record.picture.pictureWidth(), newWidth)) return kResizeNoMemory;
     TSurface* fresh = TSurface::create(newWidth + 2 * border, newHeight + 2 * border);
     if (!fresh) return kResizeNoMemory;
     PictureAccess from;
@@ -69,7 +68,7 @@ int resizeInSurface(TWnd& record, std::int32_t newWidth, std::int32_t newHeight,
         fresh->release();
         return kResizeNoMemory;
     }
-    if (from.width != record.pictureWidth() || from.height != record.pictureHeight()) {
+    if (from.width != record.picture.pictureWidth() || from.height != record.picture.pictureHeight()) {
         window.unlockPicture(from);
         fresh->release();
         return kResizeNothing;
@@ -95,14 +94,14 @@ int resizeInSurface(TWnd& record, std::int32_t newWidth, std::int32_t newHeight,
 }
 
 int resizeInPlanes(TWnd& record, std::int32_t newWidth, std::int32_t newHeight) {
-    if (record.planes.empty()) {
+    if (record.picture.planes.empty()) {
         TPicturePlanes converted;
-        if (!converted.allocate(record.pictureWidth(), record.pictureHeight())) return kResizeNoMemory;
+        if (!converted.allocate(record.picture.pictureWidth(), record.picture.pictureHeight())) return kResizeNoMemory;
         if (!surfaceToPlanes(*record.graphicsWindow, converted)) return kResizeNothing;
-        record.planes.swap(converted);
+        record.picture.planes.swap(converted);
     }
-    const TPicturePlanes& from = record.planes;
-    if (from.width() != record.pictureWidth() || from.height() != record.pictureHeight()) return kResizeNothing;
+    const TPicturePlanes& from = record.picture.planes;
+    if (from.width() != record.picture.pictureWidth() || from.height() != record.picture.pictureHeight()) return kResizeNothing;
     TPicturePlanes to;
     TrackedBuffer<std::int32_t> columns;
     if (!columnMap(columns, from.width(), newWidth) || !to.allocate(newWidth, newHeight)) return kResizeNoMemory;
@@ -113,38 +112,11 @@ int resizeInPlanes(TWnd& record, std::int32_t newWidth, std::int32_t newHeight) 
             for (std::int32_t j = 0; j < newWidth; ++j) target[j] = source[columns[j]];
         }
     }
-    record.planes.swap(to);
+    record.picture.planes.swap(to);
     return kResizeDone;
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- planes
-
-bool TPicturePlanes::allocate(std::int32_t width, std::int32_t height) {
-    reset();
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
-    std::uint64_t plane = (static_cast<std::uint64_t>(width) + 2 * kBorder) * (static_cast<std::uint64_t>(height) + 2 * kBorder);
-    if (plane > std::numeric_limits<std::size_t>::max() / 3) return false;
-    if (!bytes_.allocate(static_cast<std::size_t>(plane * 3))) return false;
-    width_ = width;
-    height_ = height;
-    planeSize_ = plane;
-    return true;
-}
-
-void TPicturePlanes::reset() {
-    bytes_.reset();
-    width_ = height_ = 0;
-    planeSize_ = 0;
-}
-
-void TPicturePlanes::swap(TPicturePlanes& other) {
-    std::swap(bytes_, other.bytes_);
-    std::swap(width_, other.width_);
-    std::swap(height_, other.height_);
-    std::swap(planeSize_, other.planeSize_);
-}
 
 // ---------------------------------------------------------------- record
 
@@ -152,6 +124,7 @@ bool TWnd::create() {
     destroy();
     playbackRate = 1.0;
     graphicsWindow = TGraficheskoeOkno::create();
+    picture.surfaces = graphicsWindow;
     if (!graphicsWindow) return false;
     graphicsWindow->SetPictureSize(nullptr, TGraficheskoeOkno::kKeepMemoryChoice, graphicsWindow->border(), false);
     return true;
@@ -159,55 +132,31 @@ bool TWnd::create() {
 
 void TWnd::destroy() {
     // The workers may still read the buffers below: they go first.
-    compressionPool.reset();
-    decompressionPool.reset();
-    frameBuffer.reset();
-    copyBuffer.reset();
-    copyLength = 0;
-    planes.reset();
-    dropPreviousPicture();
+    codec.release();
+    picture.release();
+    picture.surfaces = nullptr;
     TGraficheskoeOkno::destroy(graphicsWindow);
     graphicsWindow = nullptr;
-}
-
-bool TWnd::previousPictureSize(std::int32_t& width, std::int32_t& height) const {
-    if (!frameBuffer.empty()) {
-        width = frameBuffer.width();
-        height = frameBuffer.height();
-        return true;
-    }
-    if (surfaceReference) {
-        width = surfaceReference->width() - 2 * TPicturePlanes::kBorder;
-        height = surfaceReference->height() - 2 * TPicturePlanes::kBorder;
-        return width > 0 && height > 0;
-    }
-    return false;
-}
-
-void TWnd::dropPreviousPicture() {
-    if (surfaceReference) surfaceReference->release();
-    surfaceReference = nullptr;
-    frameBuffer.reset();
 }
 
 // ---------------------------------------------------------------- resize
 
 int resizePicture(TWnd& record, std::int32_t newWidth, bool displayMemory) {
-    if (!record.paintable || !record.graphicsWindow) return kResizeNothing;
-    std::int64_t width = record.pictureWidth(), height = record.pictureHeight();
+    if (!record.picture.paintable || !record.graphicsWindow) return kResizeNothing;
+    std::int64_t width = record.picture.pictureWidth(), height = record.picture.pictureHeight();
     if (width < 1 || height < 1) return kResizeNothing;
     if (newWidth < 1 || newWidth > kMaxSide) return kResizeBadSize;
     std::int64_t newHeight = scaleRounded(newWidth, height, width);
     if (newHeight < 1 || newHeight > kMaxSide) return kResizeBadSize;
 
     int result;
-    if (record.planes.empty() && fitsScreen(newWidth, newHeight, record.screen))
+    if (record.picture.planes.empty() && fitsScreen(newWidth, newHeight, record.codec.screen))
         result = resizeInSurface(record, newWidth, static_cast<std::int32_t>(newHeight), displayMemory);
     else
         result = resizeInPlanes(record, newWidth, static_cast<std::int32_t>(newHeight));
     if (result == kResizeDone) {
-        record.infoHeader.width = newWidth;
-        record.infoHeader.height = static_cast<std::int32_t>(newHeight);
+        record.picture.infoHeader.width = newWidth;
+        record.picture.infoHeader.height = static_cast<std::int32_t>(newHeight);
     }
     return result;
 }

@@ -4,10 +4,10 @@
 // viewer record kept from input to input, so previous pictures of other
 // sizes, planes and surfaces are exercised too. Every read and write must
 // stay inside its buffer and every call must end.
-#include "app/startup.h"
+#include "base/units.h"
 #include "codec/container.h"
 #include "codec/decompression_pipeline.h"
-#include "display/twnd.h"
+#include "codec/codec_session.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,25 +20,21 @@ using namespace vexel;
 // Larger pictures are skipped here (they are refused or decoded alike, only slower).
 constexpr std::uint64_t kMemoryLimit = 96u << 20;
 
-TWnd& viewerRecord() {
-    static TWnd* record = [] {
-        auto* r = new TWnd;
-        r->create();
-        return r;
-    }();
+CodecSession& viewerRecord() {
+    static CodecSession* record = new CodecSession;
     return *record;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    initializeProgramUnits();
+    initializeBaseUnits();
     setDecodeThreading(DecodeThreading::Sequential);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    TWnd& record = viewerRecord();
+    CodecSession& record = viewerRecord();
     RecordDecodeOptions options;
     options.fastPaint = size & 1;
     options.conversion = size & 2 ? 2 : 0;
@@ -49,10 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (parseRecordHeader({data + start, got}, start, size, h) != kCodecDone) break;
         if (h.recordStart + h.recordSize > size) std::abort();
         if (decodeMemoryEstimate(h, 1, options.conversion) > kMemoryLimit) break;
-        const int result = decodeRecordBytes(record, h, {data + start, static_cast<std::size_t>(h.recordSize)}, options);
+        const int result =
+            decodeRecordBytes(record.codec, record.picture, h, {data + start, static_cast<std::size_t>(h.recordSize)}, options);
         if (result > kUnpackDone || result < kUnpackNoMemory) std::abort();
-        if (result == kUnpackDone && (record.pictureWidth() != static_cast<std::int32_t>(h.width) ||
-                                      record.pictureHeight() != static_cast<std::int32_t>(h.height)))
+        if (result == kUnpackDone && (record.picture.pictureWidth() != static_cast<std::int32_t>(h.width) ||
+                                      record.picture.pictureHeight() != static_cast<std::int32_t>(h.height)))
             std::abort();
         if (h.nextRecord == 0) break;
         if (h.nextRecord <= start) std::abort(); // links only move forward

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     record = new vexel::TWnd;
     record->create();
     // A small screen sends some inputs to the planes.
-    record->screen = vexel::ScreenSize{64, 48};
+    record->codec.screen = vexel::ScreenSize{64, 48};
     return 0;
 }
 
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     // The last byte, when present, also decides whether planes are wanted.
-    record->planesWanted = size > 0 && (data[size - 1] & 1);
+    record->picture.planesWanted = size > 0 && (data[size - 1] & 1);
     if (vexel::loadBitmap(*record, vexel::TWideString::fromUtf8(in), true) == vexel::kBitmapLoaded) {
         vexel::writeBitmap(*record, vexel::TWideString::fromUtf8(out));
         std::remove(out.c_str());

@@ -2,7 +2,7 @@
 // checks what every outcome promises: a success is finite and prints back to
 // the same value, a range failure gives 0 or +-1e307, and the finder and the
 // trimmer stay inside the text.
-#include "app/startup.h"
+#include "base/units.h"
 #include "base/preobrazovaniechisel.h"
 
 #include <cmath>
@@ -11,7 +11,7 @@
 #include <cstring>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    vexel::initializeProgramUnits();
+    vexel::initializeBaseUnits();
     return 0;
 }
 

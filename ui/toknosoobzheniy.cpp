@@ -1,6 +1,7 @@
 #include "ui/toknosoobzheniy.h"
 
 #include "platform/system.h"
+#include "ui/toknosostoyaniya.h"
 
 #include <cstdio>
 #include <mutex>
@@ -22,11 +23,14 @@ public:
 
 std::mutex silenceMutex;
 long double silencedUntil = 0;
+long double (*silenceClock)() = nullptr;
 MessageBackend* currentBackend = nullptr;
+
+long double now() { return silenceClock ? silenceClock() : platform::clockSeconds(); }
 
 bool silenced() {
     std::lock_guard<std::mutex> guard(silenceMutex);
-    return silencedUntil > 0 && platform::clockSeconds() < silencedUntil;
+    return silencedUntil > 0 && now() < silencedUntil;
 }
 
 bool run(const TWideString& text, const TWideString& caption, MessageChannel channel) {
@@ -36,7 +40,7 @@ bool run(const TWideString& text, const TWideString& caption, MessageChannel cha
     int result = backend.show(shownCaption, text, 1, channel);
     if (result == kResultCancel) {
         std::lock_guard<std::mutex> guard(silenceMutex);
-        silencedUntil = platform::clockSeconds() + 10;
+        silencedUntil = now() + 10;
     }
     return true;
 }
@@ -52,20 +56,6 @@ MessageBackend* setMessageBackend(MessageBackend* backend) {
     MessageBackend* previous = currentBackend;
     currentBackend = backend;
     return previous;
-}
-
-std::string consoleText(const TWideString& text) {
-    std::string utf8 = text.toUtf8(), out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] == '\r') {
-            out.push_back('\n');
-            if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
-        } else {
-            out.push_back(utf8[i]);
-        }
-    }
-    return out;
 }
 
 bool showMessageWide(const TWideString& text, const TWideString& caption) {
@@ -93,6 +83,31 @@ bool messagesSilenced() { return silenced(); }
 void liftSilence() {
     std::lock_guard<std::mutex> guard(silenceMutex);
     silencedUntil = 0;
+}
+
+void setSilenceClock(long double (*clock)()) {
+    std::lock_guard<std::mutex> guard(silenceMutex);
+    silenceClock = clock;
+}
+
+namespace {
+
+class WindowDialogs final : public Dialogs {
+public:
+    bool message(const TWideString& text, const TWideString& caption) override {
+        return showMessageWide(text, caption);
+    }
+    ProgressView* openProgress(const TWideString& caption, const TWideString& text) override {
+        return TOknoSostoyaniya::createAndShow(caption, text);
+    }
+    void closeProgress(ProgressView* view) override { TOknoSostoyaniya::destroy(static_cast<TOknoSostoyaniya*>(view)); }
+};
+
+} // namespace
+
+void installDialogs() {
+    static WindowDialogs windows;
+    vexel::installDialogs(&windows);
 }
 
 } // namespace vexel::ui

@@ -7,6 +7,7 @@
 // message for ten seconds.
 #pragma once
 
+#include "base/dialogs.h"
 #include "base/tstring.h"
 
 namespace vexel::ui {
@@ -45,8 +46,12 @@ void showSystemMessageBox(const char* text, const char* caption);
 bool messagesSilenced();
 // Lifts the silence at once (tests).
 void liftSilence();
+// The clock the ten seconds of silence are measured on (seconds); null
+// restores the system clock. For tests.
+void setSilenceClock(long double (*clock)());
 
-// The console form of a text: UTF-8 with CR LF and lone CR as line feeds.
-std::string consoleText(const TWideString& text);
+// Routes the foundation's messages and progress (base/dialogs.h) through the
+// show functions above and the progress window. Once at start-up.
+void installDialogs();
 
 } // namespace vexel::ui

@@ -3,13 +3,8 @@
 #include "base/memdiag.h"
 #include "ui/toknosoobzheniy.h"
 
-#include <unistd.h>
-
-#include <cmath>
-#include <cstdio>
 #include <mutex>
 #include <new>
-#include <string>
 
 namespace vexel::ui {
 
@@ -17,32 +12,13 @@ namespace {
 
 class ConsoleProgress final : public ProgressBackend {
 public:
-    void shown(const TWideString& caption, const TWideString& text) override {
-        line_ = consoleText(caption) + ": " + consoleText(text);
-        for (char& c : line_)
-            if (c == '\n') c = ' ';
-        percent_ = -1;
-    }
-    void progressed(float progress, float) override { draw(progress); }
-    void finished() override {
-        draw(1.0f);
-        if (percent_ >= 0 && isatty(STDERR_FILENO)) std::fputs("\n", stderr);
-        percent_ = -1;
-    }
+    void shown(const TWideString& caption, const TWideString& text) override { line_.shown(caption, text); }
+    void progressed(float progress, float) override { line_.progressed(progress); }
+    void finished() override { line_.finished(); }
     void closed() override {}
 
 private:
-    // Rewrites the line only when the whole percentage changes.
-    void draw(float progress) {
-        if (!isatty(STDERR_FILENO)) return;
-        int percent = static_cast<int>(std::floor(std::fmin(std::fmax(progress, 0.0f), 1.0f) * 100.0f));
-        if (percent == percent_) return;
-        percent_ = percent;
-        std::fprintf(stderr, "\r%s %d%%", line_.c_str(), percent);
-        std::fflush(stderr);
-    }
-    std::string line_;
-    int percent_ = -1;
+    ConsoleProgressLine line_;
 };
 
 ProgressBackend* currentBackend = nullptr;

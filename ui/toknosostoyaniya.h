@@ -9,6 +9,7 @@
 //     "\r<caption>: <text> <percent>%"   (rewritten in place; a new line at the finish)
 #pragma once
 
+#include "base/dialogs.h"
 #include "base/tstring.h"
 
 namespace vexel::ui {
@@ -29,7 +30,7 @@ ProgressBackend& consoleProgressBackend();
 // Replaces the backend; null restores the console. Returns the previous one.
 ProgressBackend* setProgressBackend(ProgressBackend* backend);
 
-class TOknoSostoyaniya {
+class TOknoSostoyaniya final : public ProgressView {
 public:
     // Shows a window; an empty caption reads "Состояние выполнения". Null
     // when memory was refused (the owner then works without one).
@@ -45,12 +46,23 @@ public:
     // Handles everything posted; returns 0.
     int pump();
 
+    // The foundation's view of the window: post, then pump.
+    void progress(float value, float second) override {
+        postProgress(value, second);
+        pump();
+    }
+    void finish() override {
+        postFinish();
+        pump();
+    }
+
     float progress() const { return progress_; }
     float secondProgress() const { return second_; }
     bool cancelAllowed() const { return cancelAllowed_; }
 
 private:
     TOknoSostoyaniya() = default;
+    ~TOknoSostoyaniya() override = default;
 
     TWideString caption_;
     TWideString text_;

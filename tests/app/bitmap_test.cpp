@@ -1,7 +1,7 @@
 #include "app/bitmap.h"
 #include "platform/files.h"
 #include "tests/support/bitmap_files.h"
-#include "tests/support/message_capture.h"
+#include "tests/support/ui_message_capture.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -19,14 +19,14 @@ using test::Picture;
 
 // The picture the record holds, from the planes or the surface.
 Picture heldPicture(TWnd& record) {
-    Picture p{record.pictureWidth(), record.pictureHeight(), {}};
+    Picture p{record.picture.pictureWidth(), record.picture.pictureHeight(), {}};
     p.rgb.resize(static_cast<std::size_t>(p.width) * p.height * 3);
-    if (record.pictureInPlanes()) {
+    if (record.picture.pictureInPlanes()) {
         for (int y = 0; y < p.height; ++y)
             for (int x = 0; x < p.width; ++x) {
-                p.at(x, y)[0] = record.planes.row(TPicturePlanes::kRed, y)[x];
-                p.at(x, y)[1] = record.planes.row(TPicturePlanes::kGreen, y)[x];
-                p.at(x, y)[2] = record.planes.row(TPicturePlanes::kBlue, y)[x];
+                p.at(x, y)[0] = record.picture.planes.row(TPicturePlanes::kRed, y)[x];
+                p.at(x, y)[1] = record.picture.planes.row(TPicturePlanes::kGreen, y)[x];
+                p.at(x, y)[2] = record.picture.planes.row(TPicturePlanes::kBlue, y)[x];
             }
         return p;
     }
@@ -60,7 +60,7 @@ protected:
 TEST_F(Bitmaps, AStandardPaddedPictureOfWidth101LoadsAndRoundTripsExactly) {
     Picture p = test::patternPicture(101, 7);
     ASSERT_EQ(load(test::encodeBmp(p)), kBitmapLoaded);
-    EXPECT_TRUE(record.paintable);
+    EXPECT_TRUE(record.picture.paintable);
     EXPECT_EQ(heldPicture(record), p);
     ASSERT_EQ(writeBitmap(record, path("out.bmp")), kBitmapWritten);
     auto written = test::readFile(dir.file("out.bmp"));
@@ -106,7 +106,7 @@ TEST_F(Bitmaps, TopDownRowsAreReadInTheirOrder) {
     BmpLayout topDown;
     topDown.topDown = true;
     ASSERT_EQ(load(test::encodeBmp(p, topDown)), kBitmapLoaded);
-    EXPECT_EQ(record.pictureHeight(), 6); // held bottom-up, with a positive height
+    EXPECT_EQ(record.picture.pictureHeight(), 6); // held bottom-up, with a positive height
     EXPECT_EQ(heldPicture(record), p);
     ASSERT_EQ(writeBitmap(record, path("out.bmp")), kBitmapWritten);
     Picture back;
@@ -151,7 +151,7 @@ TEST_F(Bitmaps, EveryBadHeaderHasItsResult) {
     auto full = test::encodeBmp(p);
     EXPECT_EQ(load(with([&](BmpLayout& l) { l.fileSizeField = static_cast<std::int64_t>(full.size()) + 1; })),
               kBitmapShort);
-    EXPECT_FALSE(record.paintable);
+    EXPECT_FALSE(record.picture.paintable);
 }
 
 TEST_F(Bitmaps, ImpossibleSizesAreRefusedBeforeAnythingIsAllocated) {
@@ -183,7 +183,7 @@ TEST_F(Bitmaps, APictureTooLargeForMemoryIsTheNoMemoryResult) {
     ASSERT_TRUE(test::writeFile(dir.file("huge.bmp"), b));
     if (truncate(dir.file("huge.bmp").c_str(), 54 + 6000000000ll) != 0) GTEST_SKIP() << "no sparse files here";
     EXPECT_EQ(loadBitmap(record, path("huge.bmp"), true), kBitmapNoBuffer);
-    EXPECT_FALSE(record.paintable);
+    EXPECT_FALSE(record.picture.paintable);
 }
 
 TEST_F(Bitmaps, TruncatedFilesReportShortReads) {
@@ -205,22 +205,22 @@ TEST_F(Bitmaps, AFifoIsNotABitmapAndNeverBlocks) {
 }
 
 TEST_F(Bitmaps, PicturesLargerThanTheScreenOrWithPlanesWantedGoToThePlanes) {
-    record.screen = ScreenSize{64, 32};
+    record.codec.screen = ScreenSize{64, 32};
     Picture wide = test::patternPicture(65, 4, 2);
     ASSERT_EQ(load(test::encodeBmp(wide)), kBitmapLoaded);
-    EXPECT_TRUE(record.pictureInPlanes());
-    EXPECT_FALSE(record.surfaceFollowsPicture);
+    EXPECT_TRUE(record.picture.pictureInPlanes());
+    EXPECT_FALSE(record.picture.surfaceFollowsPicture);
     EXPECT_EQ(heldPicture(record), wide);
 
     Picture small = test::patternPicture(64, 32, 3);
     ASSERT_EQ(load(test::encodeBmp(small)), kBitmapLoaded);
-    EXPECT_FALSE(record.pictureInPlanes());
+    EXPECT_FALSE(record.picture.pictureInPlanes());
     EXPECT_EQ(heldPicture(record), small);
 
-    record.planesWanted = true;
+    record.picture.planesWanted = true;
     ASSERT_EQ(load(test::encodeBmp(small)), kBitmapLoaded);
-    EXPECT_TRUE(record.pictureInPlanes());
-    EXPECT_TRUE(record.surfaceFollowsPicture);
+    EXPECT_TRUE(record.picture.pictureInPlanes());
+    EXPECT_TRUE(record.picture.surfaceFollowsPicture);
     EXPECT_EQ(heldPicture(record), small);
     // The planes are written as they are.
     ASSERT_EQ(writeBitmap(record, path("out.bmp")), kBitmapWritten);
@@ -232,16 +232,16 @@ TEST_F(Bitmaps, PicturesLargerThanTheScreenOrWithPlanesWantedGoToThePlanes) {
 // The previous picture as the compression side sees it.
 Picture previousPicture(TWnd& record) {
     std::int32_t w = 0, h = 0;
-    EXPECT_TRUE(record.previousPictureSize(w, h));
+    EXPECT_TRUE(record.picture.previousPictureSize(w, h));
     Picture p{w, h, std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h * 3)};
-    if (!record.frameBuffer.empty()) {
+    if (!record.picture.frameBuffer.empty()) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                for (int c = 0; c < 3; ++c) p.at(x, y)[c] = record.frameBuffer.row(c, y)[x];
+                for (int c = 0; c < 3; ++c) p.at(x, y)[c] = record.picture.frameBuffer.row(c, y)[x];
         return p;
     }
     SurfaceAccess a;
-    EXPECT_TRUE(record.surfaceReference->lock(a));
+    EXPECT_TRUE(record.picture.surfaceReference->lock(a));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             auto word = reinterpret_cast<const std::uint32_t*>(a.bits + (h + 15 - y) * a.pitch)[x + 16];
@@ -249,7 +249,7 @@ Picture previousPicture(TWnd& record) {
             p.at(x, y)[1] = static_cast<std::uint8_t>(word >> 8);
             p.at(x, y)[2] = static_cast<std::uint8_t>(word);
         }
-    record.surfaceReference->unlock();
+    record.picture.surfaceReference->unlock();
     return p;
 }
 
@@ -257,7 +257,7 @@ TEST_F(Bitmaps, TheHeldPictureBecomesThePreviousOneInTheSurface) {
     Picture a = test::patternPicture(20, 10, 1), b = test::patternPicture(20, 10, 2), c = test::patternPicture(20, 10, 3);
     ASSERT_EQ(load(test::encodeBmp(a)), kBitmapLoaded);
     std::int32_t w, h;
-    EXPECT_FALSE(record.previousPictureSize(w, h));
+    EXPECT_FALSE(record.picture.previousPictureSize(w, h));
     ASSERT_EQ(load(test::encodeBmp(b)), kBitmapLoaded);
     EXPECT_EQ(previousPicture(record), a);
     EXPECT_EQ(heldPicture(record), b);
@@ -266,16 +266,16 @@ TEST_F(Bitmaps, TheHeldPictureBecomesThePreviousOneInTheSurface) {
     EXPECT_EQ(heldPicture(record), c);
     // Another size makes the previous picture useless.
     ASSERT_EQ(load(test::encodeBmp(test::patternPicture(21, 10))), kBitmapLoaded);
-    EXPECT_FALSE(record.previousPictureSize(w, h));
-    EXPECT_EQ(record.currentHeader.width, 21);
+    EXPECT_FALSE(record.picture.previousPictureSize(w, h));
+    EXPECT_EQ(record.picture.currentHeader.width, 21);
 }
 
 TEST_F(Bitmaps, TheHeldPictureBecomesThePreviousOneInThePlanes) {
-    record.planesWanted = true;
+    record.picture.planesWanted = true;
     Picture a = test::patternPicture(20, 10, 1), b = test::patternPicture(20, 10, 2);
     ASSERT_EQ(load(test::encodeBmp(a)), kBitmapLoaded);
     ASSERT_EQ(load(test::encodeBmp(b)), kBitmapLoaded);
-    EXPECT_FALSE(record.frameBuffer.empty());
+    EXPECT_FALSE(record.picture.frameBuffer.empty());
     EXPECT_EQ(previousPicture(record), a);
     EXPECT_EQ(heldPicture(record), b);
 }

@@ -1,12 +1,11 @@
-// The frame loop with stand-in codec pipelines and a stand-in window: the
+// The frame loop with stand-in codec entry points and a stand-in window: the
 // call points, their arguments, output names and failure messages.
 #include "app/bitmap.h"
 #include "app/entry.h"
 #include "app/frame_loop.h"
-#include "app/pipelines.h"
 #include "base/informaciyaprocessora.h"
 #include "tests/support/bitmap_files.h"
-#include "tests/support/message_capture.h"
+#include "tests/support/ui_message_capture.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -38,29 +37,29 @@ double fileRate = 0;
 int decodeResult = 1;
 int packResult = 1;
 
-int fakeDecompress(TWnd& record, DecompressionCall& call) {
+int fakeDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call) {
     decoded.push_back({call.path.toUtf8(), *call.recordPosition, call.cache, *call.frameDropped});
     if (decodeResult < 1) return decodeResult;
     std::uint64_t frame = *call.recordPosition;
     if (*call.codecMode == 0) *call.codecMode = 8;
     if (call.frameRate) *call.frameRate = fileRate;
-    record.infoHeader.width = 4;
-    record.infoHeader.height = 2;
+    picture.infoHeader.width = 4;
+    picture.infoHeader.height = 2;
     PictureRect r{0, 0, 4, 2};
-    if (!record.graphicsWindow->SetPictureSize(&r, 0, 16, false)) return -3;
+    if (!picture.surfaces->SetPictureSize(&r, 0, 16, false)) return -3;
     PictureAccess p;
-    if (!record.graphicsWindow->lockPicture(p)) return -3;
+    if (!picture.surfaces->lockPicture(p)) return -3;
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 4; ++x) p.rowFromBottom(y)[x] = static_cast<std::uint32_t>(frame * 40 + x * 2 + y);
-    record.graphicsWindow->unlockPicture(p);
-    record.paintable = true;
+    picture.surfaces->unlockPicture(p);
+    picture.paintable = true;
     *call.recordPosition = frame + 1 < 3 ? frame + 1 : 0;
     return 1;
 }
 
-int fakeCompress(TWnd& record, const CompressionJob& job) {
+int fakeCompress(CodecState&, PictureBuffer& picture, const CompressionJob& job) {
     packed.push_back({job.outputPath.toUtf8(), job.firstFrame, job.groupFlag, job.streamCount, job.mode,
-                      job.conversion, record.pictureInPlanes()});
+                      job.conversion, picture.pictureInPlanes()});
     return packResult;
 }
 
@@ -71,16 +70,16 @@ protected:
         packed.clear();
         fileRate = 0;
         decodeResult = packResult = 1;
-        codecPipelines().decompressRecord = fakeDecompress;
-        codecPipelines().compressFrame = fakeCompress;
     }
-    void TearDown() override { codecPipelines() = CodecPipelines(); }
     int run(std::vector<std::string> args) {
         std::vector<char*> argv;
         std::string program = "vexel";
         argv.push_back(program.data());
         for (auto& a : args) argv.push_back(a.data());
-        return entryRoutine(static_cast<int>(argv.size()), argv.data());
+        FrameCodec fakes;
+        fakes.decompressRecord = fakeDecompress;
+        fakes.compressFrame = fakeCompress;
+        return entryRoutine(static_cast<int>(argv.size()), argv.data(), fakes);
     }
     void bitmap(const std::string& name, int width, int height, int seed = 0) {
         ASSERT_TRUE(test::writeFile(dir.file(name), test::encodeBmp(test::patternPicture(width, height, seed))));
@@ -157,16 +156,6 @@ TEST_F(FrameLoopTest, PipelineFailuresEndTheRunWithTheirMessages) {
     decodeResult = -1;
     EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
     EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nnew.vx");
-}
-
-TEST_F(FrameLoopTest, WithoutTheCodecPacksAndUnpacksFailCleanly) {
-    codecPipelines() = CodecPipelines();
-    bitmap("pic.bmp", 3, 3);
-    EXPECT_EQ(run({"-c", dir.file("pic.bmp")}), 2);
-    EXPECT_FALSE(test::fileExists(dir.file("pic.vx")));
-    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
-    EXPECT_EQ(run({"-uc", dir.file("clip.vx")}), 2);
-    EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nclip.vx");
 }
 
 // A window that steps one frame per click and then is closed.

@@ -1,7 +1,7 @@
 #include "app/frame_loop.h"
 #include "app/options.h"
 #include "base/kernel.h"
-#include "tests/support/message_capture.h"
+#include "tests/support/ui_message_capture.h"
 
 #include <gtest/gtest.h>
 

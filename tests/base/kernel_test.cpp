@@ -3,7 +3,7 @@
 #include "base/kernel.h"
 #include "base/sistemniesoobzheniya.h"
 #include "platform/files.h"
-#include "tests/support/message_capture.h"
+#include "tests/support/dialog_capture.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +85,7 @@ TEST(Processors, TheCountIsTheAffinityMask) {
 }
 
 TEST(SystemMessages, TheSystemTextIsShownWithItsCaptionAndNoTrailingBreaks) {
-    test::MessageCapture capture;
+    test::DialogCapture capture;
     EXPECT_TRUE(showSystemError(ENOENT));
     ASSERT_EQ(capture.messages.size(), 1u);
     EXPECT_EQ(capture.messages[0].caption, "Системное сообщение");

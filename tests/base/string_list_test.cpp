@@ -1,6 +1,6 @@
 #include "base/tspisokstrok.h"
 #include "tests/support/test_util.h"
-#include "ui/toknosostoyaniya.h"
+#include "tests/support/dialog_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -28,24 +28,6 @@ std::vector<std::string> sorted(std::vector<std::string> names) {
     EXPECT_TRUE(list.sort());
     return rowsOf(list);
 }
-
-// Records what a progress window shows.
-struct ProgressCapture : ui::ProgressBackend {
-    ProgressCapture() { previous = ui::setProgressBackend(this); }
-    ~ProgressCapture() override { ui::setProgressBackend(previous); }
-    void shown(const TWideString& caption, const TWideString& text) override {
-        this->caption = caption.toUtf8();
-        this->text = text.toUtf8();
-        ++windows;
-    }
-    void progressed(float p, float) override { values.push_back(p); }
-    void finished() override { ++finishes; }
-    void closed() override { ++closes; }
-    ui::ProgressBackend* previous;
-    std::string caption, text;
-    std::vector<float> values;
-    int windows = 0, finishes = 0, closes = 0;
-};
 
 TEST(NaturalSort, NumbersSortByValueNotByText) {
     EXPECT_EQ(sorted({"frame100.bmp", "frame9.bmp", "frame10.bmp"}),
@@ -95,7 +77,7 @@ TEST(NaturalSort, TheSortAgreesWithTheComparisonOnShuffledNames) {
     std::sort(expected.begin(), expected.end(),
               [](const std::string& a, const std::string& b) { return naturalLess(u16(a), u16(b)); });
     std::shuffle(names.begin(), names.end(), std::mt19937(7));
-    ProgressCapture quiet;
+    test::DialogCapture quiet;
     EXPECT_EQ(sorted(names), expected);
 }
 
@@ -103,23 +85,24 @@ TEST(NaturalSort, LongListsShowTheirProgressAndShortOnesDoNot) {
     auto run = [](int n) {
         TSpisokStrok list(n, 8);
         for (int i = n; i > 0; --i) list.append(u16("f" + std::to_string(i)));
-        auto capture = std::make_unique<ProgressCapture>();
+        auto capture = std::make_unique<test::DialogCapture>();
         EXPECT_TRUE(list.sort());
         EXPECT_EQ(TWideString(list.text(0)).toUtf8(), "f1");
         return capture;
     };
-    EXPECT_EQ(run(249)->windows, 0);
-    auto shown = run(250);
-    EXPECT_EQ(shown->windows, 1);
-    EXPECT_EQ(shown->caption, "Состояние выполнения");
-    EXPECT_EQ(shown->text, "Сортировка списка файлов");
-    ASSERT_FALSE(shown->values.empty());
-    EXPECT_EQ(shown->values.front(), 0.0f);
+    EXPECT_TRUE(run(249)->progressViews.empty());
+    auto capture = run(250);
+    ASSERT_EQ(capture->progressViews.size(), 1u);
+    const test::DialogCapture::Progress& shown = capture->progressViews[0];
+    EXPECT_EQ(shown.caption, ""); // the window's own caption
+    EXPECT_EQ(shown.text, "Сортировка списка файлов");
+    ASSERT_FALSE(shown.values.empty());
+    EXPECT_EQ(shown.values.front(), 0.0f);
     // Every s-th placed name reports, s = floor(250 x 0.02) = 5.
-    EXPECT_EQ(shown->values.size(), 1u + 250 / 5);
-    EXPECT_FLOAT_EQ(shown->values.back(), 1.0f);
-    EXPECT_EQ(shown->finishes, 1);
-    EXPECT_EQ(shown->closes, 1);
+    EXPECT_EQ(shown.values.size(), 1u + 250 / 5);
+    EXPECT_FLOAT_EQ(shown.values.back(), 1.0f);
+    EXPECT_EQ(shown.finishes, 1);
+    EXPECT_TRUE(shown.closed);
 }
 
 TEST(NaturalSort, TheFirstGroupCanBeCutOutWithItsPattern) {

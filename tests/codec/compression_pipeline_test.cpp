@@ -1,3 +1,4 @@
+#include "codec/codec_session.h"
 #include "codec/compression_pipeline.h"
 
 #include "codec/container.h"
@@ -18,15 +19,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A viewer record holding a picture in its planes: a smooth background with
 // a noisy square that moves with the frame number.
-void paintFrame(TWnd& record, int width, int height, int frame) {
-    record.planes.allocate(width, height);
-    record.infoHeader.width = width;
-    record.infoHeader.height = height;
-    record.currentHeader = record.infoHeader;
+void paintFrame(CodecSession& record, int width, int height, int frame) {
+    record.picture.planes.allocate(width, height);
+    record.picture.infoHeader.width = width;
+    record.picture.infoHeader.height = height;
+    record.picture.currentHeader = record.picture.infoHeader;
     std::mt19937 random(static_cast<unsigned>(frame));
     for (int p = 0; p < 3; ++p)
         for (int y = 0; y < height; ++y) {
-            std::uint8_t* row = record.planes.row(p, y);
+            std::uint8_t* row = record.picture.planes.row(p, y);
             for (int x = 0; x < width; ++x) {
                 bool square = x >= frame * 3 && x < frame * 3 + 24 && y >= 10 && y < 34;
                 row[x] = static_cast<std::uint8_t>(square ? random() % 256 : 40 + x / 2 + y / 3 + 30 * p);
@@ -46,7 +47,7 @@ struct FailingStream {
 
 // Writes frames 0..count-1 into one grouped file.
 Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uint32_t streams, double rate) {
-    TWnd record;
+    CodecSession record;
     std::uint64_t last = 0;
     for (int f = 0; f < count; ++f) {
         paintFrame(record, 96, 72, f);
@@ -60,7 +61,7 @@ Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uin
         job.streamCount = streams;
         EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
         // The previous picture is the reference for kept blocks.
-        record.frameBuffer.swap(record.planes);
+        record.picture.frameBuffer.swap(record.picture.planes);
     }
     return test::readFile(path);
 }
@@ -125,7 +126,7 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
     for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
         Threading t(threading);
         Bytes before = writeVideo(path, 3, 7, 4, 25);
-        TWnd record;
+        CodecSession record;
         paintFrame(record, 96, 72, 3);
         std::uint64_t last = records(before).back().recordStart;
         double rate = 25;
@@ -152,7 +153,7 @@ TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile
     test::TempDir dir;
     const std::string path = dir.file("pic.vx");
     ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));
-    TWnd record;
+    CodecSession record;
     paintFrame(record, 40, 30, 0);
     CompressionJob job;
     job.outputPath = TWideString::fromUtf8(path);
@@ -170,7 +171,7 @@ TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile
 }
 
 TEST(CompressionPipeline, AModeAbove9IsRefused) {
-    TWnd record;
+    CodecSession record;
     paintFrame(record, 8, 8, 0);
     CompressionJob job;
     job.mode = 10;

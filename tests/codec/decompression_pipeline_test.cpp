@@ -4,10 +4,11 @@
 // conversions; bad and hostile files.
 #include "codec/decompression_pipeline.h"
 
+#include "codec/codec_session.h"
 #include "codec/compression_pipeline.h"
 #include "codec/container.h"
 #include "tests/support/bitmap_files.h"
-#include "tests/support/message_capture.h"
+#include "tests/support/dialog_capture.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -92,17 +93,17 @@ double psnr(const Picture& a, const Picture& b) {
 // ------------------------------------------------------------ writing
 
 // The record's picture planes take the picture, as the bitmap reader leaves them.
-void hold(TWnd& record, const Picture& p) {
-    ASSERT_TRUE(record.planes.allocate(p.width, p.height));
-    record.infoHeader = BitmapInfoHeader();
-    record.infoHeader.width = p.width;
-    record.infoHeader.height = p.height;
-    record.infoHeader.xPelsPerMeter = 2835;
-    record.infoHeader.yPelsPerMeter = 2835;
-    record.currentHeader = record.infoHeader;
+void hold(CodecSession& record, const Picture& p) {
+    ASSERT_TRUE(record.picture.planes.allocate(p.width, p.height));
+    record.picture.infoHeader = BitmapInfoHeader();
+    record.picture.infoHeader.width = p.width;
+    record.picture.infoHeader.height = p.height;
+    record.picture.infoHeader.xPelsPerMeter = 2835;
+    record.picture.infoHeader.yPelsPerMeter = 2835;
+    record.picture.currentHeader = record.picture.infoHeader;
     for (int c = 0; c < 3; ++c)
         for (int y = 0; y < p.height; ++y)
-            for (int x = 0; x < p.width; ++x) record.planes.row(c, y)[x] = p.at(x, y)[c];
+            for (int x = 0; x < p.width; ++x) record.picture.planes.row(c, y)[x] = p.at(x, y)[c];
 }
 
 struct PackSettings {
@@ -114,8 +115,7 @@ struct PackSettings {
 
 // Writes the pictures as one file: a single picture, or a grouped video.
 void writeFile(const std::string& path, const std::vector<Picture>& frames, const PackSettings& s) {
-    TWnd record;
-    ASSERT_TRUE(record.create());
+    CodecSession record;
     std::uint64_t last = 0;
     double rate = s.rate;
     for (std::size_t f = 0; f < frames.size(); ++f) {
@@ -130,7 +130,7 @@ void writeFile(const std::string& path, const std::vector<Picture>& frames, cons
         job.frameRate = &rate;
         job.streamCount = s.streams;
         ASSERT_EQ(compressFrame(record, job), kPackDone) << path << " frame " << f;
-        record.frameBuffer.swap(record.planes); // the reference for kept blocks
+        record.picture.frameBuffer.swap(record.picture.planes); // the reference for kept blocks
     }
 }
 
@@ -154,15 +154,15 @@ protected:
 };
 
 // The picture the record holds, from its planes or its surface.
-Picture heldPicture(TWnd& record) {
-    Picture p = blank(record.pictureWidth(), record.pictureHeight());
-    if (record.pictureInPlanes()) {
+Picture heldPicture(CodecSession& record) {
+    Picture p = blank(record.picture.pictureWidth(), record.picture.pictureHeight());
+    if (record.picture.pictureInPlanes()) {
         for (int y = 0; y < p.height; ++y)
             for (int x = 0; x < p.width; ++x)
-                for (int c = 0; c < 3; ++c) p.at(x, y)[c] = record.planes.row(c, y)[x];
+                for (int c = 0; c < 3; ++c) p.at(x, y)[c] = record.picture.planes.row(c, y)[x];
         return p;
     }
-    TGraficheskoeOkno& g = *record.graphicsWindow;
+    OffScreenBuffer& g = *record.picture.surfaces;
     PictureAccess access;
     EXPECT_TRUE(g.lockPicture(access));
     if (!access.surface) return p;
@@ -178,7 +178,7 @@ Picture heldPicture(TWnd& record) {
 }
 
 struct Reader {
-    TWnd record;
+    CodecSession record;
     std::uint8_t mode = 0;
     std::int32_t threads = 0;
     bool dropped = false;
@@ -187,7 +187,6 @@ struct Reader {
     DecompressionCall call;
 
     explicit Reader(const std::string& path, std::uint8_t conversion = 0, bool cache = false) {
-        record.create();
         call.path = TWideString::fromUtf8(path);
         call.codecMode = &mode;
         call.threadCount = &threads;
@@ -449,13 +448,13 @@ TEST_F(DecompressionPipeline, APreviousPictureOfAnotherSizeIsNoPreviousPicture) 
     const std::string path = file("small.vx");
     writeFile(path, {movingPicture(64, 72, 0), movingPicture(64, 72, 1)}, {8, 0, 1, 25});
     Reader r(path);
-    ASSERT_TRUE(r.record.frameBuffer.allocate(64, 48)); // a 64 x 48 previous picture
+    ASSERT_TRUE(r.record.picture.frameBuffer.allocate(64, 48)); // a 64 x 48 previous picture
     ASSERT_EQ(r.next(), kUnpackDone);
     std::int32_t w, h;
-    EXPECT_FALSE(r.record.previousPictureSize(w, h));
-    EXPECT_EQ(r.record.currentHeader.width, 64);
-    EXPECT_EQ(r.record.currentHeader.height, 72);
-    EXPECT_EQ(r.record.currentHeader.xPelsPerMeter, 2835);
+    EXPECT_FALSE(r.record.picture.previousPictureSize(w, h));
+    EXPECT_EQ(r.record.picture.currentHeader.width, 64);
+    EXPECT_EQ(r.record.picture.currentHeader.height, 72);
+    EXPECT_EQ(r.record.picture.currentHeader.xPelsPerMeter, 2835);
 }
 
 TEST_F(DecompressionPipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToThePlanes) {
@@ -464,18 +463,18 @@ TEST_F(DecompressionPipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToTh
     writeFile(tall, {smoothPicture(40, 40)}, {8, 0, 2, 0});
     Reader a(wide);
     ASSERT_EQ(a.next(), kUnpackDone);
-    EXPECT_TRUE(a.record.pictureInPlanes());
-    EXPECT_FALSE(a.record.surfaceFollowsPicture);
+    EXPECT_TRUE(a.record.picture.pictureInPlanes());
+    EXPECT_FALSE(a.record.picture.surfaceFollowsPicture);
     Reader b(tall);
-    b.record.planesWanted = true;
+    b.record.picture.planesWanted = true;
     ASSERT_EQ(b.next(), kUnpackDone);
-    EXPECT_TRUE(b.record.pictureInPlanes());
+    EXPECT_TRUE(b.record.picture.pictureInPlanes());
     const std::string single = file("one.vx");
     writeFile(single, {smoothPicture(40, 40)}, {8, 0, 1, 0});
     Reader c(single);
     ASSERT_EQ(c.next(), kUnpackDone);
-    EXPECT_FALSE(c.record.pictureInPlanes());
-    EXPECT_TRUE(c.record.paintable);
+    EXPECT_FALSE(c.record.picture.pictureInPlanes());
+    EXPECT_TRUE(c.record.picture.paintable);
 }
 
 // ------------------------------------------------------------ the pool
@@ -487,16 +486,16 @@ TEST_F(DecompressionPipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) 
     writeFile(four, {smoothPicture(48, 80)}, {8, 0, 4, 0});
     Reader r(three);
     ASSERT_EQ(r.next(), kUnpackDone);
-    WorkerPool* pool = r.record.decompressionPool.get();
+    WorkerPool* pool = r.record.codec.decompressionPool.get();
     ASSERT_NE(pool, nullptr);
     ASSERT_EQ(r.next(), kUnpackDone);
-    EXPECT_EQ(r.record.decompressionPool.get(), pool);
+    EXPECT_EQ(r.record.codec.decompressionPool.get(), pool);
     r.call.path = TWideString::fromUtf8(four);
     r.position = 0;
     ASSERT_EQ(r.next(), kUnpackDone);
-    EXPECT_NE(r.record.decompressionPool.get(), nullptr);
-    finishDecompression(r.record);
-    EXPECT_EQ(r.record.decompressionPool.get(), nullptr);
+    EXPECT_NE(r.record.codec.decompressionPool.get(), nullptr);
+    finishDecompression(r.record.codec);
+    EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
 }
 
 TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecodesOnAFreshPool) {
@@ -514,8 +513,8 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
 
     Reader r(bad);
     EXPECT_EQ(r.next(), kUnpackFailed);
-    EXPECT_FALSE(r.record.paintable);
-    EXPECT_EQ(r.record.decompressionPool.get(), nullptr);
+    EXPECT_FALSE(r.record.picture.paintable);
+    EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
     // The same record, twice more, then a good one: no hang, no stale state.
     r.position = 0;
     EXPECT_EQ(r.next(), kUnpackFailed);
@@ -530,7 +529,7 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
 // ------------------------------------------------------------ bad files
 
 TEST_F(DecompressionPipeline, BadFilesFailWithTheirResult) {
-    test::MessageCapture capture;
+    test::DialogCapture capture;
     const std::string good = file("good.vx");
     writeFile(good, {noisePicture(40, 30)}, {8, 0, 1, 0});
     const Bytes bytes = test::readFile(good);
@@ -687,7 +686,7 @@ TEST_F(DecompressionPipeline, TheFuzzCorpusSeedsDecodeAndItsKnownBadFilesFail) {
 // Copies every record of source into target through the copy conversion.
 int copyConvert(const std::string& source, const std::string& target, std::uint8_t legacyFlags = 0) {
     Reader r(source, 1);
-    r.record.legacyFlags = legacyFlags;
+    r.record.codec.legacyFlags = legacyFlags;
     std::uint64_t last = 0;
     double rate = 0;
     for (int frame = 0; frame < 1000; ++frame) {
@@ -734,8 +733,8 @@ TEST_F(DecompressionPipeline, CopyingAFortySevenByteModeSevenRecordGrowsTheHeade
 
     Reader r(source, 1);
     ASSERT_EQ(r.next(), kUnpackDone);
-    EXPECT_EQ(r.record.copyLength, before.size());
-    EXPECT_EQ(r.record.copyBuffer.size(), before.size() + 24);
+    EXPECT_EQ(r.record.codec.copyLength, before.size());
+    EXPECT_EQ(r.record.codec.copyBuffer.size(), before.size() + 24);
     ASSERT_EQ(copyConvert(source, target), kPackDone);
 
     const Bytes after = test::readFile(target);
@@ -795,7 +794,7 @@ TEST_F(DecompressionPipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) 
     Reader r(source, 1);
     ASSERT_EQ(r.next(), kUnpackDone);
     // The buffer holds the record and the 40 bytes the header grows by.
-    EXPECT_EQ(r.record.copyBuffer.size(), record.size() + 40);
+    EXPECT_EQ(r.record.codec.copyBuffer.size(), record.size() + 40);
     ASSERT_EQ(copyConvert(source, target), kPackDone);
     const Bytes after = test::readFile(target);
     ASSERT_EQ(after.size(), record.size() + 40);

@@ -1,5 +1,6 @@
 #include "codec/frame_decoder.h"
 
+#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "codec/payload_writer.h"
 #include "tests/support/test_planes.h"
@@ -65,9 +66,9 @@ Encoded encode(const Source& s, std::uint8_t mode, std::int8_t optimize, std::ui
 }
 
 // Decodes every stream into a record's planes (which it allocates when absent).
-int decode(TWnd& record, const Encoded& e, std::uint32_t w, std::uint32_t h, bool fast,
+int decode(CodecSession& record, const Encoded& e, std::uint32_t w, std::uint32_t h, bool fast,
            std::uint8_t conversion = 0) {
-    if (record.planes.empty()) record.planes.allocate(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
+    if (record.picture.planes.empty()) record.picture.planes.allocate(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
     int result = 1;
     const std::uint32_t n = static_cast<std::uint32_t>(e.streams.size());
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -83,18 +84,18 @@ int decode(TWnd& record, const Encoded& e, std::uint32_t w, std::uint32_t h, boo
         job.height = h;
         job.blockSize = e.B;
         job.chromaStep = e.D;
-        int r = decodeStream(record, job);
+        int r = decodeStream(record.codec, record.picture, job);
         if (r < 1) result = r;
     }
     return result;
 }
 
-double psnr(Source& s, TWnd& record) {
+double psnr(Source& s, CodecSession& record) {
     double sum = 0;
     for (int c = 0; c < 3; ++c)
         for (std::uint32_t y = 0; y < s.h; ++y)
             for (std::uint32_t x = 0; x < s.w; ++x) {
-                double d = s.at(c, x, y) - record.planes.row(c, static_cast<std::int32_t>(y))[x];
+                double d = s.at(c, x, y) - record.picture.planes.row(c, static_cast<std::int32_t>(y))[x];
                 sum += d * d;
             }
     double mse = sum / (3.0 * s.w * s.h);
@@ -110,7 +111,7 @@ TEST(FrameDecoder, EveryModeAndSettingRoundTripsWithinItsQuality) {
                 if (mode == 1 && streams > 1) continue;
                 Encoded e = encode(s, mode, optimize, streams);
                 for (bool fast : {true, false}) {
-                    TWnd record;
+                    CodecSession record;
                     ASSERT_EQ(decode(record, e, s.w, s.h, fast), 1) << int(mode);
                     double quality = psnr(s, record);
                     // Size-optimised pictures are coarser. Mode 0 is read with the legacy
@@ -130,11 +131,11 @@ TEST(FrameDecoder, GreyDetailRoundTripsExactlyAlsoInANarrowEdgeColumn) {
     for (std::uint8_t mode : {1, 5, 8, 9}) {
         Encoded e = encode(s, mode, 1);
         ASSERT_EQ(e.B, 16u);
-        TWnd record;
+        CodecSession record;
         ASSERT_EQ(decode(record, e, s.w, s.h, true), 1);
         for (std::uint32_t y = 0; y < s.h; ++y)
             for (std::uint32_t x = 0; x < s.w; ++x)
-                ASSERT_EQ(record.planes.row(0, static_cast<std::int32_t>(y))[x], s.at(0, x, y))
+                ASSERT_EQ(record.picture.planes.row(0, static_cast<std::int32_t>(y))[x], s.at(0, x, y))
                     << "mode " << int(mode) << " at " << x << "," << y;
     }
 }
@@ -145,13 +146,13 @@ TEST(FrameDecoder, TheOldLumaSettingMultipliesLumaByFourFromMode6On) {
     s.fill([](int, std::uint32_t x, std::uint32_t y) { return static_cast<int>((x * 37 + y * 11 + x * y) % 64); });
     for (std::uint8_t mode : {5, 6}) {
         Encoded e = encode(s, mode, 0);
-        TWnd plain, old;
-        old.legacyFlags = 1; // "-4"
+        CodecSession plain, old;
+        old.codec.legacyFlags = 1; // "-4"
         ASSERT_EQ(decode(plain, e, 16, 16, true), 1);
         ASSERT_EQ(decode(old, e, 16, 16, true), 1);
         for (std::uint32_t x = 0; x < 16; ++x) {
-            const int y = plain.planes.row(0, 3)[x];
-            EXPECT_EQ(old.planes.row(0, 3)[x], mode == 6 ? (y * 4) % 256 : y) << "mode " << int(mode);
+            const int y = plain.picture.planes.row(0, 3)[x];
+            EXPECT_EQ(old.picture.planes.row(0, 3)[x], mode == 6 ? (y * 4) % 256 : y) << "mode " << int(mode);
         }
     }
 }
@@ -162,8 +163,8 @@ TEST(FrameDecoder, TheOldParameterSizeReadsOneAnchorByteWhereTheChromaCellIsSmal
     // Written with the legacy anchor writer (anchors sized by the cell, 4): one byte each.
     Encoded e = encode(s, 7, 0, 1, kLegacyChromaAnchorWriter);
     ASSERT_EQ(e.D, 4u);
-    TWnd right, wrong;
-    right.legacyFlags = 2; // "-x": the reader takes the size from the cell too
+    CodecSession right, wrong;
+    right.codec.legacyFlags = 2; // "-x": the reader takes the size from the cell too
     ASSERT_EQ(decode(right, e, 32, 32, false), 1);
     EXPECT_GT(psnr(s, right), 35.0);
     // Without it the reader takes two bytes per anchor and the area falls apart.
@@ -179,9 +180,9 @@ TEST(FrameDecoder, OnlyTheLastBandReachesThePicturesEnd) {
     s.fill([&](int, std::uint32_t, std::uint32_t) { return static_cast<int>(random() % 256); });
     Encoded e = encode(s, 7, 0, 2);
     e.streams.resize(1); // decode stream 1 alone
-    TWnd record;
-    record.planes.allocate(16, 24);
-    std::memset(record.planes.data(), 77, 3 * record.planes.planeSize());
+    CodecSession record;
+    record.picture.planes.allocate(16, 24);
+    std::memset(record.picture.planes.data(), 77, 3 * record.picture.planes.planeSize());
     StreamDecodeJob job;
     job.streamIndex = 1;
     job.streamCount = 2;
@@ -192,10 +193,10 @@ TEST(FrameDecoder, OnlyTheLastBandReachesThePicturesEnd) {
     job.height = 24;
     job.blockSize = e.B;
     job.chromaStep = e.D;
-    ASSERT_EQ(decodeStream(record, job), 1);
+    ASSERT_EQ(decodeStream(record.codec, record.picture, job), 1);
     for (int y = 16; y < 24; ++y)
-        for (int x = 0; x < 16; ++x) ASSERT_EQ(record.planes.row(1, y)[x], 77) << x << "," << y;
-    EXPECT_NE(record.planes.row(1, 15)[3], 77);
+        for (int x = 0; x < 16; ++x) ASSERT_EQ(record.picture.planes.row(1, y)[x], 77) << x << "," << y;
+    EXPECT_NE(record.picture.planes.row(1, 15)[3], 77);
 }
 
 TEST(FrameDecoder, SmoothChromaAtAnEdgeThatCutsACellKeepsItsColour) {
@@ -205,11 +206,11 @@ TEST(FrameDecoder, SmoothChromaAtAnEdgeThatCutsACellKeepsItsColour) {
         return (c == 0 ? 220 : c == 1 ? 150 : 40) + static_cast<int>((x * 7 + y * 13) % 30);
     });
     Encoded e = encode(s, 7, 0);
-    TWnd record;
+    CodecSession record;
     ASSERT_EQ(decode(record, e, 10, 16, false), 1);
     double error = 0;
     for (int y = 0; y < 16; ++y)
-        for (int c = 0; c < 3; ++c) error += std::fabs(s.at(c, 9, y) - record.planes.row(c, y)[9]);
+        for (int c = 0; c < 3; ++c) error += std::fabs(s.at(c, 9, y) - record.picture.planes.row(c, y)[9]);
     EXPECT_LT(error / 48, 8.0); // the last column is not darkened
 }
 
@@ -226,7 +227,7 @@ Bytes keptWithMotion(std::uint32_t blocks, const float motion[6]) {
     return b;
 }
 
-int decodeKept(TWnd& record, const Bytes& stream) {
+int decodeKept(CodecSession& record, const Bytes& stream) {
     StreamDecodeJob job;
     job.stream = stream;
     job.headerSize = 47;
@@ -235,51 +236,51 @@ int decodeKept(TWnd& record, const Bytes& stream) {
     job.height = 16;
     job.blockSize = 8;
     job.chromaStep = 4;
-    return decodeStream(record, job);
+    return decodeStream(record.codec, record.picture, job);
 }
 
-void previousFrame(TWnd& record) {
-    record.frameBuffer.allocate(16, 16);
+void previousFrame(CodecSession& record) {
+    record.picture.frameBuffer.allocate(16, 16);
     for (int p = 0; p < 3; ++p)
         for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) record.frameBuffer.row(p, y)[x] = static_cast<std::uint8_t>(x * 16 + y + p);
-    record.planes.allocate(16, 16);
+            for (int x = 0; x < 16; ++x) record.picture.frameBuffer.row(p, y)[x] = static_cast<std::uint8_t>(x * 16 + y + p);
+    record.picture.planes.allocate(16, 16);
 }
 
 TEST(FrameDecoder, KeptBlocksCopyThePreviousFrameAndMotionDisplacesThem) {
     const float none[6] = {0, 0, 0.5f, 0.5f, 0, 0};
-    TWnd still;
+    CodecSession still;
     previousFrame(still);
     ASSERT_EQ(decodeKept(still, keptWithMotion(4, none)), 1);
-    EXPECT_EQ(still.planes.row(0, 5)[7], still.frameBuffer.row(0, 5)[7]);
+    EXPECT_EQ(still.picture.planes.row(0, 5)[7], still.picture.frameBuffer.row(0, 5)[7]);
 
     // A shift of 2.5 rounds to 2 (ties to even): pixel x shows x - 2.
     const float shifted[6] = {2.5f, 0, 0.5f, 0.5f, 0, 0};
-    TWnd moved;
+    CodecSession moved;
     previousFrame(moved);
     ASSERT_EQ(decodeKept(moved, keptWithMotion(4, shifted)), 1);
-    EXPECT_EQ(moved.planes.row(0, 5)[7], moved.frameBuffer.row(0, 5)[5]);
-    EXPECT_EQ(moved.planes.row(1, 5)[1], 0); // the source lies outside the picture
+    EXPECT_EQ(moved.picture.planes.row(0, 5)[7], moved.picture.frameBuffer.row(0, 5)[5]);
+    EXPECT_EQ(moved.picture.planes.row(1, 5)[1], 0); // the source lies outside the picture
 
     // Parameters that are not finite or absurdly large switch motion off.
     const float broken[6] = {std::nanf(""), 1e30f, 0.5f, 0.5f, 0, 0};
-    TWnd safe;
+    CodecSession safe;
     previousFrame(safe);
     ASSERT_EQ(decodeKept(safe, keptWithMotion(4, broken)), 1);
-    EXPECT_EQ(safe.planes.row(0, 5)[7], safe.frameBuffer.row(0, 5)[7]);
+    EXPECT_EQ(safe.picture.planes.row(0, 5)[7], safe.picture.frameBuffer.row(0, 5)[7]);
 }
 
 TEST(FrameDecoder, WithoutAPreviousFrameKeptBlocksAreLeftAsTheyAre) {
     const float shifted[6] = {3, 0, 0.5f, 0.5f, 0, 0};
-    TWnd record;
-    record.planes.allocate(16, 16);
-    std::memset(record.planes.data(), 33, 3 * record.planes.planeSize());
+    CodecSession record;
+    record.picture.planes.allocate(16, 16);
+    std::memset(record.picture.planes.data(), 33, 3 * record.picture.planes.planeSize());
     ASSERT_EQ(decodeKept(record, keptWithMotion(4, shifted)), 1);
-    EXPECT_EQ(record.planes.row(2, 9)[9], 33);
+    EXPECT_EQ(record.picture.planes.row(2, 9)[9], 33);
     // A previous frame of another size is no previous frame either.
-    record.frameBuffer.allocate(8, 8);
+    record.picture.frameBuffer.allocate(8, 8);
     ASSERT_EQ(decodeKept(record, keptWithMotion(4, shifted)), 1);
-    EXPECT_EQ(record.planes.row(2, 9)[9], 33);
+    EXPECT_EQ(record.picture.planes.row(2, 9)[9], 33);
 }
 
 TEST(FrameDecoder, StreamsThatDoNotParseAreNotDrawnAndNeverReadOutside) {
@@ -295,13 +296,13 @@ TEST(FrameDecoder, StreamsThatDoNotParseAreNotDrawnAndNeverReadOutside) {
             else
                 for (int k = 0; k < 4; ++k) bad[random() % bad.size()] = static_cast<std::uint8_t>(random());
             e.streams[0] = bad;
-            TWnd record;
-            record.planes.allocate(48, 40);
-            std::memset(record.planes.data(), 5, 3 * record.planes.planeSize());
+            CodecSession record;
+            record.picture.planes.allocate(48, 40);
+            std::memset(record.picture.planes.data(), 5, 3 * record.picture.planes.planeSize());
             int r = decode(record, e, 48, 40, trial % 3 == 0);
             if (r < 1) {
                 // Nothing was drawn from a stream that did not parse.
-                for (int y = 0; y < 40; ++y) ASSERT_EQ(record.planes.row(0, y)[y % 48], 5);
+                for (int y = 0; y < 40; ++y) ASSERT_EQ(record.picture.planes.row(0, y)[y % 48], 5);
             }
         }
     }
@@ -311,21 +312,21 @@ TEST(FrameDecoder, ARepackConversionKeepsTheDecodedRecordsAndPlanes) {
     Source s(40, 24);
     photoLike(s, 4);
     Encoded e = encode(s, 7, 0, 2);
-    TWnd record;
+    CodecSession record;
     ASSERT_EQ(decode(record, e, 40, 24, true, 2), 1);
-    ASSERT_EQ(record.repack.width, 40u);
-    ASSERT_EQ(record.repack.blockSize, 8u);
-    ASSERT_EQ(record.repack.blocks(), 15u);
+    ASSERT_EQ(record.codec.repack.width, 40u);
+    ASSERT_EQ(record.codec.repack.blockSize, 8u);
+    ASSERT_EQ(record.codec.repack.blocks(), 15u);
     int gradients = 0, details = 0;
-    for (std::uint64_t i = 0; i < record.repack.blocks(); ++i) {
-        const std::uint8_t t = record.repack.records()[9 * i];
+    for (std::uint64_t i = 0; i < record.codec.repack.blocks(); ++i) {
+        const std::uint8_t t = record.codec.repack.records()[9 * i];
         gradients += t == 1;
         details += t == 0;
     }
     EXPECT_EQ(gradients + details, 15);
     EXPECT_GT(details, 0);
     // The luma plane holds the decoded luma of a detail pixel.
-    const std::uint8_t* y = record.repack.plane(0);
+    const std::uint8_t* y = record.codec.repack.plane(0);
     EXPECT_NE(y[(16 + 20) * (40 + 32) + 16 + 2], 0);
 }
 

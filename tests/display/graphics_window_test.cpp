@@ -1,4 +1,4 @@
-#include "display/screen.h"
+#include "codec/screen.h"
 #include "display/tgraficheskoeokno.h"
 
 #include <gtest/gtest.h>

@@ -32,16 +32,16 @@ class Resize : public ::testing::Test {
 protected:
     void hold(std::int32_t width, std::int32_t height, bool inPlanes) {
         ASSERT_TRUE(record.create());
-        record.infoHeader.width = width;
-        record.infoHeader.height = height;
-        record.paintable = true;
+        record.picture.infoHeader.width = width;
+        record.picture.infoHeader.height = height;
+        record.picture.paintable = true;
         if (inPlanes) {
-            ASSERT_TRUE(record.planes.allocate(width, height));
+            ASSERT_TRUE(record.picture.planes.allocate(width, height));
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
-                    record.planes.row(0, y)[x] = static_cast<std::uint8_t>(x);
-                    record.planes.row(1, y)[x] = static_cast<std::uint8_t>(y);
-                    record.planes.row(2, y)[x] = static_cast<std::uint8_t>(x + y);
+                    record.picture.planes.row(0, y)[x] = static_cast<std::uint8_t>(x);
+                    record.picture.planes.row(1, y)[x] = static_cast<std::uint8_t>(y);
+                    record.picture.planes.row(2, y)[x] = static_cast<std::uint8_t>(x + y);
                 }
             return;
         }
@@ -57,8 +57,8 @@ protected:
     }
     // Pixel (x, y) of the held picture as red, green, blue.
     std::vector<int> pixel(std::int32_t x, std::int32_t y) {
-        if (record.pictureInPlanes())
-            return {record.planes.row(0, y)[x], record.planes.row(1, y)[x], record.planes.row(2, y)[x]};
+        if (record.picture.pictureInPlanes())
+            return {record.picture.planes.row(0, y)[x], record.picture.planes.row(1, y)[x], record.picture.planes.row(2, y)[x]};
         PictureAccess p;
         EXPECT_TRUE(record.graphicsWindow->lockPicture(p));
         std::uint32_t w = p.rowFromBottom(y)[x];
@@ -71,9 +71,9 @@ protected:
 TEST_F(Resize, A640By480PictureResizedTo320Is320By240) {
     hold(640, 480, false);
     EXPECT_EQ(resizePicture(record, 320, false), kResizeDone);
-    EXPECT_EQ(record.pictureWidth(), 320);
-    EXPECT_EQ(record.pictureHeight(), 240);
-    EXPECT_FALSE(record.pictureInPlanes()); // still fits the screen
+    EXPECT_EQ(record.picture.pictureWidth(), 320);
+    EXPECT_EQ(record.picture.pictureHeight(), 240);
+    EXPECT_FALSE(record.picture.pictureInPlanes()); // still fits the screen
     std::int32_t h, w;
     record.graphicsWindow->PictureSize(h, w);
     EXPECT_EQ(w, 320);
@@ -84,17 +84,17 @@ TEST_F(Resize, A640By480PictureResizedTo320Is320By240) {
 TEST_F(Resize, TheNewHeightRoundsHalfToEven) {
     hold(4, 2, false); // 3 x 2 / 4 = 1.5 -> 2
     EXPECT_EQ(resizePicture(record, 3, false), kResizeDone);
-    EXPECT_EQ(record.pictureHeight(), 2);
+    EXPECT_EQ(record.picture.pictureHeight(), 2);
     record.destroy();
     hold(4, 10, false); // 2 x 10 / 4 = 5
     EXPECT_EQ(resizePicture(record, 2, false), kResizeDone);
-    EXPECT_EQ(record.pictureHeight(), 5);
+    EXPECT_EQ(record.picture.pictureHeight(), 5);
 }
 
 TEST_F(Resize, EnlargingRepeatsRowsAndNeverPaintsTheTopBlack) {
     hold(3, 2, false);
     ASSERT_EQ(resizePicture(record, 9, false), kResizeDone); // 9 x 6
-    ASSERT_EQ(record.pictureHeight(), 6);
+    ASSERT_EQ(record.picture.pictureHeight(), 6);
     for (int k = 0; k < 6; ++k)
         for (int j = 0; j < 9; ++j) EXPECT_EQ(pixel(j, k), (std::vector<int>{j / 3, k / 3, j / 3 + k / 3})) << j << "," << k;
 }
@@ -103,25 +103,25 @@ TEST_F(Resize, SurfaceAndPlanesGiveTheSamePicture) {
     hold(37, 23, false);
     ASSERT_EQ(resizePicture(record, 50, false), kResizeDone);
     std::vector<std::vector<int>> fromSurface;
-    for (int y = 0; y < record.pictureHeight(); ++y)
-        for (int x = 0; x < record.pictureWidth(); ++x) fromSurface.push_back(pixel(x, y));
+    for (int y = 0; y < record.picture.pictureHeight(); ++y)
+        for (int x = 0; x < record.picture.pictureWidth(); ++x) fromSurface.push_back(pixel(x, y));
     record.destroy();
     hold(37, 23, true);
     ASSERT_EQ(resizePicture(record, 50, false), kResizeDone);
-    ASSERT_TRUE(record.pictureInPlanes());
+    ASSERT_TRUE(record.picture.pictureInPlanes());
     std::vector<std::vector<int>> fromPlanes;
-    for (int y = 0; y < record.pictureHeight(); ++y)
-        for (int x = 0; x < record.pictureWidth(); ++x) fromPlanes.push_back(pixel(x, y));
+    for (int y = 0; y < record.picture.pictureHeight(); ++y)
+        for (int x = 0; x < record.picture.pictureWidth(); ++x) fromPlanes.push_back(pixel(x, y));
     EXPECT_EQ(fromSurface, fromPlanes);
 }
 
 TEST_F(Resize, APictureResizedBeyondTheScreenMovesToThePlanes) {
     hold(30, 10, false);
-    record.screen = ScreenSize{40, 40};
+    record.codec.screen = ScreenSize{40, 40};
     ASSERT_EQ(resizePicture(record, 60, false), kResizeDone);
-    EXPECT_TRUE(record.pictureInPlanes());
-    EXPECT_EQ(record.planes.width(), 60);
-    EXPECT_EQ(record.planes.height(), 20);
+    EXPECT_TRUE(record.picture.pictureInPlanes());
+    EXPECT_EQ(record.picture.planes.width(), 60);
+    EXPECT_EQ(record.picture.planes.height(), 20);
     EXPECT_EQ(pixel(59, 19), (std::vector<int>{29, 9, 38}));
 }
 
@@ -129,9 +129,9 @@ TEST_F(Resize, SizesThatRoundToNothingAreRefusedAndThePictureKept) {
     hold(1000, 1, false);
     EXPECT_EQ(resizePicture(record, 320, false), kResizeBadSize); // 0.32 rows
     EXPECT_EQ(resizePicture(record, 0, false), kResizeBadSize);
-    EXPECT_EQ(record.pictureWidth(), 1000);
+    EXPECT_EQ(record.picture.pictureWidth(), 1000);
     EXPECT_EQ(pixel(999, 0), (std::vector<int>{999 & 255, 0, 999 & 255}));
-    record.paintable = false;
+    record.picture.paintable = false;
     EXPECT_EQ(resizePicture(record, 10, false), kResizeNothing);
 }
 
@@ -140,10 +140,10 @@ TEST(ViewerRecord, ANewRecordHasAGraphicsWindowAndPlaysAtRateOne) {
     ASSERT_TRUE(record.create());
     EXPECT_NE(record.graphicsWindow, nullptr);
     EXPECT_EQ(record.playbackRate, 1.0);
-    EXPECT_EQ(record.screen.width, 1920);
+    EXPECT_EQ(record.codec.screen.width, 1920);
     EXPECT_EQ(record.window, nullptr);
     std::int32_t w, h;
-    EXPECT_FALSE(record.previousPictureSize(w, h));
+    EXPECT_FALSE(record.picture.previousPictureSize(w, h));
 }
 
 } // namespace

@@ -1,8 +1,14 @@
-// Test main: initialises the program's units once and fails every test that
-// ends with more live allocator blocks than it started with.
-#include "app/startup.h"
+// Test main: initialises the foundation's units once (and, for the programs
+// that test the windows and the application, routes the foundation's
+// messages through the dialog windows' show functions, as the program does)
+// and fails every test that ends with more live allocator blocks than it
+// started with.
 #include "base/memdiag.h"
+#include "base/units.h"
 #include "tests/support/test_util.h"
+#ifdef VEXEL_TEST_WITH_UI
+#include "ui/toknosoobzheniy.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -41,7 +47,10 @@ void allowLiveBlocks() { allowed = true; }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    vexel::initializeProgramUnits();
+    vexel::initializeBaseUnits();
+#ifdef VEXEL_TEST_WITH_UI
+    vexel::ui::installDialogs();
+#endif
     ::testing::UnitTest::GetInstance()->listeners().Append(new vexel::test::LeakListener);
     int result = RUN_ALL_TESTS();
     if (vexel::test::leaked) result = 1;

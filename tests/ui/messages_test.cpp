@@ -1,4 +1,4 @@
-#include "tests/support/message_capture.h"
+#include "tests/support/ui_message_capture.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ TEST(Messages, CancelSilencesEveryMessageForTenSeconds) {
 }
 
 TEST(Messages, TheConsoleFormTurnsEveryLineBreakIntoALineFeed) {
-    EXPECT_EQ(ui::consoleText(TWideString(u"a\r\nb\rc\nd")), "a\nb\nc\nd");
+    EXPECT_EQ(consoleText(TWideString(u"a\r\nb\rc\nd")), "a\nb\nc\nd");
 }
 
 TEST(Messages, TheProgramWritesMessagesAsCaptionAndText) {

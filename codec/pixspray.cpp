@@ -1,4 +1,4 @@
-#include "display/pixspray.h"
+#include "codec/pixspray.h"
 
 #include "platform/utf.h"
 

@@ -25,7 +25,7 @@ public:
         ui::liftSilence();
     }
     int show(const TWideString& caption, const TWideString& text, int, ui::MessageChannel channel) override {
-        messages.push_back({ui::consoleText(caption), ui::consoleText(text), channel});
+        messages.push_back({consoleText(caption), consoleText(text), channel});
         return answer_;
     }
     std::vector<Shown> messages;

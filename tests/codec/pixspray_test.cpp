@@ -1,4 +1,4 @@
-#include "display/pixspray.h"
+#include "codec/pixspray.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,63 @@
+// The codec's state for one run: what the pipelines keep from frame to
+// frame. The viewer record owns one; tests and tools make their own.
+#pragma once
+
+#include "base/memdiag.h"
+#include "codec/screen.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace vexel {
+
+// A pool of worker threads kept from frame to frame (the pipelines make
+// them). Destroying a pool stops and joins its threads.
+class WorkerPool {
+public:
+    virtual ~WorkerPool() = default;
+};
+
+// A repack conversion's decoded frame: the 9-byte records of all blocks,
+// then three padded planes Y, Cb and Cr ((width + 32) x (height + 32) each,
+// bottom row first), each stream's band at its own position.
+struct RepackFrame {
+    TrackedBuffer<std::uint8_t> bytes;
+    std::uint32_t width = 0, height = 0, blockSize = 0, chromaStep = 0;
+    std::uint8_t mode = 0;
+    std::uint64_t blocks() const {
+        return blockSize ? static_cast<std::uint64_t>((width + blockSize - 1) / blockSize) *
+                               ((height + blockSize - 1) / blockSize)
+                         : 0;
+    }
+    std::uint64_t planeSize() const { return static_cast<std::uint64_t>(width + 32) * (height + 32); }
+    std::uint8_t* records() { return bytes.data(); }
+    std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
+};
+
+struct CodecState {
+    CodecState() = default;
+    ~CodecState() { release(); }
+    CodecState(const CodecState&) = delete;
+    CodecState& operator=(const CodecState&) = delete;
+
+    // Stops the pools and frees the work buffers.
+    void release();
+
+    // The screen pictures are measured against: the fixed reference for
+    // every run that writes files, the real display only for viewing.
+    ScreenSize screen = referenceScreenSize();
+    std::uint8_t legacyFlags = 0;      // bits 0..3 of the "-4" and "-x" options
+    std::uint32_t keyframeCounter = 0; // runs on from frame to frame (compression)
+
+    std::unique_ptr<WorkerPool> compressionPool;
+    std::unique_ptr<WorkerPool> decompressionPool;
+
+    // A copy conversion's source record: its raw bytes from the first, with
+    // room for a header grown to 71 bytes; copyLength is 0 when none is held.
+    TrackedBuffer<std::uint8_t> copyBuffer;
+    std::uint64_t copyLength = 0;
+
+    RepackFrame repack;
+};
+
+} // namespace vexel
