@@ -1,6 +1,7 @@
 #include "app/bitmap.h"
 
 #include "base/memdiag.h"
+#include "base/operaciispamyatyu.h"
 #include "base/sistemniesoobzheniya.h"
 #include "platform/files.h"
 
@@ -14,24 +15,10 @@ namespace vexel {
 namespace {
 
 constexpr std::int32_t kBorder = TPicturePlanes::kBorder;
-constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max() - 2 * kBorder;
+constexpr std::int64_t kMaxSide = TPicturePlanes::kMaxSide;
 constexpr std::uint64_t kHeadersSize = 54;
 // Pixel rows are read and written in pieces of about this many bytes.
 constexpr std::uint64_t kPieceBytes = 1 << 16;
-
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
 
 // Keeps the record's current picture as the previous picture.
 void keepPreviousPicture(TWnd& record) {
@@ -107,34 +94,34 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     std::uint8_t head[18];
     if (actualSize < 0 || !file.readExact(head, sizeof head)) return kBitmapShort;
     BitmapFileHeader fh;
-    fh.type = le16(head);
+    fh.type = loadU16(head);
     if (fh.type != 0x4D42) return kBitmapNotBitmap;
     const std::uint64_t actual = static_cast<std::uint64_t>(actualSize);
-    fh.fileSize = le32(head + 2);
+    fh.fileSize = loadU32(head + 2);
     if (fh.fileSize > actual) return kBitmapShort;
     if (fh.fileSize == 0) fh.fileSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(actual, 0xFFFFFFFFu));
-    fh.reserved1 = le16(head + 6);
-    fh.reserved2 = le16(head + 8);
-    fh.dataOffset = le32(head + 10);
-    std::uint32_t headerSize = le32(head + 14);
+    fh.reserved1 = loadU16(head + 6);
+    fh.reserved2 = loadU16(head + 8);
+    fh.dataOffset = loadU32(head + 10);
+    std::uint32_t headerSize = loadU32(head + 14);
     // Below 16 bytes the header cannot hold the fields that are checked.
     if (headerSize < 16) return kBitmapBadHeader;
 
     std::uint8_t info[40] = {};
-    put32(info, headerSize);
+    storeU32(info, headerSize);
     if (!file.readExact(info + 4, std::min<std::uint32_t>(headerSize, 40) - 4)) return kBitmapShort;
     BitmapInfoHeader ih;
     ih.size = headerSize;
-    ih.width = static_cast<std::int32_t>(le32(info + 4));
-    ih.height = static_cast<std::int32_t>(le32(info + 8));
-    ih.planes = le16(info + 12);
-    ih.bitCount = le16(info + 14);
-    ih.compression = le32(info + 16);
-    ih.sizeImage = le32(info + 20);
-    ih.xPelsPerMeter = static_cast<std::int32_t>(le32(info + 24));
-    ih.yPelsPerMeter = static_cast<std::int32_t>(le32(info + 28));
-    ih.clrUsed = le32(info + 32);
-    ih.clrImportant = le32(info + 36);
+    ih.width = static_cast<std::int32_t>(loadU32(info + 4));
+    ih.height = static_cast<std::int32_t>(loadU32(info + 8));
+    ih.planes = loadU16(info + 12);
+    ih.bitCount = loadU16(info + 14);
+    ih.compression = loadU32(info + 16);
+    ih.sizeImage = loadU32(info + 20);
+    ih.xPelsPerMeter = static_cast<std::int32_t>(loadU32(info + 24));
+    ih.yPelsPerMeter = static_cast<std::int32_t>(loadU32(info + 28));
+    ih.clrUsed = loadU32(info + 32);
+    ih.clrImportant = loadU32(info + 36);
     if (ih.planes != 1) return kBitmapPlanes;
     if (ih.bitCount != 24) return kBitmapBits;
     if (ih.compression != 0) return kBitmapCompressed;
@@ -300,18 +287,18 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     ih.clrUsed = 0;
     ih.clrImportant = 0;
     std::uint8_t headers[kHeadersSize] = {};
-    put16(headers, fh.type);
-    put32(headers + 2, fh.fileSize);
-    put32(headers + 10, fh.dataOffset);
-    put32(headers + 14, ih.size);
-    put32(headers + 18, static_cast<std::uint32_t>(ih.width));
-    put32(headers + 22, static_cast<std::uint32_t>(ih.height));
-    put16(headers + 26, ih.planes);
-    put16(headers + 28, ih.bitCount);
-    put32(headers + 30, ih.compression);
-    put32(headers + 34, ih.sizeImage);
-    put32(headers + 38, static_cast<std::uint32_t>(ih.xPelsPerMeter));
-    put32(headers + 42, static_cast<std::uint32_t>(ih.yPelsPerMeter));
+    storeU16(headers, fh.type);
+    storeU32(headers + 2, fh.fileSize);
+    storeU32(headers + 10, fh.dataOffset);
+    storeU32(headers + 14, ih.size);
+    storeU32(headers + 18, static_cast<std::uint32_t>(ih.width));
+    storeU32(headers + 22, static_cast<std::uint32_t>(ih.height));
+    storeU16(headers + 26, ih.planes);
+    storeU16(headers + 28, ih.bitCount);
+    storeU32(headers + 30, ih.compression);
+    storeU32(headers + 34, ih.sizeImage);
+    storeU32(headers + 38, static_cast<std::uint32_t>(ih.xPelsPerMeter));
+    storeU32(headers + 42, static_cast<std::uint32_t>(ih.yPelsPerMeter));
 
     bool ok = file.write(headers, sizeof headers) && writeRows(file, record, fromPlanes ? nullptr : &surface, rowBytes);
     int error = platform::lastError();

@@ -1,6 +1,7 @@
 #include "codec/compression.h"
 
 #include "base/memdiag.h"
+#include "base/operaciispamyatyu.h"
 #include "codec/kodirovaniechisel.h"
 
 #include <algorithm>
@@ -21,21 +22,10 @@ constexpr std::uint8_t kMatchMarker = 3;
 constexpr std::uint32_t kHistoryDepth = 256; // positions kept per two-byte key
 constexpr std::uint32_t kKeyCount = 65536;
 
-void putU32(std::uint8_t* at, std::uint32_t v) {
-    at[0] = static_cast<std::uint8_t>(v);
-    at[1] = static_cast<std::uint8_t>(v >> 8);
-    at[2] = static_cast<std::uint8_t>(v >> 16);
-    at[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 std::uint64_t load64(const std::uint8_t* at) {
     std::uint64_t v;
     std::memcpy(&v, at, 8);
     return v;
-}
-
-std::uint32_t getU32(const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
 }
 
 // Bits of a packed array from bit `pos` on (stored order); bits at or past
@@ -403,8 +393,8 @@ void tokenize(const std::uint8_t* P, std::uint32_t p, HistoryLists& lists, Token
 
 // Writes the stored form; output holds input.size() + 8 bytes.
 std::size_t writeStored(std::span<const std::uint8_t> input, std::uint8_t* output) {
-    putU32(output, static_cast<std::uint32_t>(input.size()));
-    putU32(output + 4, 0);
+    storeU32(output, static_cast<std::uint32_t>(input.size()));
+    storeU32(output + 4, 0);
     if (!input.empty()) std::memcpy(output + 8, input.data(), input.size());
     return input.size() + 8;
 }
@@ -580,12 +570,12 @@ int compressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t> 
     }
 
     std::uint8_t* out = output.data();
-    putU32(out, p32);
-    putU32(out + 4, static_cast<std::uint32_t>(T));
+    storeU32(out, p32);
+    storeU32(out + 4, static_cast<std::uint32_t>(T));
     out[8] = useRuns ? 1 : 0;
     std::size_t at = 9;
     if (useRuns) {
-        putU32(out + at, static_cast<std::uint32_t>(runTotalBits));
+        storeU32(out + at, static_cast<std::uint32_t>(runTotalBits));
         at += 4;
         PackedBitWriter writer(out + at, static_cast<std::size_t>((runTotalBits + 7) / 8));
         writer.putGamma(runs);
@@ -601,7 +591,7 @@ int compressStream(std::span<const std::uint8_t> input, std::span<std::uint8_t> 
     std::memcpy(out + at, literalBytes.data(), static_cast<std::size_t>(tokens.literalCount));
     at += static_cast<std::size_t>(tokens.literalCount);
     out[at++] = kMatchMarker;
-    putU32(out + at, static_cast<std::uint32_t>(matchTotalBits));
+    storeU32(out + at, static_cast<std::uint32_t>(matchTotalBits));
     at += 4;
     PackedBitWriter writer(out + at, static_cast<std::size_t>((matchTotalBits + 7) / 8));
     writer.putGamma(tokens.matchCount);
@@ -700,7 +690,7 @@ struct Cursor {
     bool u32(std::uint32_t& v) {
         const std::uint8_t* at;
         if (!take(4, at)) return false;
-        v = getU32(at);
+        v = loadU32(at);
         return true;
     }
 };

@@ -2,6 +2,7 @@
 
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
+#include "base/operaciispamyatyu.h"
 #include "codec/container.h"
 #include "codec/frame_encoder.h"
 #include "codec/payload_writer.h"
@@ -370,13 +371,6 @@ struct RecordOutput {
     }
 };
 
-void putU32(std::uint8_t* at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putU64(std::uint8_t* at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // The resolution, in pixels per metre, that a copied header without one gets.
 constexpr std::uint32_t kCopiedPixelsPerMeter = 76200;
 
@@ -407,16 +401,16 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
         std::memset(bytes + h.headerSize, 0, growth);
         // Fields the old header lacked get the values older programs assumed.
         if (h.headerSize < 39) {
-            putU32(bytes + kPixelsPerMeterOffset, kCopiedPixelsPerMeter);
-            putU32(bytes + kPixelsPerMeterOffset + 4, kCopiedPixelsPerMeter);
+            storeU32(bytes + kPixelsPerMeterOffset, kCopiedPixelsPerMeter);
+            storeU32(bytes + kPixelsPerMeterOffset + 4, kCopiedPixelsPerMeter);
         }
         if (h.headerSize < 40) bytes[kModeOffset] = 0;
         if (h.headerSize < 41) bytes[kChromaStepOffset] = 2;
         if (h.headerSize < 47) std::memcpy(bytes + kCoefShiftsOffset, kDefaultCoefShifts.data(), 6);
-        putU32(bytes + kHeaderSizeOffset, kLinkedHeaderSize);
+        storeU32(bytes + kHeaderSizeOffset, kLinkedHeaderSize);
     }
-    putU64(bytes + kNextRecordOffset, 0);
-    putU64(bytes + kPrevRecordOffset,
+    storeU64(bytes + kNextRecordOffset, 0);
+    storeU64(bytes + kPrevRecordOffset,
            job.groupFlag && job.lastRecordOffset && !job.firstFrame ? *job.lastRecordOffset : 0);
     if (job.frameRate) {
         const double rate = std::fabs(*job.frameRate);
@@ -490,7 +484,7 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
         f.current.height = repack.height;
         f.chromaStep = repack.chromaStep;
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
-                                               anchorSizeValue(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
+                                               writerAnchorBytes(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
         f.settings.B = repack.blockSize;
         if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
         std::memcpy(f.colour.planes.data(), codec.repack.plane(0), 3 * f.colour.planeSize());
@@ -503,7 +497,7 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
                                      static_cast<std::uint32_t>(screen.height));
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
-                                               anchorSizeValue(job.mode, f.legacyFlags, f.settings.B, f.chromaStep));
+                                               writerAnchorBytes(job.mode, f.legacyFlags, f.settings.B, f.chromaStep));
         if (!currentSource(picture, currentAccess, f.current)) return kPackNoMemory;
         // Conversions never keep blocks: the decoded frame is not the source of the previous one.
         if (!keyframe && job.mode >= 7 && job.conversion == 0) {

@@ -4,6 +4,7 @@
 // written with writeCode, then packed with packBits. compressStream must
 // produce exactly these bytes; tests compare the two.
 #include "base/memdiag.h"
+#include "base/operaciispamyatyu.h"
 #include "codec/compression.h"
 #include "codec/kodirovaniechisel.h"
 
@@ -14,10 +15,6 @@ namespace vexel {
 namespace {
 
 constexpr std::uint32_t kDepth = 256;
-
-void putU32(std::uint8_t* at, std::uint32_t v) {
-    for (int j = 0; j < 4; ++j) at[j] = static_cast<std::uint8_t>(v >> (8 * j));
-}
 
 struct Lists {
     TrackedBuffer<std::uint32_t> entries; // 65,536 lists of 256
@@ -146,18 +143,18 @@ int compressStreamReference(std::span<const std::uint8_t> input, std::span<std::
     const std::size_t total = 9 + flagPart + 1 + L + 1 + 4 + (matchBits.used + 7) / 8;
     std::uint8_t* out = output.data();
     if (total > n) {
-        putU32(out, static_cast<std::uint32_t>(n));
-        putU32(out + 4, 0);
+        storeU32(out, static_cast<std::uint32_t>(n));
+        storeU32(out + 4, 0);
         std::memcpy(out + 8, input.data(), n);
         outputLength = n + 8;
         return 1;
     }
-    putU32(out, static_cast<std::uint32_t>(p));
-    putU32(out + 4, static_cast<std::uint32_t>(T));
+    storeU32(out, static_cast<std::uint32_t>(p));
+    storeU32(out + 4, static_cast<std::uint32_t>(T));
     out[8] = useRuns ? 1 : 0;
     std::size_t at = 9;
     if (useRuns) {
-        putU32(out + at, static_cast<std::uint32_t>(runBits.used));
+        storeU32(out + at, static_cast<std::uint32_t>(runBits.used));
         packBits({runBits.bits.data(), runBits.used}, out + at + 4);
         at += 4 + (runBits.used + 7) / 8;
     } else {
@@ -168,7 +165,7 @@ int compressStreamReference(std::span<const std::uint8_t> input, std::span<std::
     std::memcpy(out + at, literals.data(), L);
     at += L;
     out[at++] = 3;
-    putU32(out + at, static_cast<std::uint32_t>(matchBits.used));
+    storeU32(out + at, static_cast<std::uint32_t>(matchBits.used));
     packBits({matchBits.bits.data(), matchBits.used}, out + at + 4);
     at += 4 + (matchBits.used + 7) / 8;
     outputLength = at;

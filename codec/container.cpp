@@ -1,5 +1,7 @@
 #include "codec/container.h"
 
+#include "base/operaciispamyatyu.h"
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -9,20 +11,6 @@
 namespace vexel {
 
 namespace {
-
-std::uint32_t getU32(const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
-}
-
-std::uint64_t getU64(const std::uint8_t* at) { return std::uint64_t{getU32(at)} | std::uint64_t{getU32(at + 4)} << 32; }
-
-void putU32(std::uint8_t* at, std::uint32_t v) {
-    for (int j = 0; j < 4; ++j) at[j] = static_cast<std::uint8_t>(v >> (8 * j));
-}
-
-void putU64(std::uint8_t* at, std::uint64_t v) {
-    for (int j = 0; j < 8; ++j) at[j] = static_cast<std::uint8_t>(v >> (8 * j));
-}
 
 std::uint32_t ceilDiv(std::uint32_t a, std::uint32_t b) { return a / b + (a % b ? 1 : 0); }
 
@@ -53,9 +41,9 @@ int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordS
     if (recordStart >= fileSize || fileSize - recordStart < bytes.size()) return kCodecNotVxRecord;
     const std::uint8_t* b = bytes.data();
 
-    h.headerSize = getU32(b + kHeaderSizeOffset);
-    h.width = getU32(b + kWidthOffset);
-    h.height = getU32(b + kHeightOffset);
+    h.headerSize = loadU32(b + kHeaderSizeOffset);
+    h.width = loadU32(b + kWidthOffset);
+    h.height = loadU32(b + kHeightOffset);
     h.blockSizeCode = b[kBlockSizeCodeOffset];
     h.blockSize = blockSizeFromCode(h.blockSizeCode);
     // Fields past the bytes read are never looked at: headerSize must lie inside them.
@@ -64,21 +52,21 @@ int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordS
     // Optional fields, strictly in table order, each only when headerSize covers it.
     const std::uint32_t hs = h.headerSize;
     if (hs >= 39) {
-        h.pixelsPerMeterX = getU32(b + kPixelsPerMeterOffset);
-        h.pixelsPerMeterY = getU32(b + kPixelsPerMeterOffset + 4);
+        h.pixelsPerMeterX = loadU32(b + kPixelsPerMeterOffset);
+        h.pixelsPerMeterY = loadU32(b + kPixelsPerMeterOffset + 4);
     }
     if (hs >= 40) h.mode = b[kModeOffset];
     if (hs >= 41) h.chromaStep = b[kChromaStepOffset];
     if (hs >= 47) std::memcpy(h.coefShifts.data(), b + kCoefShiftsOffset, 6);
-    if (hs >= 55) h.nextRecord = getU64(b + kNextRecordOffset);
-    if (hs >= 63) h.prevRecord = getU64(b + kPrevRecordOffset);
+    if (hs >= 55) h.nextRecord = loadU64(b + kNextRecordOffset);
+    if (hs >= 63) h.prevRecord = loadU64(b + kPrevRecordOffset);
     if (hs >= 71) {
         double rate;
         std::memcpy(&rate, b + kFrameRateOffset, 8);
         h.hasFrameRate = true;
         h.frameRate = sanitizeFrameRate(rate);
     }
-    if (hs >= 75) h.streamCount = getU32(b + kStreamCountOffset);
+    if (hs >= 75) h.streamCount = loadU32(b + kStreamCountOffset);
 
     if (h.mode > kMaxMode) return kCodecNotVxRecord;
     if (h.width == 0 || h.height == 0) return kCodecNotVxRecord;
@@ -101,7 +89,7 @@ int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordS
         if (h.streamCount > kMaxStreams || kStreamTableOffset + 4 * h.streamCount > hs) return kCodecNotVxRecord;
         std::uint64_t previous = hs;
         for (std::uint32_t i = 0; i < h.streamCount; ++i) {
-            const std::uint32_t offset = getU32(b + kStreamTableOffset + 4 * i);
+            const std::uint32_t offset = loadU32(b + kStreamTableOffset + 4 * i);
             if (offset < previous || offset > h.recordSize) return kCodecNotVxRecord;
             h.streamOffsets[i] = offset;
             previous = offset;
@@ -136,38 +124,38 @@ std::uint32_t writeRecordHeader(const RecordHeader& h, bool linkFields, std::uin
     std::uint8_t* b = out.data();
     std::memset(b, 0, size);
     std::memcpy(b, kRecordMagic, sizeof kRecordMagic);
-    putU32(b + kHeaderSizeOffset, size);
-    putU32(b + kWidthOffset, h.width);
-    putU32(b + kHeightOffset, h.height);
+    storeU32(b + kHeaderSizeOffset, size);
+    storeU32(b + kWidthOffset, h.width);
+    storeU32(b + kHeightOffset, h.height);
     b[kBlockSizeCodeOffset] = h.blockSizeCode;
-    putU32(b + kPixelsPerMeterOffset, h.pixelsPerMeterX);
-    putU32(b + kPixelsPerMeterOffset + 4, h.pixelsPerMeterY);
+    storeU32(b + kPixelsPerMeterOffset, h.pixelsPerMeterX);
+    storeU32(b + kPixelsPerMeterOffset + 4, h.pixelsPerMeterY);
     b[kModeOffset] = h.mode;
     b[kChromaStepOffset] = h.chromaStep;
     std::memcpy(b + kCoefShiftsOffset, h.coefShifts.data(), 6);
     if (linkFields) {
-        putU64(b + kNextRecordOffset, h.nextRecord);
-        putU64(b + kPrevRecordOffset, h.prevRecord);
+        storeU64(b + kNextRecordOffset, h.nextRecord);
+        storeU64(b + kPrevRecordOffset, h.prevRecord);
         const double rate = std::fabs(h.frameRate);
         std::memcpy(b + kFrameRateOffset, &rate, 8);
     }
     if (tableStreams >= 2) {
-        putU32(b + kStreamCountOffset, tableStreams);
-        for (std::uint32_t i = 0; i < tableStreams; ++i) putU32(b + kStreamTableOffset + 4 * i, h.streamOffsets[i]);
+        storeU32(b + kStreamCountOffset, tableStreams);
+        for (std::uint32_t i = 0; i < tableStreams; ++i) storeU32(b + kStreamTableOffset + 4 * i, h.streamOffsets[i]);
     }
     return size;
 }
 
 bool linkPreviousRecord(platform::File& file, std::uint64_t previousRecordStart, std::uint64_t recordStart) {
     std::uint8_t field[8];
-    putU64(field, recordStart);
+    storeU64(field, recordStart);
     return file.seek(previousRecordStart + kNextRecordOffset) && file.write(field, sizeof field);
 }
 
 bool writeStreamSlot(platform::File& file, std::uint64_t recordStart, std::uint32_t streamIndex, std::uint32_t offset) {
     assert(streamIndex >= 1 && streamIndex <= kMaxStreams);
     std::uint8_t field[4];
-    putU32(field, offset);
+    storeU32(field, offset);
     return file.seek(recordStart + streamSlotOffset(streamIndex)) && file.write(field, sizeof field);
 }
 
@@ -278,6 +266,12 @@ int blockCode(std::uint8_t mode, BlockKind kind) {
     return -1;
 }
 
+BlockKind storedKind(std::uint8_t mode, BlockKind decided) {
+    if (decided == BlockKind::Detail && mode >= 2 && mode <= 8) return BlockKind::ChunkedDetail;
+    if (decided == BlockKind::Gradient && mode >= 3 && mode <= 8) return BlockKind::PackedGradient;
+    return decided;
+}
+
 std::uint32_t typePackingFactor(std::uint8_t mode) { return mode >= 5 && mode <= 8 ? 4 : 1; }
 
 bool hasTrailerSections(std::uint8_t mode) { return mode >= 2 && mode <= 8; }
@@ -299,7 +293,6 @@ AnchorPair expandOneByteAnchor(std::uint8_t packed) {
 }
 
 std::uint8_t packOneByteAnchor(AnchorPair a) {
-    assert((a.first & 0x0C) == 0 && (a.first & 0xC0) == 0 && (a.second & 0x0C) == 0 && (a.second & 0xC0) == 0);
     return static_cast<std::uint8_t>((a.first & 3) | ((a.first >> 4) & 3) << 2 | (a.second & 3) << 4 |
                                      ((a.second >> 4) & 3) << 6);
 }
@@ -394,7 +387,7 @@ bool TrailerWalker::next(TrailerSection& s) {
         ended_ = true;
         return false;
     }
-    const std::uint32_t field = getU32(stream_.data() + pos_);
+    const std::uint32_t field = loadU32(stream_.data() + pos_);
     s.type = stream_[pos_ + 4];
     s.start = pos_;
     s.bodyStart = pos_ + 5;
@@ -486,12 +479,12 @@ std::uint32_t moveSectionEnds(std::span<std::uint8_t> stream, std::size_t blockA
     std::uint32_t moved = 0;
     std::size_t pos = blockAreaEnd;
     while (pos < stream.size() && stream.size() - pos >= 5) {
-        const std::uint32_t field = getU32(stream.data() + pos);
+        const std::uint32_t field = loadU32(stream.data() + pos);
         if (field < endBias) break;
         const std::uint64_t next = field - endBias;
         if (next < std::uint64_t{pos} + 5 || next > stream.size()) break;
         if (std::uint64_t{field} + delta > 0xFFFFFFFFu) break;
-        putU32(stream.data() + pos, field + delta);
+        storeU32(stream.data() + pos, field + delta);
         ++moved;
         pos = static_cast<std::size_t>(next);
     }
@@ -505,7 +498,7 @@ int splitMode9Parts(std::span<const std::uint8_t> stream, std::array<std::span<c
     std::size_t pos = 0;
     for (auto& part : parts) {
         if (stream.size() - pos < 4) return kCodecFailed;
-        const std::uint32_t length = getU32(stream.data() + pos);
+        const std::uint32_t length = loadU32(stream.data() + pos);
         pos += 4;
         if (stream.size() - pos < length) return kCodecFailed;
         part = stream.subspan(pos, length);

@@ -262,12 +262,28 @@ StreamBand streamBand(const FrameGrid& grid, std::uint32_t streamIndex, std::uin
 // ---------------------------------------------------------------------------
 // Block types
 
-enum class BlockKind : std::uint8_t { Detail, Gradient, PackedGradient, ChunkedDetail, Keep, Other };
+// The kinds of block. In memory - the encoder's decisions, the decoder's
+// parsed blocks, a repack conversion's frame - byte 0 of a block record is
+// its kind's value below, whatever the mode; the type codes a stream
+// stores depend on the mode (the table at the top; blockCode, blockKind).
+enum class BlockKind : std::uint8_t {
+    Detail = 0,
+    Gradient = 1,
+    PackedGradient = 3,
+    ChunkedDetail = 4,
+    Keep = 5,
+    Other = 0xFE,
+};
+constexpr std::uint8_t kindByte(BlockKind kind) { return static_cast<std::uint8_t>(kind); }
 
 // The kind of a stored type code in a mode.
 BlockKind blockKind(std::uint8_t mode, std::uint8_t code);
 // The code writers store for a kind in a mode; -1 when the mode has none.
 int blockCode(std::uint8_t mode, BlockKind kind);
+// How a mode stores an encoder's decision (Detail, Gradient or Keep):
+// detail as chunked detail in modes 2..8, a gradient as a packed gradient
+// in modes 3..8, everything else as it is.
+BlockKind storedKind(std::uint8_t mode, BlockKind decided);
 // Blocks per type byte: 4 in modes 5..8, else 1.
 std::uint32_t typePackingFactor(std::uint8_t mode);
 bool hasTrailerSections(std::uint8_t mode); // modes 2..8
@@ -279,9 +295,10 @@ struct TrailerSectionTypes {
 };
 TrailerSectionTypes trailerSectionTypes(std::uint8_t mode);
 
-// Bytes of a packed gradient's inline anchor: 2 when the parameter size
-// value exceeds 4, else 1. The value is B, or D with the old parameter-size
-// setting in modes up to 7.
+// Bytes of a gradient's anchor (a packed gradient's inline anchor, a mode-9
+// gradient's parameters): 2 when the parameter size value exceeds 4, else
+// 1. The value is B, or D with the old parameter-size setting in modes up to
+// 7 (legacy reader bit 1; the legacy writer bit 3 writes such files).
 std::uint32_t anchorByteCount(std::uint8_t mode, std::uint32_t blockSize, std::uint32_t chromaStep,
                               bool oldParameterSize);
 
@@ -292,8 +309,15 @@ struct AnchorPair {
     std::uint8_t second = 0;
 };
 AnchorPair expandOneByteAnchor(std::uint8_t packed);
-// Packs two nibble-form points whose coordinates are below 4.
+// Packs two nibble-form points, each coordinate taken modulo 4.
 std::uint8_t packOneByteAnchor(AnchorPair anchors);
+// Where a gradient's anchor is one byte, modes 4..7 and 9 store both points
+// in the one-byte form; modes 3 and 8 store the first point in nibble form
+// and readers take the second as (0, 0).
+constexpr bool anchorsPackedInOneByte(std::uint8_t mode) { return (mode >= 4 && mode <= 7) || mode == 9; }
+// A gradient's six coefficients are stored shifted right by coefShifts in
+// modes 4 and above (packed gradients, mode-9 parameters).
+constexpr bool coefficientsShifted(std::uint8_t mode) { return mode >= 4; }
 
 // A coefficient byte shifted left by its coefShifts entry (8 or more gives 0).
 constexpr std::uint8_t shiftCoefficient(std::uint8_t value, std::uint8_t shift) {

@@ -15,13 +15,13 @@ namespace vexel {
 
 namespace {
 
-// Types of the decoder's block records.
-constexpr std::uint8_t kDetail = 0;
-constexpr std::uint8_t kGradient = 1;
-constexpr std::uint8_t kPacked = 3;
-constexpr std::uint8_t kChunked = 4;
-constexpr std::uint8_t kKeep = 5;
-constexpr std::uint8_t kOther = 0xFE;
+// The kinds of the decoder's block records (byte 0; codec/container.h).
+constexpr std::uint8_t kDetail = kindByte(BlockKind::Detail);
+constexpr std::uint8_t kGradient = kindByte(BlockKind::Gradient);
+constexpr std::uint8_t kPacked = kindByte(BlockKind::PackedGradient);
+constexpr std::uint8_t kChunked = kindByte(BlockKind::ChunkedDetail);
+constexpr std::uint8_t kKeep = kindByte(BlockKind::Keep);
+constexpr std::uint8_t kOther = kindByte(BlockKind::Other);
 
 // Flag plane values.
 constexpr std::uint8_t kFlagDetail = 1;
@@ -173,10 +173,10 @@ void completePackedGradients(Work& w, const std::array<std::uint8_t, 6>& shifts)
         std::uint8_t* r = w.record(i);
         if (r[0] != kPacked) continue;
         r[0] = kGradient;
-        if (w.mode < 4) continue;
+        if (!coefficientsShifted(w.mode)) continue;
         for (int k = 0; k < 6; ++k) r[3 + k] = shiftCoefficient(r[3 + k], shifts[k]);
         // Mode 8 keeps a one-byte anchor as stored.
-        if (w.mode <= 7 && w.anchorBytes == 1) {
+        if (w.anchorBytes == 1 && anchorsPackedInOneByte(w.mode)) {
             AnchorPair a = expandOneByteAnchor(r[1]);
             r[1] = a.first;
             r[2] = a.second;
@@ -206,14 +206,14 @@ bool parseModeNine(Work& w, std::span<const std::uint8_t> stream, const std::arr
     std::uint64_t gradient = 0, luma = 0, chroma = 0;
     for (std::uint64_t i = 0; i < blocks; ++i) {
         std::uint8_t* r = w.record(i);
-        const std::uint8_t type = unit[0][i];
+        const BlockKind kind = blockKind(9, unit[0][i]);
         const std::uint32_t bx = static_cast<std::uint32_t>(i % w.grid.blockColumns);
         const std::uint32_t by = static_cast<std::uint32_t>(i / w.grid.blockColumns);
         const std::int64_t x0 = static_cast<std::int64_t>(bx) * w.B, y0 = static_cast<std::int64_t>(by) * w.B;
-        if (type == 1) {
+        if (kind == BlockKind::Gradient) {
             if (length[1] < 8 * blocks) return false;
             const std::uint8_t* p = unit[1].data();
-            if (w.B > 4) {
+            if (w.anchorBytes == 2) {
                 r[1] = p[gradient];
                 r[2] = p[blocks + gradient];
             } else {
@@ -224,7 +224,7 @@ bool parseModeNine(Work& w, std::span<const std::uint8_t> stream, const std::arr
             for (int k = 0; k < 6; ++k) r[3 + k] = shiftCoefficient(p[(2 + k) * blocks + gradient], shifts[k]);
             r[0] = kGradient;
             ++gradient;
-        } else if (type == 0) {
+        } else if (kind == BlockKind::Detail) {
             const std::uint32_t columns = std::min(w.B, w.W - bx * w.B), rows = std::min(w.B, w.H - by * w.B);
             if (length[2] - luma < static_cast<std::uint64_t>(columns) * rows) return false;
             for (std::uint32_t y = 0; y < rows; ++y)
@@ -237,7 +237,7 @@ bool parseModeNine(Work& w, std::span<const std::uint8_t> stream, const std::arr
                 }
             r[0] = kDetail;
         } else {
-            r[0] = type == 2 ? kKeep : kOther;
+            r[0] = kind == BlockKind::Keep ? kKeep : kOther;
         }
     }
     return true;

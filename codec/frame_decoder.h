@@ -14,6 +14,7 @@
 #pragma once
 
 #include "codec/codec_state.h"
+#include "codec/container.h"
 #include "codec/picture_buffer.h"
 
 #include <array>
@@ -49,7 +50,7 @@ struct StreamDecodeJob {
     std::uint32_t width = 0, height = 0;
     std::uint32_t blockSize = 8;  // B
     std::uint32_t chromaStep = 4; // D
-    std::array<std::uint8_t, 6> coefShifts{1, 3, 1, 3, 1, 3};
+    std::array<std::uint8_t, 6> coefShifts = kDefaultCoefShifts;
     StreamSync* sync = nullptr;   // null: this stream runs alone
     // Stream 0 or 1 stores here how long drawing the gradient blocks took
     // (seconds), for the draw-interval statistics; null: not measured.

@@ -330,15 +330,15 @@ void cleanUp(const EncoderGrid& grid, BlockMap& map, const EncoderSettings& sett
 
 } // namespace
 
-EncoderSettings EncoderSettings::forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorSizeValue) {
+EncoderSettings EncoderSettings::forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorBytes) {
     EncoderSettings e;
     e.k = optimize < 0 ? 2 : optimize > 0 ? 4 : 3;
     e.B = optimize < 0 ? 4 : optimize > 0 ? 16 : 8;
-    const std::uint32_t anchorSize = anchorSizeValue ? anchorSizeValue : e.B;
-    e.firstAnchorOnly = (mode == 3 || mode == 8) && anchorSize <= 4;
+    if (anchorBytes == 0) anchorBytes = anchorByteCount(mode, e.B, e.B, false);
+    e.firstAnchorOnly = storedKind(mode, BlockKind::Gradient) == BlockKind::PackedGradient && anchorBytes == 1 &&
+                        !anchorsPackedInOneByte(mode);
     e.T1 = 5.75 - e.k / 8.0;
     e.T2 = 5.23 * std::pow(static_cast<double>(e.B), -0.925);
-    e.initialType = initialTypeForMode(mode);
     return e;
 }
 

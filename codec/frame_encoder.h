@@ -14,6 +14,7 @@
 #pragma once
 
 #include "base/memdiag.h"
+#include "codec/container.h"
 #include "codec/plane_view.h"
 
 #include <cstddef>
@@ -21,11 +22,11 @@
 
 namespace vexel {
 
-// Block types while encoding.
-constexpr std::uint8_t kTypeDetail = 0;
-constexpr std::uint8_t kTypeGradient = 1;
-// The type of keep blocks and of blocks outside the band.
-constexpr std::uint8_t initialTypeForMode(std::uint8_t mode) { return mode == 9 ? 2 : 5; }
+// Block kinds while encoding (byte 0 of a record, codec/container.h): detail,
+// gradient, and keep for kept blocks and blocks outside the band.
+constexpr std::uint8_t kTypeDetail = kindByte(BlockKind::Detail);
+constexpr std::uint8_t kTypeGradient = kindByte(BlockKind::Gradient);
+constexpr std::uint8_t kTypeKeep = kindByte(BlockKind::Keep);
 
 // Block size, thresholds and the type of untouched blocks for one frame.
 struct EncoderSettings {
@@ -33,17 +34,17 @@ struct EncoderSettings {
     int k = 3;
     double T1 = 0;
     double T2 = 0;
-    std::uint8_t initialType = 5;
-    // Modes 3 and 8 with anchors of at most 4 store one anchor byte that the
-    // reader keeps as the first anchor point (nibbles), reading the second as
-    // (0, 0). The encoder then writes a first anchor that carries the block's
-    // direction modulo pi and decides with that direction.
+    std::uint8_t initialType = kTypeKeep;
+    // Modes 3 and 8 with one anchor byte store the first anchor point alone
+    // (codec/container.h), the reader taking the second as (0, 0). The
+    // encoder then writes a first anchor that carries the block's direction
+    // modulo pi and decides with that direction.
     bool firstAnchorOnly = false;
 
     // Quality (optimize < 0): k 2, B 4; default: k 3, B 8; size (> 0): k 4, B 16.
-    // anchorSizeValue: the payload writer's anchor size value (B, or the
-    // chroma cell size with the legacy writer flag), 0 for B.
-    static EncoderSettings forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorSizeValue = 0);
+    // anchorBytes: the payload writer's anchor bytes (writerAnchorBytes),
+    // 0 for those of B.
+    static EncoderSettings forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorBytes = 0);
 };
 
 // The block grid of a picture and the band of block rows one stream encodes.

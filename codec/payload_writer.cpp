@@ -1,5 +1,7 @@
 #include "codec/payload_writer.h"
 
+#include "base/operaciispamyatyu.h"
+
 #include "codec/colour_transforms.h"
 #include "codec/compression.h"
 #include "codec/rounding.h"
@@ -11,10 +13,6 @@
 namespace vexel {
 
 namespace {
-
-// Type codes of the payload.
-constexpr std::uint8_t kPackedGradient = 3;
-
 
 // A byte sink over a tracked buffer that grows when needed.
 class ByteWriter {
@@ -44,16 +42,15 @@ public:
         }
     }
     void u32(std::uint32_t v) {
-        std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+        std::uint8_t b[4];
+        storeU32(b, v);
         bytes(b, 4);
     }
     // Room for n bytes that the caller writes itself at data() + size().
     std::uint8_t* tail(std::size_t n) { return reserve(n) ? buffer_.data() + size_ : nullptr; }
     void advance(std::size_t n) { size_ += n; }
     void patchU32(std::size_t at, std::uint32_t v) {
-        if (!ok_) return;
-        for (int i = 0; i < 4; ++i) buffer_[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        if (ok_) storeU32(buffer_.data() + at, v);
     }
 
 private:
@@ -118,40 +115,31 @@ struct Walk {
     }
 };
 
-std::uint8_t oneByteAnchors(const std::uint8_t* record) {
-    return static_cast<std::uint8_t>((record[1] & 3) | ((record[1] >> 4 & 3) << 2) | ((record[2] & 3) << 4) |
-                                     ((record[2] >> 4 & 3) << 6));
-}
-
-// Type codes by mode, applied to the whole map.
-void remapTypes(BlockMap& map, std::uint64_t blocks, std::uint8_t mode, std::uint32_t anchorSize,
-                std::uint8_t initialType) {
-    const std::uint8_t chunked = mode <= 4 ? 4 : 2;
+// The stored type codes of the mode, applied to the whole map.
+void remapTypes(BlockMap& map, std::uint64_t blocks, std::uint8_t mode, std::uint32_t anchorBytes) {
     for (std::uint64_t i = 0; i < blocks; ++i) {
         std::uint8_t* r = map.record(i);
-        if (mode >= 2 && r[0] == kTypeDetail) r[0] = chunked;
-        else if (mode >= 3 && r[0] == kTypeGradient) r[0] = kPackedGradient;
-        else if (mode >= 5 && r[0] == initialType) r[0] = 1;
-        if (mode >= 4 && r[0] == kPackedGradient) {
+        const BlockKind kind = storedKind(mode, static_cast<BlockKind>(r[0]));
+        r[0] = static_cast<std::uint8_t>(blockCode(mode, kind));
+        if (kind == BlockKind::PackedGradient && coefficientsShifted(mode)) {
             for (int k = 0; k < 6; k += 2) {
-                r[3 + k] = static_cast<std::uint8_t>(r[3 + k] >> kCoefShifts[k]);
-                r[4 + k] = static_cast<std::uint8_t>(static_cast<std::int8_t>(r[4 + k]) >> kCoefShifts[k + 1]);
+                r[3 + k] = static_cast<std::uint8_t>(r[3 + k] >> kDefaultCoefShifts[k]);
+                r[4 + k] = static_cast<std::uint8_t>(static_cast<std::int8_t>(r[4 + k]) >> kDefaultCoefShifts[k + 1]);
             }
-            // Mode 8 readers keep the stored anchor byte as the first anchor
-            // point, so mode 8 writes that point instead of the one-byte form.
-            if (anchorSize <= 4 && mode != 8) r[1] = oneByteAnchors(r);
+            if (anchorBytes == 1 && anchorsPackedInOneByte(mode)) r[1] = packOneByteAnchor({r[1], r[2]});
         }
     }
 }
 
 // Block area and trailer sections of modes 0 to 8.
 void writeBlockPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, const PayloadJob& job,
-                       std::uint32_t anchorSize, bool motionSection) {
+                       std::uint32_t anchorBytes, bool motionSection) {
     const EncoderGrid& grid = walk.grid;
     const std::uint8_t mode = job.mode;
     const std::uint64_t blocks = grid.blocks();
-    const unsigned packing = mode >= 5 ? 4 : 1;
-    const std::uint8_t chunked = mode <= 4 ? 4 : 2;
+    const std::uint32_t packing = typePackingFactor(mode);
+    const TrailerSectionTypes sections = trailerSectionTypes(mode);
+    const auto kindOf = [&](std::uint64_t i) { return blockKind(mode, map.record(i)[0]); };
     const int lumaShift = (job.legacyFlags & kLegacyOldLumaWriter) && mode >= 6 && mode <= 8 ? 2 : 0;
     auto emitChroma = [&](std::uint8_t cr, std::uint8_t cb) {
         out.byte(cr);
@@ -171,16 +159,18 @@ void writeBlockPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, c
         }
         const std::uint8_t* r = map.record(i);
         const std::uint32_t bx = static_cast<std::uint32_t>(i % grid.columns), by = static_cast<std::uint32_t>(i / grid.columns);
-        if (r[0] == kPackedGradient && mode >= 3) {
+        switch (kindOf(i)) {
+        case BlockKind::PackedGradient:
             out.byte(r[1]);
-            if (anchorSize > 4) out.byte(r[2]);
-        } else if (r[0] == kTypeDetail && mode <= 1) {
+            if (anchorBytes == 2) out.byte(r[2]);
+            break;
+        case BlockKind::Detail:
             walk.lumaRows(bx, by, [&](std::uint8_t y) { out.byte(static_cast<std::uint8_t>(y >> lumaShift)); });
             walk.chroma(bx, by, emitChroma);
-        } else if (r[0] == chunked && mode >= 2) {
-            walk.chroma(bx, by, emitChroma);
-        } else if (r[0] == kTypeGradient && mode <= 2) {
-            out.bytes(r + 1, 8);
+            break;
+        case BlockKind::ChunkedDetail: walk.chroma(bx, by, emitChroma); break;
+        case BlockKind::Gradient: out.bytes(r + 1, 8); break;
+        default: break;
         }
     }
     if (mode < 2) return;
@@ -199,7 +189,7 @@ void writeBlockPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, c
         out.patchU32(start, mode == 8 ? size : position);
     };
     if (mode == 7 && motionSection) {
-        section(1, [&] {
+        section(sections.motion, [&] {
             const float motion[6] = {0, 0, 0.5f, 0.5f, 0, 0};
             out.byte(24);
             std::uint8_t raw[24];
@@ -208,19 +198,19 @@ void writeBlockPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, c
         });
     }
     if (mode >= 3) {
-        section(3, [&] {
+        section(sections.coefficients, [&] {
             ChunkWriter chunks(out, 32);
             for (int k = 0; k < 6; ++k) {
                 for (std::uint64_t i = 0; i < blocks; ++i)
-                    if (map.record(i)[0] == kPackedGradient) chunks.add(map.record(i)[3 + k]);
+                    if (kindOf(i) == BlockKind::PackedGradient) chunks.add(map.record(i)[3 + k]);
                 chunks.close();
             }
         });
     }
-    section(chunked, [&] {
+    section(sections.luma, [&] {
         ChunkWriter chunks(out, 128);
         for (std::uint64_t i = 0; i < blocks; ++i) {
-            if (map.record(i)[0] != chunked) continue;
+            if (kindOf(i) != BlockKind::ChunkedDetail) continue;
             walk.lumaSerpentine(static_cast<std::uint32_t>(i % grid.columns), static_cast<std::uint32_t>(i / grid.columns),
                                 [&](std::uint8_t y) { chunks.add(static_cast<std::uint8_t>(y >> lumaShift)); });
             chunks.close();
@@ -243,7 +233,7 @@ bool appendCompressed(ByteWriter& out, const std::uint8_t* unit, std::size_t n) 
 }
 
 // The four compressed units of mode 9.
-int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, std::uint32_t anchorSize) {
+int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, std::uint32_t anchorBytes) {
     const EncoderGrid& grid = walk.grid;
     const std::uint64_t blocks = grid.blocks();
     const std::uint64_t chromaPlane =
@@ -256,16 +246,17 @@ int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, s
     std::uint64_t gradients = 0, lumaCount = 0, chromaCount = 0;
     for (std::uint64_t i = 0; i < blocks; ++i) {
         const std::uint8_t* r = map.record(i);
-        types[i] = r[0];
+        const BlockKind kind = static_cast<BlockKind>(r[0]);
+        types[i] = static_cast<std::uint8_t>(blockCode(9, kind));
         const std::uint32_t bx = static_cast<std::uint32_t>(i % grid.columns), by = static_cast<std::uint32_t>(i / grid.columns);
-        if (r[0] == kTypeGradient) {
-            parameters[gradients] = anchorSize <= 4 ? oneByteAnchors(r) : r[1];
-            parameters[blocks + gradients] = anchorSize <= 4 ? 0 : r[2];
+        if (kind == BlockKind::Gradient) {
+            parameters[gradients] = anchorBytes == 1 ? packOneByteAnchor({r[1], r[2]}) : r[1];
+            parameters[blocks + gradients] = anchorBytes == 1 ? 0 : r[2];
             for (int k = 0; k < 6; ++k)
                 parameters[(2 + k) * blocks + gradients] =
-                    static_cast<std::uint8_t>(static_cast<std::int8_t>(r[3 + k]) >> kCoefShifts[k]);
+                    static_cast<std::uint8_t>(static_cast<std::int8_t>(r[3 + k]) >> kDefaultCoefShifts[k]);
             ++gradients;
-        } else if (r[0] == kTypeDetail) {
+        } else if (kind == BlockKind::Detail) {
             walk.lumaRows(bx, by, [&](std::uint8_t y) { luma[lumaCount++] = y; });
             walk.chroma(bx, by, [&](std::uint8_t cr, std::uint8_t cb) {
                 chroma[chromaCount] = cr;
@@ -292,8 +283,8 @@ std::uint32_t chromaStepFor(std::uint8_t mode, std::int8_t optimize, std::uint32
     return std::max<std::uint32_t>(q, 2);
 }
 
-std::uint32_t anchorSizeValue(std::uint8_t mode, std::uint8_t legacyFlags, std::uint32_t B, std::uint32_t Q) {
-    return (legacyFlags & kLegacyChromaAnchorWriter) && mode <= 7 ? Q : B;
+std::uint32_t writerAnchorBytes(std::uint8_t mode, std::uint8_t legacyFlags, std::uint32_t B, std::uint32_t Q) {
+    return anchorByteCount(mode, B, Q, (legacyFlags & kLegacyChromaAnchorWriter) != 0);
 }
 
 std::size_t encodeDeltaChunk(const std::uint8_t* values, std::size_t n, std::uint8_t* out) {
@@ -375,24 +366,24 @@ int buildStreamPayload(BlockMap& map, const ColourPlanes& planes, const EncoderG
                                 ((grid.height + job.chromaStep - 1) / job.chromaStep);
     const std::uint64_t capacity = 9 * blocks + static_cast<std::uint64_t>(grid.width) * grid.height + 2 * cells + 1000;
     if (out.size() < capacity && !out.allocate(capacity)) return -3;
-    const std::uint32_t anchorSize = anchorSizeValue(job.mode, job.legacyFlags, grid.B, job.chromaStep);
+    const std::uint32_t anchorBytes = writerAnchorBytes(job.mode, job.legacyFlags, grid.B, job.chromaStep);
     const Walk walk{grid, planes, job.chromaStep};
 
     if (job.mode == 9) {
         TrackedBuffer<std::uint8_t> staging;
         ByteWriter writer(staging);
-        int result = writePlanarPayload(writer, map, walk, anchorSize);
+        int result = writePlanarPayload(writer, map, walk, anchorBytes);
         if (result < 1) return result;
         out = std::move(staging);
         length = writer.size();
         return 1;
     }
 
-    remapTypes(map, blocks, job.mode, anchorSize, initialTypeForMode(job.mode));
+    remapTypes(map, blocks, job.mode, anchorBytes);
     TrackedBuffer<std::uint8_t> assembled;
     ByteWriter writer(assembled);
     if (!writer.reserve(capacity)) return -3;
-    writeBlockPayload(writer, map, walk, job, anchorSize, motionSection);
+    writeBlockPayload(writer, map, walk, job, anchorBytes, motionSection);
     if (!writer.ok()) return -3;
     if (job.mode != 8) {
         out = std::move(assembled);

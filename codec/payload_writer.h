@@ -1,30 +1,22 @@
 // Stream payload writer: turns a stream's block decisions into its bytes.
 //
 // It computes the luma and chroma planes of the band, maps the encoder's block
-// types to the type codes of the record's mode and writes the interleaved
+// kinds to the type codes of the record's mode and writes the interleaved
 // block area and the trailer sections (modes 0 to 8), compressing the result
-// in mode 8, or builds the four compressed units of mode 9.
-//
-// Delta chunk (one length byte n, then n chunk bytes):
-//
-//   byte 0       base value, the first value of the chunk
-//   byte 1       bits 0-2: width w of each delta in bits (0 means 8)
-//                bits 3-7: number of unused delta slots at the end
-//   bytes 2..    the deltas, w bits each, least significant bit first;
-//                value = base + delta (two's complement, modulo 256)
+// in mode 8, or builds the four compressed units of mode 9. The layout of
+// all of it, delta chunks included, is drawn in codec/container.h, whose
+// rules both this writer and the decoder follow.
 //
 // Coefficient chunks hold at most 32 values, luma chunks at most 128.
 #pragma once
 
+#include "codec/container.h"
 #include "codec/frame_encoder.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace vexel {
-
-// The coefficient shifts every writer stores in the record header.
-constexpr std::uint8_t kCoefShifts[6] = {1, 3, 1, 3, 1, 3};
 
 // Legacy writer flags (the run's legacyFlags).
 constexpr std::uint8_t kLegacyOldLumaWriter = 4;    // bit 2: luma shifted right by 2 in modes 6 to 8
@@ -37,8 +29,10 @@ constexpr std::uint8_t kLegacyChromaAnchorWriter = 8; // bit 3: anchor size from
 std::uint32_t chromaStepFor(std::uint8_t mode, std::int8_t optimize, std::uint32_t width, std::uint32_t height,
                             std::uint32_t screenWidth, std::uint32_t screenHeight);
 
-// The anchor size value of the writer: B, or Q with the legacy anchor flag in modes up to 7.
-std::uint32_t anchorSizeValue(std::uint8_t mode, std::uint8_t legacyFlags, std::uint32_t B, std::uint32_t Q);
+// Bytes of a gradient's anchor as this writer stores it: the reader's rule
+// (anchorByteCount), with the anchor size taken from Q under the legacy
+// anchor flag.
+std::uint32_t writerAnchorBytes(std::uint8_t mode, std::uint8_t legacyFlags, std::uint32_t B, std::uint32_t Q);
 
 // Writes one delta chunk of n values (1 <= n <= 128) without its length byte;
 // returns its length, 2 + ceil((n - 1) w / 8). `out` must hold 2 + n bytes.

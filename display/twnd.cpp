@@ -7,7 +7,6 @@ namespace vexel {
 
 namespace {
 
-constexpr std::int64_t kMaxSide = TPicturePlanes::kMaxSide;
 
 // round(a x b / c) with ties to even, exactly, for positive 32-bit values.
 std::int64_t scaleRounded(std::int64_t a, std::int64_t b, std::int64_t c) {
@@ -145,9 +144,9 @@ int resizePicture(TWnd& record, std::int32_t newWidth, bool displayMemory) {
     if (!record.picture.paintable || !record.graphicsWindow) return kResizeNothing;
     std::int64_t width = record.picture.pictureWidth(), height = record.picture.pictureHeight();
     if (width < 1 || height < 1) return kResizeNothing;
-    if (newWidth < 1 || newWidth > kMaxSide) return kResizeBadSize;
+    if (newWidth < 1 || newWidth > TPicturePlanes::kMaxSide) return kResizeBadSize;
     std::int64_t newHeight = scaleRounded(newWidth, height, width);
-    if (newHeight < 1 || newHeight > kMaxSide) return kResizeBadSize;
+    if (newHeight < 1 || newHeight > TPicturePlanes::kMaxSide) return kResizeBadSize;
 
     int result;
     if (record.picture.planes.empty() && fitsScreen(newWidth, newHeight, record.codec.screen))

@@ -43,7 +43,7 @@ Encoded encode(const Source& s, std::uint8_t mode, std::int8_t optimize, std::ui
     e.mode = mode;
     e.D = chromaStepFor(mode, optimize, s.w, s.h, 1920, 1080);
     EncoderSettings base = EncoderSettings::forFrame(optimize, mode);
-    EncoderSettings settings = EncoderSettings::forFrame(optimize, mode, anchorSizeValue(mode, legacyFlags, base.B, e.D));
+    EncoderSettings settings = EncoderSettings::forFrame(optimize, mode, writerAnchorBytes(mode, legacyFlags, base.B, e.D));
     e.B = settings.B;
     e.headerSize = streams > 1 ? 75 + 4 * streams : 47;
     ColourPlanes colour;

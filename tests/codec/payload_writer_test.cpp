@@ -30,7 +30,7 @@ struct Stream {
 void encodeStream(Stream& out, const Picture& p, std::uint8_t mode, std::int8_t optimize, std::uint32_t stream = 0,
                   std::uint32_t streams = 1, std::uint32_t headerSize = 47, std::uint8_t legacyFlags = 0) {
     const std::uint32_t Q = chromaStepFor(mode, optimize, p.w, p.h, 1920, 1080);
-    EncoderSettings settings = EncoderSettings::forFrame(optimize, mode, anchorSizeValue(mode, legacyFlags, 8, Q));
+    EncoderSettings settings = EncoderSettings::forFrame(optimize, mode, writerAnchorBytes(mode, legacyFlags, 8, Q));
     out.grid = EncoderGrid::forStream(p.w, p.h, settings.B, stream, streams);
     BlockMap map;
     ASSERT_TRUE(analyseBlocks(p.source(), settings, out.grid, map));
@@ -250,8 +250,8 @@ TEST(Payload, GradientsCarryTheirCoefficientsShiftedFromMode4On) {
     for (int k = 0; k < 6; ++k)
         for (int b = 0; b < 4; ++b) {
             std::uint8_t raw = v3[k * 4 + b];
-            std::uint8_t shifted = k % 2 ? static_cast<std::uint8_t>(static_cast<std::int8_t>(raw) >> kCoefShifts[k])
-                                         : static_cast<std::uint8_t>(raw >> kCoefShifts[k]);
+            std::uint8_t shifted = k % 2 ? static_cast<std::uint8_t>(static_cast<std::int8_t>(raw) >> kDefaultCoefShifts[k])
+                                         : static_cast<std::uint8_t>(raw >> kDefaultCoefShifts[k]);
             EXPECT_EQ(v4[k * 4 + b], shifted) << k << "," << b;
         }
 }
