@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3
+  # the viewer and the dialog windows, and their tests under a virtual display
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth
 )
 
 missing=()

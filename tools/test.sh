@@ -1,41 +1,58 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine and runs every test: the normal build,
-# the AddressSanitizer + UndefinedBehaviorSanitizer build, and, when clang
-# is present, each fuzz target briefly over its saved inputs.
-# Fails when any test fails.
+# Sets up a fresh Debian 12 machine and runs every test:
+#   * a Release (-O3) build with g++ and every optional part that is found,
+#     with all its tests (the window tests under a virtual display);
+#   * an AddressSanitizer + UndefinedBehaviorSanitizer build with asserts on;
+#   * a clang build without the optional parts (no display, no GPU library);
+#   * a ThreadSanitizer build of the worker pools and the file cache;
+#   * each fuzz target briefly over its saved inputs (clang, libFuzzer).
+# Warnings are errors in all of them. Fails when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 jobs=$(nproc)
+started=$(date +%s)
+section() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
-echo "== normal build"
-tools/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build --output-on-failure -j "$jobs"
+section "layers point one way"
+if grep -rn '#include "display\|#include "ui\|#include "app' codec base platform; then
+  echo "the codec, the foundation or the platform layer includes a layer above it" >&2
+  exit 1
+fi
 
-echo "== sanitizer build"
-tools/build.sh build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_SANITIZE=ON -DVEXEL_BENCH=OFF
+section "release build"
+tools/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DVEXEL_WERROR=ON
+ctest --test-dir build-release --output-on-failure -j "$jobs"
+
+section "sanitizer build, asserts on"
+tools/build.sh build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g" \
+  -DVEXEL_SANITIZE=ON -DVEXEL_WERROR=ON -DVEXEL_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
-echo "== thread sanitizer: worker pools and the file cache"
-tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_BENCH=OFF --target vexel_tests_codec
+section "clang build without the optional parts"
+tools/build.sh build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVEXEL_WERROR=ON \
+  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF -DVEXEL_BENCH=OFF
+ctest --test-dir build-clang --output-on-failure -j "$jobs"
+
+section "thread sanitizer: worker pools and the file cache"
+tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_WERROR=ON -DVEXEL_BENCH=OFF \
+  --target vexel_tests_codec
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
 
-if command -v clang++ >/dev/null; then
-  echo "== fuzz targets"
-  tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DVEXEL_FUZZ=ON -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
-  seconds=${VEXEL_FUZZ_SECONDS:-20}
-  for fuzzer in build-fuzz/fuzz/fuzz_*; do
-    [ -x "$fuzzer" ] || continue
-    name=$(basename "$fuzzer")
-    name=${name#fuzz_}
-    scratch=$(mktemp -d)
-    # New inputs go to the scratch folder; the saved corpus is only read.
-    "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=0 \
-      "$scratch" "fuzz/corpus/$name" 2>&1 | tail -n 3
-    rm -rf "$scratch"
-  done
-fi
-echo "== all tests passed"
+section "fuzz targets"
+tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DVEXEL_FUZZ=ON -DVEXEL_WERROR=ON -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
+seconds=${VEXEL_FUZZ_SECONDS:-20}
+for fuzzer in build-fuzz/fuzz/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name=$(basename "$fuzzer")
+  name=${name#fuzz_}
+  scratch=$(mktemp -d)
+  # New inputs go to the scratch folder; the saved corpus is only read.
+  "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=0 \
+    "$scratch" "fuzz/corpus/$name" 2>&1 | tail -n 3
+  rm -rf "$scratch"
+done
+section "all tests passed"

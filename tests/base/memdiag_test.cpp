@@ -141,11 +141,11 @@ TEST_F(SmallArenas, SizesBeyondThirtyTwoBitsDoNotWrap) {
 #endif
     // 5 GiB of address space; the kernel commits only what is touched.
     std::uint64_t n = 5ull << 30;
-    void* huge = blocks.allocate(n);
-    if (huge) {
-        EXPECT_EQ(blocks.blockSize(huge), n);
-        blocks.free(huge);
-    }
+    auto* huge = static_cast<std::uint8_t*>(blocks.allocate(n));
+    ASSERT_NE(huge, nullptr) << "5 GiB of address space could not be had";
+    EXPECT_EQ(blocks.blockSize(huge), n);
+    huge[n - 1] = 1; // the last byte lies inside the block
+    blocks.free(huge);
     void* small = blocks.allocate(100);
     EXPECT_NE(small, nullptr);
     blocks.free(small);

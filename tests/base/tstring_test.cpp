@@ -89,7 +89,8 @@ TEST(Strings, CopiesShareUntilOneChanges) {
     EXPECT_EQ(s16(a), u"shared");
     EXPECT_EQ(s16(b), u"Shared");
     EXPECT_EQ(a.shareCount(), 1u);
-    b = b; // self-assignment
+    TWideString& alias = b;
+    b = alias; // self-assignment
     EXPECT_EQ(s16(b), u"Shared");
 }
 

@@ -218,8 +218,9 @@ std::map<std::string, Bytes> streamSeeds() {
     streams["bad_seven_ones"] = sevenOnes;
     std::map<std::string, Bytes> seeds;
     for (auto& [name, s] : streams) {
-        Bytes seed = {0x00, 0x01}; // capacity 256 x 16
-        seed.insert(seed.end(), s.begin(), s.end());
+        Bytes seed(2 + s.size());
+        seed[1] = 0x01; // capacity 256 x 16
+        std::copy(s.begin(), s.end(), seed.begin() + 2);
         seeds[name + ".bin"] = seed;
     }
     return seeds;

@@ -7,26 +7,6 @@
 namespace vexel {
 namespace {
 
-TEST(PicturePlanes, PixelXYOfPlanePLiesWhereTheLayoutSays) {
-    TPicturePlanes planes;
-    ASSERT_TRUE(planes.allocate(5, 3));
-    EXPECT_EQ(planes.planeSize(), 37u * 35u);
-    EXPECT_EQ(planes.stride(), 37);
-    // p x planeSize + (y + 16) x (width + 32) + (x + 16)
-    EXPECT_EQ(&planes.row(TPicturePlanes::kBlue, 2)[4] - planes.data(), 2 * 37 * 35 + (2 + 16) * 37 + (4 + 16));
-    EXPECT_EQ(planes.offset(0, 0), 16 * 37 + 16);
-    for (std::size_t i = 0; i < 3 * planes.planeSize(); ++i) ASSERT_EQ(planes.data()[i], 0);
-}
-
-TEST(PicturePlanes, ImpossibleSizesAreRefused) {
-    TPicturePlanes planes;
-    EXPECT_FALSE(planes.allocate(0, 3));
-    EXPECT_FALSE(planes.allocate(3, -1));
-    EXPECT_FALSE(planes.allocate(0x7FFFFFFF, 1)); // the padded width would overflow
-    EXPECT_FALSE(planes.allocate(0x7FFF0000, 0x7FFF0000)); // more than memory
-    EXPECT_TRUE(planes.empty());
-}
-
 // A record holding a width x height picture where pixel (x, y) is (x, y, x + y).
 class Resize : public ::testing::Test {
 protected:

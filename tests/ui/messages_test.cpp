@@ -22,15 +22,43 @@ TEST(Messages, NarrowTextIsWidenedThroughTheCodePage) {
     EXPECT_EQ(capture.messages[0].caption, "Error");
 }
 
-TEST(Messages, CancelSilencesEveryMessageForTenSeconds) {
-    {
-        test::MessageCapture cancel(ui::kResultCancel);
-        EXPECT_TRUE(ui::showMessage(TWideString(u"first")));
-        EXPECT_TRUE(ui::messagesSilenced());
-        EXPECT_FALSE(ui::showMessage(TWideString(u"dropped")));
-        EXPECT_EQ(cancel.messages.size(), 1u);
+long double fakeSeconds = 0;
+long double fakeClock() { return fakeSeconds; }
+
+struct FakeClock {
+    explicit FakeClock(long double start) {
+        fakeSeconds = start;
+        ui::setSilenceClock(fakeClock);
     }
+    ~FakeClock() { ui::setSilenceClock(nullptr); }
+};
+
+TEST(Messages, CancelSilencesEveryMessageForTenSecondsAndTheNextOneIsShownAgain) {
+    FakeClock clock(5000);
+    test::MessageCapture cancel(ui::kResultCancel);
+    EXPECT_TRUE(ui::showMessage(TWideString(u"first")));
+    EXPECT_TRUE(ui::messagesSilenced());
+    fakeSeconds = 5009.99;
+    EXPECT_FALSE(ui::showMessage(TWideString(u"dropped")));
+    EXPECT_FALSE(ui::showMessageNarrow(TAnsiString("dropped too"), TAnsiString()));
+    ASSERT_EQ(cancel.messages.size(), 1u);
+    fakeSeconds = 5010;
     EXPECT_FALSE(ui::messagesSilenced());
+    EXPECT_TRUE(ui::showMessage(TWideString(u"after ten seconds")));
+    ASSERT_EQ(cancel.messages.size(), 2u);
+    EXPECT_EQ(cancel.messages[1].text, "after ten seconds");
+    // That answer was "Отменить" too: ten more seconds from now.
+    fakeSeconds = 5019.5;
+    EXPECT_FALSE(ui::showMessage(TWideString(u"dropped again")));
+    EXPECT_EQ(cancel.messages.size(), 2u);
+}
+
+TEST(Messages, AcceptingNeverSilences) {
+    FakeClock clock(100);
+    test::MessageCapture accept(ui::kResultAccept);
+    EXPECT_TRUE(ui::showMessage(TWideString(u"one")));
+    EXPECT_TRUE(ui::showMessage(TWideString(u"two")));
+    EXPECT_EQ(accept.messages.size(), 2u);
 }
 
 TEST(Messages, TheConsoleFormTurnsEveryLineBreakIntoALineFeed) {
