@@ -14,27 +14,19 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+from make_sample import write_bitmap  # noqa: E402
 VEXEL = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "vexel"))
 REPEATS = 3
 
 
 def synthetic(path, width, height):
     """A smooth gradient with a textured band, as a 24-bit bitmap."""
-    import struct
-    row = bytearray()
-    rows = []
-    for y in range(height):
-        row = bytearray()
-        for x in range(width):
-            t = (x * 7 + y * 13) % 50 if height // 3 < y < height // 2 else 0
-            row += bytes(((40 + x // 8 + t) % 256, (60 + y // 5 + t) % 256, (90 + (x + y) // 12) % 256))
-        row += b"\0" * ((4 - len(row) % 4) % 4)
-        rows.append(bytes(row))
-    data = b"".join(rows)
-    with open(path, "wb") as f:
-        f.write(b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54))
-        f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0))
-        f.write(data)
+    def at(x, top):
+        y = height - 1 - top
+        t = (x * 7 + y * 13) % 50 if height // 3 < y < height // 2 else 0
+        return ((90 + (x + y) // 12) % 256, (60 + y // 5 + t) % 256, (40 + x // 8 + t) % 256)
+    write_bitmap(path, width, height, at)
 
 
 def run(args, folder):

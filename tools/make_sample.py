@@ -32,24 +32,30 @@ def pixel(x, y, width, height):
     return [max(0, min(255, int(round(v)))) for v in (r, g, b)]
 
 
-def main():
-    if len(sys.argv) not in (2, 4):
-        sys.exit(__doc__)
-    width, height = (int(sys.argv[2]), int(sys.argv[3])) if len(sys.argv) == 4 else (320, 240)
+def write_bitmap(path, width, height, rgb_at):
+    """A 24-bit bitmap, bottom row first, rows padded to 4 bytes; rgb_at(x, y)
+    gives red, green, blue with y counted from the top."""
     stride = (width * 3 + 3) // 4 * 4
     rows = []
     for y in reversed(range(height)):  # bottom row first
         row = bytearray()
         for x in range(width):
-            r, g, b = pixel(x, y, width, height)
+            r, g, b = rgb_at(x, y)
             row += bytes((b, g, r))
         row += bytes(stride - len(row))
         rows.append(bytes(row))
     data = b"".join(rows)
-    with open(sys.argv[1], "wb") as f:
+    with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54))
         f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0))
         f.write(data)
+
+
+def main():
+    if len(sys.argv) not in (2, 4):
+        sys.exit(__doc__)
+    width, height = (int(sys.argv[2]), int(sys.argv[3])) if len(sys.argv) == 4 else (320, 240)
+    write_bitmap(sys.argv[1], width, height, lambda x, y: pixel(x, y, width, height))
 
 
 if __name__ == "__main__":

@@ -15,34 +15,15 @@ import argparse
 import hashlib
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-from make_sample import pixel  # noqa: E402  (the sample picture's pixels)
+from make_sample import pixel, write_bitmap  # noqa: E402  (the sample picture and the bitmap writer)
 
 LIST = os.path.join(HERE, "output_hashes.txt")
-
-
-def write_bitmap(path, width, height, rgb_at):
-    """A 24-bit bottom-up bitmap with padded rows; rgb_at(x, y) with y from the top."""
-    stride = (width * 3 + 3) // 4 * 4
-    rows = []
-    for y in reversed(range(height)):
-        row = bytearray()
-        for x in range(width):
-            r, g, b = rgb_at(x, y)
-            row += bytes((b, g, r))
-        row += bytes(stride - len(row))
-        rows.append(bytes(row))
-    data = b"".join(rows)
-    with open(path, "wb") as f:
-        f.write(b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54))
-        f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0))
-        f.write(data)
 
 
 def sample(width, height):
