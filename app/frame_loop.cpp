@@ -1,14 +1,17 @@
 #include "app/frame_loop.h"
 
 #include "app/bitmap.h"
+#include "app/pacing.h"
 #include "base/dlitelnostintervalavremeni.h"
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/memdiag.h"
 #include "codec/pixspray.h"
+#include "platform/system.h"
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace vexel {
@@ -36,6 +39,63 @@ bool outputIsAnInput(const TWideString& output, const RunNames& names, const TSp
     return namesAnInput(TWideString(output.view().substr(folder.size())), list);
 }
 
+// A resized video frame is only what is written and shown: the frame as
+// decoded stays the reference for the next frame's kept blocks. It is kept
+// here (a copy of its planes, or a reference to its surface) while the
+// resized picture is in the record, and put back before the next record.
+class DecodedFrame {
+public:
+    ~DecodedFrame() { forget(); }
+    // False when its copy cannot be had.
+    bool keep(TWnd& record) {
+        forget();
+        header_ = record.picture.infoHeader;
+        if (record.picture.pictureInPlanes()) {
+            const TPicturePlanes& from = record.picture.planes;
+            if (!planes_.allocate(from.width(), from.height())) return false;
+            std::memcpy(planes_.data(), from.data(), 3 * from.planeSize());
+        } else if (record.graphicsWindow) {
+            surface_ = record.graphicsWindow->referenceOffScreen();
+            std::int32_t h = 0, w = 0;
+            record.graphicsWindow->PictureSize(h, w);
+            width_ = w;
+            height_ = h;
+            border_ = record.graphicsWindow->border();
+            displayMemory_ = record.graphicsWindow->surfaceInDisplayMemory();
+        }
+        held_ = true;
+        return true;
+    }
+    void restore(TWnd& record) {
+        if (!held_) return;
+        if (!planes_.empty()) {
+            record.picture.planes.swap(planes_);
+        } else {
+            record.picture.planes.reset();
+            if (surface_ && record.graphicsWindow) {
+                record.graphicsWindow->installSurface(surface_, width_, height_, border_, displayMemory_);
+                surface_ = nullptr;
+            }
+        }
+        record.picture.infoHeader = header_;
+        forget();
+    }
+
+private:
+    void forget() {
+        planes_.reset();
+        if (surface_) surface_->release();
+        surface_ = nullptr;
+        held_ = false;
+    }
+    bool held_ = false;
+    TPicturePlanes planes_;
+    TSurface* surface_ = nullptr;
+    std::int32_t width_ = 0, height_ = 0, border_ = 0;
+    bool displayMemory_ = false;
+    BitmapInfoHeader header_;
+};
+
 // Everything one run of the loop keeps from pass to pass.
 class FrameLoop {
 public:
@@ -52,6 +112,13 @@ public:
             int code = pass();
             if (code >= 0) return code;
             if (stop_) break;
+            // SIGINT or SIGTERM: a viewer closes; a run that writes files
+            // stops after the frame it was working on.
+            if (const int signal = platform::stopSignal()) {
+                if (s_.runMode != 0) return 128 + signal;
+                closed_ = true;
+                break;
+            }
         }
         return endOfRun();
     }
@@ -112,6 +179,10 @@ private:
             countdown_ = 0;
         } else {
             if (s_.resizeWidth > 0) {
+                if (!sameExtension(names_.extension, u"bmp") && !decoded_.keep(record_))
+                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + names_.stem +
+                                    names_.extension,
+                                1);
                 int r = resizePicture(record_, roundToInt(s_.resizeWidth), s_.runMode == 0);
                 if (r == kResizeBadSize) return fail(text(u"Число выходит за допустимый диапазон значений."), 1);
                 if (r == kResizeNoMemory)
@@ -178,6 +249,7 @@ private:
     }
 
     int unpack(const TWideString& path, bool reopen) {
+        decoded_.restore(record_);
         DecompressionCall call;
         call.path = path;
         call.codecMode = &s_.codecMode;
@@ -219,6 +291,7 @@ private:
         ViewerWindow& window = *record_.window;
         if (firstPass_) {
             window.showMaximized();
+            shownOnce_ = true;
             record_.playbackRate = std::fabs(s_.frameRate);
             record_.toggleRequested = true;
         }
@@ -233,12 +306,9 @@ private:
             resetDecompressionTiming(clockNow());
         }
         if (s_.frameRate == 0) record_.playing = false;
-        if (quit == 0) {
-            stop_ = true;
-            closed_ = true;
-        }
+        if (quit == 0) closeWindow();
 
-        if (record_.playing) {
+        if (record_.playing && !stop_) {
             if (record_.toggleRequested) {
                 intervalSeconds();
                 lag_ = 0;
@@ -247,7 +317,7 @@ private:
             lag_ += intervalSeconds() - frameInterval_;
             if (frameInterval_ > 0) {
                 record_.frameDropped = lag_ > 0;
-                while (lag_ < 0) lag_ += intervalSeconds(); // wait until the frame is due
+                if (waitForFrame(lag_, window, [] { return intervalSeconds(); }) == 0) closeWindow();
             }
         } else if (lag_ != 0) {
             lag_ = 0;
@@ -256,8 +326,16 @@ private:
         if (s_.runMode >= 1) record_.frameDropped = false;
     }
 
+    void closeWindow() {
+        stop_ = true;
+        closed_ = true;
+    }
+
     int endOfRun() {
+        // The viewer stays until it is closed, once; a run that showed no
+        // frame (a wildcard matching nothing) shows the empty window first.
         if (s_.runMode == 0 && record_.window && !closed_) {
+            if (!shownOnce_) record_.window->showMaximized();
             while (record_.window->waitForQuit() != 0) {
             }
         }
@@ -284,6 +362,7 @@ private:
     bool reopened_ = false;
     bool stop_ = false;
     bool closed_ = false;
+    bool shownOnce_ = false;
     long double lag_ = 0;
     long double frameInterval_ = 0;
     std::uint64_t pass_ = 0;
@@ -295,6 +374,7 @@ private:
     bool firstFrameOfOutput_ = true;
     std::uint64_t dropped_ = 0;
     std::uint64_t countdown_ = 0;
+    DecodedFrame decoded_;
 };
 
 } // namespace

@@ -27,6 +27,10 @@ struct BitmapFileHeader {
 };
 // The window side of the frame loop, supplied by the viewer. Without one
 // (a run without a display) nothing is shown.
+//
+// Quit codes, as the window reports what the user did: 0 the window is to
+// close (also on SIGINT or SIGTERM), 1 playing was toggled or the next
+// frame asked for; -1 none.
 class ViewerWindow {
 public:
     virtual ~ViewerWindow() = default;
@@ -37,11 +41,15 @@ public:
     virtual void showMaximized() = 0;
     // Paints the current picture.
     virtual void paint() = 0;
-    // Handles queued events until none is left or a quit is taken; the quit
-    // code (0 close, 1 playing toggled), or -1 when no quit was taken.
+    // Handles queued events until none is left or a quit is taken; its code.
     virtual int drainEvents() = 0;
     // Waits for and handles events until a quit is taken; its code.
     virtual int waitForQuit() = 0;
+    // Waits for and handles events for at most `seconds`, returning at once
+    // when a quit is taken; its code, or -1 when the time ran out.
+    virtual int waitForEvents(double seconds) = 0;
+    // The size of the display the window is on.
+    virtual ScreenSize displaySize() = 0;
 };
 
 struct TWnd {

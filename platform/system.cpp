@@ -1,8 +1,10 @@
 #include "platform/system.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 namespace vexel::platform {
@@ -20,6 +22,27 @@ std::uint64_t physicalMemoryBytes() {
     if (pages <= 0 || page <= 0) return 0;
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
 }
+
+namespace {
+
+volatile std::sig_atomic_t recordedSignal = 0;
+
+extern "C" void recordStopSignal(int signal) { recordedSignal = signal; }
+
+} // namespace
+
+void installStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = recordStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int stopSignal() { return recordedSignal; }
+
+void clearStopSignal() { recordedSignal = 0; }
 
 void Event::set() {
     std::lock_guard<std::mutex> guard(mutex_);

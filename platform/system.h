@@ -15,6 +15,17 @@ void sleepMilliseconds(std::uint32_t ms);
 // Total physical memory in bytes.
 std::uint64_t physicalMemoryBytes();
 
+// SIGINT and SIGTERM: the one place the program handles them. After
+// installStopSignals, either signal only records itself (system calls that
+// it interrupts restart); the work in progress asks stopSignal() at its
+// safe points and ends the run: a viewer like a close, a run that writes
+// files after the frame in progress.
+void installStopSignals();
+// The signal that asked the run to stop, or 0.
+int stopSignal();
+// Forgets a recorded signal (tests).
+void clearStopSignal();
+
 // An event as a mutex and a condition variable: manual-reset events stay
 // set until reset; auto-reset events let exactly one wait through per set.
 class Event {

@@ -75,7 +75,9 @@ std::u16string utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-std::string utf16ToUtf8(std::u16string_view text) {
+namespace {
+
+std::string toUtf8(std::u16string_view text, bool keepInvalidBytes) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -84,7 +86,7 @@ std::string utf16ToUtf8(std::u16string_view text) {
             char32_t c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             appendUtf8(out, c);
             ++i;
-        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+        } else if (u >= 0xDC80 && u <= 0xDCFF && keepInvalidBytes) {
             out.push_back(static_cast<char>(u - 0xDC00)); // an invalid byte kept from a name
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             appendUtf8(out, 0xFFFD);
@@ -94,5 +96,11 @@ std::string utf16ToUtf8(std::u16string_view text) {
     }
     return out;
 }
+
+} // namespace
+
+std::string utf16ToUtf8(std::u16string_view text) { return toUtf8(text, true); }
+
+std::string utf16ToDisplayUtf8(std::u16string_view text) { return toUtf8(text, false); }
 
 } // namespace vexel::platform

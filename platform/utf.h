@@ -11,5 +11,8 @@ namespace vexel::platform {
 
 std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
+// UTF-8 for showing on screen (window titles, drawn text): always valid, the
+// bytes kept from an invalid name and lone surrogates shown as U+FFFD.
+std::string utf16ToDisplayUtf8(std::u16string_view text);
 
 } // namespace vexel::platform

@@ -126,6 +126,25 @@ TEST_F(Unpack, VideosWithKeptBlocksAndWithKeyframesOnlyDecodeEveryFrame) {
     }
 }
 
+TEST_F(Unpack, ResizingAVideoKeepsTheDecodedFrameAsTheReferenceForKeptBlocks) {
+    // The second frame repeats the first: a clip whose second record is all kept blocks.
+    bitmap("f0.bmp", frame(160, 96, 1));
+    bitmap("f1.bmp", frame(160, 96, 1));
+    auto r = vexel({"-c", "-a=25", "f*.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* width : {"-r=80", "-r=320", "-r=2000"}) { // smaller, larger, beyond the screen
+        test::TempDir out;
+        ASSERT_TRUE(test::writeFile(out.file("f.vx"), test::readFile(dir.file("f.vx"))));
+        r = test::runVexel({"-uc", width, "f.vx"}, out.path());
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        Picture first, second;
+        ASSERT_TRUE(test::decodeStandardBmp(test::readFile(out.file(numbered("f", 0, "bmp"))), first));
+        ASSERT_TRUE(test::decodeStandardBmp(test::readFile(out.file(numbered("f", 1, "bmp"))), second));
+        EXPECT_EQ(first.width, std::stoi(std::string(width).substr(3)));
+        EXPECT_TRUE(first.rgb == second.rgb) << width;
+    }
+}
+
 TEST_F(Unpack, APictureLargerThanTheScreenUnpacksThroughThePlanes) {
     const Picture picture = frame(1930, 24, 1);
     bitmap("wide.bmp", picture);

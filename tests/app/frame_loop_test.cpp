@@ -166,6 +166,8 @@ struct StepWindow : ViewerWindow {
     void paint() override { ++paints; }
     int drainEvents() override { return -1; }
     int waitForQuit() override { return ++waits <= clicks ? 1 : 0; }
+    int waitForEvents(double) override { return -1; }
+    ScreenSize displaySize() override { return {1920, 1080}; }
     std::vector<std::string> titles;
     int shows = 0, paints = 0, waits = 0, clicks = 0;
 };
