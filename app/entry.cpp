@@ -12,7 +12,7 @@
 
 namespace vexel {
 
-int entryRoutine(int argc, char** argv, const FrameCodec& codec) {
+int entryRoutine(int argc, char** argv, const FrameCodec& codec, ViewerFactory openViewer) {
     resetFloatingPoint();
     setCommandArguments(argc, argv);
     // Every run needs the record: its graphics window holds the picture buffer.
@@ -40,16 +40,24 @@ int entryRoutine(int argc, char** argv, const FrameCodec& codec) {
     TSpisokStrok list(names.wildcard ? 500000 : 1, 8);
     if (int code = buildFileList(names, list)) return code;
 
-    TWideString title = record.window ? record.window->title() : TWideString();
-    if (!title.empty()) record.window->setTitle(names.stem + names.extension + TWideString(u" - ") + title);
-
     if (int code = finalizeSettings(settings, names)) return code;
     record.codec.legacyFlags = settings.legacyFlags;
-    if (settings.runMode == 0 && !record.window) {
+
+    // Only the runs that show frames open a display connection.
+    std::unique_ptr<ViewerWindow> viewer;
+    if (openViewer && (names.wildcard || settings.runMode <= 0 || settings.conversion == 2)) viewer = openViewer(record);
+    record.window = viewer.get();
+    if (settings.runMode == 0) {
         // Viewing needs a window; without one the run ends instead of waiting for a click that cannot come.
-        ui::showMessage(TWideString(u"Не удаётся открыть окно просмотра:\r") + names.stem + names.extension);
-        return 1;
+        if (!record.window) {
+            ui::showMessage(TWideString(u"Не удаётся открыть окно просмотра:\r") + names.stem + names.extension);
+            return 1;
+        }
+        // Only the viewer measures pictures against the real display.
+        record.codec.screen = record.window->displaySize();
     }
+    TWideString title = record.window ? record.window->title() : TWideString();
+    if (!title.empty()) record.window->setTitle(names.stem + names.extension + TWideString(u" - ") + title);
 
     FrameLoopInput input;
     input.record = &record;

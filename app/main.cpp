@@ -1,6 +1,11 @@
 // vexel: a compressor and viewer for pictures and short videos.
 #include "app/entry.h"
 #include "app/startup.h"
+#include "platform/system.h"
+#if VEXEL_HAVE_DISPLAY
+#include "display/video_sdl.h"
+#include "display/viewer_sdl.h"
+#endif
 
 #include <csignal>
 
@@ -8,8 +13,17 @@ int main(int argc, char** argv) {
     // A full disk or a file-size limit must fail a write, not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
+    vexel::platform::installStopSignals();
+#if VEXEL_HAVE_DISPLAY
+    const vexel::ViewerFactory viewer = &vexel::openSdlViewer;
+#else
+    const vexel::ViewerFactory viewer = nullptr;
+#endif
     vexel::initializeProgramUnits();
-    int code = vexel::startupMemoryCheck() ? vexel::entryRoutine(argc, argv) : 10;
+    int code = vexel::startupMemoryCheck() ? vexel::entryRoutine(argc, argv, vexel::FrameCodec(), viewer) : 10;
     vexel::finalizeProgramUnits();
+#if VEXEL_HAVE_DISPLAY
+    vexel::sdl::stopVideo();
+#endif
     return code;
 }

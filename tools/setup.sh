@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   python3
   # the viewer and the dialog windows, and their tests under a virtual display
-  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
 )
 
 missing=()

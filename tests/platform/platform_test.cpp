@@ -100,6 +100,14 @@ TEST(Utf, SurrogatePairsAndOverlongFormsAreHandled) {
     EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80").size(), 3u); // an encoded surrogate is invalid
 }
 
+TEST(Utf, TextForTheScreenShowsTheBytesOfAnInvalidNameAsReplacementCharacters) {
+    const std::u16string name = platform::utf8ToUtf16("clip\xff\xfe.vx");
+    EXPECT_EQ(platform::utf16ToUtf8(name), "clip\xff\xfe.vx"); // the file can be reopened
+    EXPECT_EQ(platform::utf16ToDisplayUtf8(name), "clip\xEF\xBF\xBD\xEF\xBF\xBD.vx");
+    EXPECT_EQ(platform::utf16ToDisplayUtf8(u"кадр"), "кадр");
+    EXPECT_EQ(platform::utf16ToDisplayUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
 TEST(Events, AutoResetLetsOneWaitThroughManualResetLetsAll) {
     Event autoReset(false);
     autoReset.set();

@@ -1,5 +1,7 @@
 #include "tests/support/test_util.h"
 
+#include <csignal>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,12 +47,11 @@ std::string drain(int fd) {
 
 } // namespace
 
-CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)()) {
-    CommandResult result;
-    TempDir capture;
-    std::string outPath = capture.file("out"), errPath = capture.file("err");
-    pid_t pid = fork();
-    if (pid == 0) {
+VexelProcess::VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)())
+    : capture_(std::make_unique<TempDir>()) {
+    const std::string outPath = capture_->file("out"), errPath = capture_->file("err");
+    pid_ = fork();
+    if (pid_ == 0) {
         if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
         int in = open("/dev/null", O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -71,12 +72,32 @@ CommandResult runVexel(const std::vector<std::string>& args, const std::string& 
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+}
+
+VexelProcess::~VexelProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+void VexelProcess::signal(int number) {
+    if (pid_ > 0) kill(pid_, number);
+}
+
+CommandResult VexelProcess::wait() {
+    CommandResult result;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    int fo = open(outPath.c_str(), O_RDONLY), fe = open(errPath.c_str(), O_RDONLY);
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    pid_ = -1;
+    int fo = open(capture_->file("out").c_str(), O_RDONLY), fe = open(capture_->file("err").c_str(), O_RDONLY);
     if (fo >= 0) { result.out = drain(fo); close(fo); }
     if (fe >= 0) { result.err = drain(fe); close(fe); }
     return result;
+}
+
+CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)()) {
+    return VexelProcess(args, folder, extraSetup).wait();
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,26 @@ struct CommandResult {
 };
 
 // Runs the built vexel with the arguments in a folder (no shell involved).
-// Standard input is empty. extraSetup runs in the child before exec (limits).
+// Standard input is empty; there is no display. extraSetup runs in the
+// child before exec (limits).
 CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder,
                        void (*extraSetup)() = nullptr);
+
+// The same run going on while the test works; killed when it is destroyed
+// before wait() has reaped it.
+class VexelProcess {
+public:
+    VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)() = nullptr);
+    ~VexelProcess();
+    VexelProcess(const VexelProcess&) = delete;
+    VexelProcess& operator=(const VexelProcess&) = delete;
+    void signal(int number);
+    CommandResult wait();
+
+private:
+    std::unique_ptr<TempDir> capture_;
+    int pid_ = -1;
+};
 
 std::vector<std::uint8_t> readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
