@@ -11,6 +11,8 @@
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -176,6 +178,7 @@ private:
 
         if (record_.frameDropped) {
             ++dropped_;
+            ++droppedInAll_;
             countdown_ = 0;
         } else {
             if (s_.resizeWidth > 0) {
@@ -204,6 +207,7 @@ private:
         firstPass_ = false;
 
         if (!record_.frameDropped) ++shown_;
+        lastPassTime_ = clockNow();
         if (framesLeft_ == 0) ++index_;
         ++pass_;
         return -1;
@@ -309,6 +313,7 @@ private:
         if (quit == 0) closeWindow();
 
         if (record_.playing && !stop_) {
+            if (playingSince_ == 0) playingSince_ = clockNow();
             if (record_.toggleRequested) {
                 intervalSeconds();
                 lag_ = 0;
@@ -339,6 +344,7 @@ private:
             while (record_.window->waitForQuit() != 0) {
             }
         }
+        if (s_.runMode == 0 && std::getenv("VEXEL_PLAYBACK_REPORT")) reportPlayback();
         {
             std::lock_guard<std::recursive_mutex> guard(globalLock());
             destroyDecompressionFileCache();
@@ -346,6 +352,13 @@ private:
         finishDecompression(record_.codec);
         releasePixSprayMarker();
         return 0;
+    }
+
+    // For the playback bench: what was shown and dropped while playing.
+    void reportPlayback() const {
+        const double seconds = playingSince_ > 0 ? static_cast<double>(lastPassTime_ - playingSince_) : 0.0;
+        std::fprintf(stderr, "vexel: playback: %llu frames shown, %llu dropped, %.3f s playing\n",
+                     static_cast<unsigned long long>(shown_), static_cast<unsigned long long>(droppedInAll_), seconds);
     }
 
     TWnd& record_;
@@ -373,7 +386,10 @@ private:
     TWideString lastOutputPath_;
     bool firstFrameOfOutput_ = true;
     std::uint64_t dropped_ = 0;
+    std::uint64_t droppedInAll_ = 0;
     std::uint64_t countdown_ = 0;
+    long double playingSince_ = 0; // when playing first started
+    long double lastPassTime_ = 0;
     DecodedFrame decoded_;
 };
 

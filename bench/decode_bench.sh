@@ -7,6 +7,8 @@
 # Usage: bench/decode_bench.sh [build folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Unpacking shows its frames when a display is there: time it without one.
+unset DISPLAY WAYLAND_DISPLAY
 build=$(realpath "${1:-build}")
 vexel="$build/vexel"
 [ -x "$vexel" ] || { echo "build vexel first: $vexel is missing" >&2; exit 1; }

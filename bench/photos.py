@@ -3,8 +3,9 @@
 
 Debian's mate-backgrounds package ships photographs; this fetches it with
 apt-get download (no installation), converts a few nature photographs into
-24-bit bitmaps (1920 x 1080), and makes a 60-frame 1280 x 720 sequence by
-panning across one of them. Needs python3-pil, which it installs when missing.
+24-bit bitmaps (1920 x 1080), and makes 60-frame sequences of 1280 x 720
+and 1920 x 1080 by panning across one of them. Prints the photographs'
+folder, the 1080p sequence's and, last, the 720p sequence's. Needs python3-pil, which it installs when missing.
 """
 import glob
 import os
@@ -58,15 +59,17 @@ def main():
         target = os.path.join(out, os.path.splitext(name)[0] + ".bmp")
         if not os.path.exists(target):
             fit(Image.open(os.path.join(source, name)).convert("RGB"), 1920, 1080).save(target)
-    # A panning shot: 60 frames of 1280 x 720 moving 8 pixels a frame.
-    video = os.path.join(DATA, "pan")
-    os.makedirs(video, exist_ok=True)
-    if not os.path.exists(os.path.join(video, "pan0059.bmp")):
-        wide = fit(Image.open(os.path.join(source, "Dune.jpg")).convert("RGB"), 1280 + 8 * 60, 720)
-        for f in range(60):
-            wide.crop((8 * f, 0, 8 * f + 1280, 720)).save(os.path.join(video, "pan%04d.bmp" % f))
+    # Panning shots: 60 frames of 1280 x 720 (and of 1920 x 1080) moving 8 pixels a frame.
+    for folder, width, height in (("pan", 1280, 720), ("pan1080", 1920, 1080)):
+        video = os.path.join(DATA, folder)
+        os.makedirs(video, exist_ok=True)
+        if not os.path.exists(os.path.join(video, "pan0059.bmp")):
+            wide = fit(Image.open(os.path.join(source, "Dune.jpg")).convert("RGB"), width + 8 * 60, height)
+            for f in range(60):
+                wide.crop((8 * f, 0, 8 * f + width, height)).save(os.path.join(video, "pan%04d.bmp" % f))
     print(out)
-    print(video)
+    print(os.path.join(DATA, "pan1080"))
+    print(os.path.join(DATA, "pan"))
 
 
 if __name__ == "__main__":
