@@ -220,7 +220,8 @@ bool OffScreenBuffer::lockPicture(PictureAccess& access) {
 
 void OffScreenBuffer::unlockPicture(PictureAccess& access) {
     if (!access.surface) return;
-    access.surface->unlock();
+    [[maybe_unused]] const bool unlocked = access.surface->unlock();
+    assert(unlocked && "a picture is unlocked by the thread that locked it, once");
     access.surface->release();
     access = PictureAccess();
 }
