@@ -12,7 +12,7 @@
 
 namespace vexel {
 
-int entryRoutine(int argc, char** argv, const FrameCodec& codec, ViewerFactory openViewer) {
+int entryRoutine(int argc, char** argv, const FrameCodec& codec, const WindowSystem& windows) {
     resetFloatingPoint();
     setCommandArguments(argc, argv);
     // Every run needs the record: its graphics window holds the picture buffer.
@@ -20,6 +20,12 @@ int entryRoutine(int argc, char** argv, const FrameCodec& codec, ViewerFactory o
     record.create();
 
     TWideString argument;
+    // A viewing run (which stays a viewing run whatever the final settings
+    // say) shows its messages and progress in windows; every other run on
+    // the console.
+    const RunSettings firstLook = parseCommandLine(argument, false);
+    if (firstLook.runMode == 0 && firstLook.grouping == 0 && !firstLook.showHelp && windows.useDrawnDialogs)
+        windows.useDrawnDialogs();
     RunSettings settings = parseCommandLine(argument);
     if (settings.allKeyframes) settings.frameRate = -settings.frameRate;
     RunNames names = splitFileName(argument);
@@ -45,7 +51,8 @@ int entryRoutine(int argc, char** argv, const FrameCodec& codec, ViewerFactory o
 
     // Only the runs that show frames open a display connection.
     std::unique_ptr<ViewerWindow> viewer;
-    if (openViewer && (names.wildcard || settings.runMode <= 0 || settings.conversion == 2)) viewer = openViewer(record);
+    if (windows.openViewer && (names.wildcard || settings.runMode <= 0 || settings.conversion == 2))
+        viewer = windows.openViewer(record);
     record.window = viewer.get();
     if (settings.runMode == 0) {
         // Viewing needs a window; without one the run ends instead of waiting for a click that cannot come.

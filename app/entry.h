@@ -7,15 +7,25 @@
 
 namespace vexel {
 
-// Opens a viewer window for the record; null when no display can be used.
-using ViewerFactory = std::unique_ptr<ViewerWindow> (*)(TWnd& record);
+// The window system as the program uses it; none in tests and in builds
+// without a display.
+struct WindowSystem {
+    // A viewer window for the record; null when no display can be used.
+    std::unique_ptr<ViewerWindow> (*openViewer)(TWnd& record) = nullptr;
+    // Draws messages and progress in windows of their own from now on;
+    // false when no display can be used.
+    bool (*useDrawnDialogs)() = nullptr;
+};
 
 // The process exit code of one run over the given arguments. The codec's
 // entry points are the pipelines unless a test stands in for them. A window
-// is opened (with openViewer) only for the runs that show frames - viewing,
-// a wildcard name, unpacking, a repack conversion - and only when a display
-// can be used; packing a single picture and the copy conversion never open
-// one. Viewing without a window ends with its message and exit code 1.
-int entryRoutine(int argc, char** argv, const FrameCodec& codec = FrameCodec(), ViewerFactory openViewer = nullptr);
+// is opened only for the runs that show frames - viewing, a wildcard name,
+// unpacking, a repack conversion - and only when a display can be used;
+// packing a single picture and the copy conversion never open one. Viewing
+// without a window ends with its message and exit code 1. Messages and
+// progress take the drawn form in view mode only: every other run keeps the
+// console form, so no box ever waits in a script.
+int entryRoutine(int argc, char** argv, const FrameCodec& codec = FrameCodec(),
+                 const WindowSystem& windows = WindowSystem());
 
 } // namespace vexel

@@ -5,6 +5,7 @@
 #if VEXEL_HAVE_DISPLAY
 #include "display/video_sdl.h"
 #include "display/viewer_sdl.h"
+#include "ui/dialogs_sdl.h"
 #endif
 
 #include <csignal>
@@ -14,13 +15,16 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     vexel::platform::installStopSignals();
+    vexel::WindowSystem windows;
 #if VEXEL_HAVE_DISPLAY
-    const vexel::ViewerFactory viewer = &vexel::openSdlViewer;
-#else
-    const vexel::ViewerFactory viewer = nullptr;
+    windows.openViewer = &vexel::openSdlViewer;
+    windows.useDrawnDialogs = &vexel::ui::useDrawnDialogs;
 #endif
     vexel::initializeProgramUnits();
-    int code = vexel::startupMemoryCheck() ? vexel::entryRoutine(argc, argv, vexel::FrameCodec(), viewer) : 10;
+    int code = vexel::startupMemoryCheck() ? vexel::entryRoutine(argc, argv, vexel::FrameCodec(), windows) : 10;
+#if VEXEL_HAVE_DISPLAY
+    vexel::ui::stopDrawnDialogs();
+#endif
     vexel::finalizeProgramUnits();
 #if VEXEL_HAVE_DISPLAY
     vexel::sdl::stopVideo();

@@ -75,13 +75,14 @@ bool isOption(const TWideString& token) {
 // Reads "-a", "-r", "-m" or "-t" with its value. A value the number reader
 // refuses has been reported by it; one outside the option's range is
 // reported here.
-void applyValued(RunSettings& s, const TWideString& name, const TWideString& value, double& lastNumber) {
+void applyValued(RunSettings& s, const TWideString& name, const TWideString& value, double& lastNumber,
+                 bool report) {
     std::u16string_view n = name.view();
     bool rate = n == u"-a", resize = n == u"-r", mode = n == u"-m", threads = n == u"-t";
     if (!rate && !resize && !mode && !threads) return;
     TAnsiString text(value);
     double number = 0;
-    bool read = parseNumber(text.text() ? text.text() : "", text.length(), number, true) == kParseOk;
+    bool read = parseNumber(text.text() ? text.text() : "", text.length(), number, report) == kParseOk;
     if (read) lastNumber = number;
 
     if (rate) {
@@ -91,7 +92,7 @@ void applyValued(RunSettings& s, const TWideString& name, const TWideString& val
         // stay a 32-bit count.
         if (!read) return;
         if (!(roundHalfEven(number) >= 1 && number <= 2147483647.0)) {
-            ui::showMessage(TWideString(kRangeMessage));
+            if (report) ui::showMessage(TWideString(kRangeMessage));
             return;
         }
         s.resizeWidth = number;
@@ -102,7 +103,7 @@ void applyValued(RunSettings& s, const TWideString& name, const TWideString& val
         s.optionClasses |= kClassA;
         if (mode) {
             if (candidate < 0 || candidate > 255) {
-                if (read) ui::showMessage(TWideString(kRangeMessage));
+                if (read && report) ui::showMessage(TWideString(kRangeMessage));
                 return;
             }
             s.codecMode = static_cast<std::uint8_t>(candidate);
@@ -130,7 +131,7 @@ const OptionRow* optionTable(std::size_t& count) {
     return kOptions;
 }
 
-RunSettings parseCommandLine(TWideString& fileName) {
+RunSettings parseCommandLine(TWideString& fileName, bool report) {
     RunSettings s;
     double lastNumber = 0;
     fileName = TWideString();
@@ -150,7 +151,7 @@ RunSettings parseCommandLine(TWideString& fileName) {
             }
         }
         TWideString name, value;
-        if (!matched && splitAtFirst(token, u'=', name, value)) applyValued(s, name, value, lastNumber);
+        if (!matched && splitAtFirst(token, u'=', name, value)) applyValued(s, name, value, lastNumber, report);
     }
     return s;
 }

@@ -40,8 +40,9 @@ constexpr std::uint8_t kClassB = 2;
 constexpr double kDefaultResizeWidth = 320.0;
 
 // Reads the options from the program's arguments (base/kernel.h). fileName
-// receives the file-name token, or stays empty when there is none.
-RunSettings parseCommandLine(TWideString& fileName);
+// receives the file-name token, or stays empty when there is none. Bad
+// values are reported unless report is false (a first look at the run).
+RunSettings parseCommandLine(TWideString& fileName, bool report = true);
 
 // The simple options, as data: every token here is also described in the
 // usage text.

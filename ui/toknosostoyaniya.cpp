@@ -83,6 +83,7 @@ int TOknoSostoyaniya::pump() {
     if (cancelPosted_) {
         cancelPosted_ = false;
         cancelAllowed_ = true;
+        backend().cancelAllowed();
     }
     if (finishPosted_) {
         finishPosted_ = false;

@@ -23,6 +23,8 @@ public:
     // The bar was filled to the end.
     virtual void finished() = 0;
     virtual void closed() = 0;
+    // Escape may end the run from now on.
+    virtual void cancelAllowed() {}
 };
 
 // The console backend (the default).

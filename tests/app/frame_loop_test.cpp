@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,65 @@ TEST_F(FrameLoopTest, PipelineFailuresEndTheRunWithTheirMessages) {
     decodeResult = -1;
     EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
     EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nnew.vx");
+}
+
+// A viewer that closes as soon as it waits, and the choices the run made.
+struct ClosingWindow : ViewerWindow {
+    TWideString title() override { return TWideString(u"Vexel"); }
+    void setTitle(const TWideString&) override {}
+    void showMaximized() override {}
+    void paint() override {}
+    int drainEvents() override { return -1; }
+    int waitForQuit() override { return 0; }
+    int waitForEvents(double) override { return -1; }
+    ScreenSize displaySize() override { return {1280, 1024}; }
+};
+int viewersOpened = 0, drawnDialogs = 0;
+std::unique_ptr<ViewerWindow> openClosingWindow(TWnd&) {
+    ++viewersOpened;
+    return std::make_unique<ClosingWindow>();
+}
+bool useDrawn() {
+    ++drawnDialogs;
+    return true;
+}
+
+TEST_F(FrameLoopTest, OnlyRunsThatShowFramesOpenAWindowAndOnlyViewingDrawsItsMessages) {
+    bitmap("pic.bmp", 4, 4);
+    ASSERT_TRUE(test::writeFile(dir.file("clip.vx"), {0}));
+    struct Case {
+        std::vector<std::string> args;
+        int viewers, dialogs, exit;
+    };
+    const std::vector<Case> cases = {
+        {{dir.file("pic.bmp")}, 1, 1, 0},               // viewing
+        {{dir.file("clip.vx")}, 1, 1, 0},               // viewing a video
+        {{"-c", dir.file("pic.bmp")}, 0, 0, 0},         // packing a single picture
+        {{"-uc", dir.file("clip.vx")}, 1, 0, 0},        // unpacking shows its frames
+        {{"-c", dir.file("clip.vx")}, 0, 0, 0},         // the copy conversion
+        {{"-c", "-t=2", dir.file("clip.vx")}, 1, 0, 0}, // the repack conversion
+        {{"-g", dir.file("pic.bmp")}, 0, 0, 0},         // grouping packs
+        {{"-h"}, 0, 0, 3},                              // the usage
+    };
+    for (const Case& c : cases) {
+        viewersOpened = drawnDialogs = 0;
+        for (const std::string& name : test::listFolder(dir.path()))
+            if (name != "pic.bmp" && name != "clip.vx") std::remove(dir.file(name).c_str());
+        std::vector<std::string> args = c.args;
+        std::vector<char*> argv;
+        std::string program = "vexel";
+        argv.push_back(program.data());
+        for (auto& a : args) argv.push_back(a.data());
+        FrameCodec fakes;
+        fakes.decompressRecord = fakeDecompress;
+        fakes.compressFrame = fakeCompress;
+        WindowSystem windows;
+        windows.openViewer = openClosingWindow;
+        windows.useDrawnDialogs = useDrawn;
+        EXPECT_EQ(entryRoutine(static_cast<int>(argv.size()), argv.data(), fakes, windows), c.exit) << c.args[0];
+        EXPECT_EQ(viewersOpened, c.viewers) << c.args[0] << " " << c.args.back();
+        EXPECT_EQ(drawnDialogs, c.dialogs) << c.args[0] << " " << c.args.back();
+    }
 }
 
 // A window that steps one frame per click and then is closed.

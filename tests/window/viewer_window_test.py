@@ -49,7 +49,7 @@ def test_bars_keep_the_aspect(x, folder):
     offset 100, black bars of 100 above and below."""
     write_bitmap(os.path.join(folder, "wide.bmp"), 200, 100, lambda px, py: pixel(px, py, 200, 100))
     viewer = x.start([OPTIONS.vexel, "wide.bmp"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     x.resize(window, 400, 400)
     settle()
     assert x.geometry(window)[2:] == (400, 400), x.geometry(window)
@@ -69,7 +69,7 @@ def test_bars_keep_the_aspect(x, folder):
 def test_right_click_fits_the_window(x, folder):
     write_bitmap(os.path.join(folder, "wide.bmp"), 200, 100, lambda px, py: pixel(px, py, 200, 100))
     viewer = x.start([OPTIONS.vexel, "wide.bmp"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     x.resize(window, 400, 400)
     settle()
     x.click(window, 200, 200, button=3)
@@ -96,7 +96,7 @@ def test_space_steps_one_frame_at_a_time(x, folder):
         write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
     pack(folder, "-c", "f*.bmp")
     viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     x.resize(window, 320, 240)
     settle()
     seen = []
@@ -118,7 +118,7 @@ def test_the_right_arrow_steps_too(x, folder):
         write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
     pack(folder, "-c", "f*.bmp")
     viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     settle()
     x.key(window, "Right")
     settle()
@@ -130,7 +130,7 @@ def test_the_right_arrow_steps_too(x, folder):
 
 def test_an_empty_wildcard_window_closes_with_one_close(x, folder):
     viewer = x.start([OPTIONS.vexel, "nothing*.bmp"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     settle()
     shot = x.screenshot(window, "viewer_empty")
     assert dark(shot[500][900])
@@ -141,7 +141,7 @@ def test_an_empty_wildcard_window_closes_with_one_close(x, folder):
 def test_the_close_button_and_sigterm_end_viewing_with_zero(x, folder):
     write_bitmap(os.path.join(folder, "p.bmp"), 64, 48, solid((90, 90, 90)))
     viewer = x.start([OPTIONS.vexel, "p.bmp"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     x.request_close(window)
     assert wait_exit(viewer) == 0
     viewer = x.start([OPTIONS.vexel, "p.bmp"], folder)
@@ -155,7 +155,7 @@ def test_playing_at_a_rate_plays_and_a_click_pauses(x, folder):
         write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
     pack(folder, "-c", "-a=4", "f*.bmp")
     viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel")
+    window = x.window("Vexel", process=viewer)
     settle()
     x.click(window, 100, 100)  # start playing at 4 frames a second
     time.sleep(1.5)             # three frames in 0.75 s, then the window stays

@@ -24,10 +24,16 @@ class XSession:
             number += chunk
         os.close(read)
         self.display = ":" + number.decode().strip()
+        self.started = []
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("WAYLAND_DISPLAY", None)
 
     def close(self):
+        # What a test left running goes with its display.
+        for process in self.started:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
         self.server.terminate()
         self.server.wait()
 
@@ -43,19 +49,28 @@ class XSession:
             raise RuntimeError("%s failed: %s" % (" ".join(args), done.stderr.decode()))
         return done.stdout.decode()
 
-    def start(self, command, cwd):
-        return subprocess.Popen(command, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def start(self, command, cwd, stdin=subprocess.DEVNULL):
+        process = subprocess.Popen(command, cwd=cwd, env=self.env, stdin=stdin, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.started.append(process)
+        return process
 
-    def window(self, name, timeout=10):
-        """The id of the first visible window whose title contains name."""
+    def window(self, name, timeout=15, process=None):
+        """The id of the first visible window whose title contains name
+        (compared here: xdotool's own matching misses UTF-8 titles); fails at
+        once when the process that was to show it has ended."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            out = self.tool("xdotool", "search", "--onlyvisible", "--name", name, check=False).split()
-            if out:
-                return out[0]
+            if process is not None and process.poll() is not None:
+                raise AssertionError("the program ended (%d) before showing %r: %s" % (
+                    process.returncode, name, process.stderr.read().decode(errors="replace")))
+            for window in self.tool("xdotool", "search", "--onlyvisible", "--name", ".", check=False).split():
+                if name in self.tool("xdotool", "getwindowname", window, check=False):
+                    return window
             time.sleep(0.05)
-        raise AssertionError("no window named %r appeared" % name)
+        listing = [(w, self.tool("xdotool", "getwindowname", w, check=False).strip())
+                   for w in self.tool("xdotool", "search", "--name", ".", check=False).split()]
+        raise AssertionError("no window named %r appeared; windows: %r" % (name, listing))
 
     def title(self, window):
         return self.tool("xdotool", "getwindowname", window).strip()
