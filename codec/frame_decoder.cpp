@@ -5,11 +5,13 @@
 #include "codec/container.h"
 #include "codec/gradient_renderer.h"
 #include "codec/pixspray.h"
+#include "codec/pixspray_layout.h"
 #include "platform/system.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace vexel {
 
@@ -283,18 +285,36 @@ void copyKeptBlocks(Work& w, const PixelTarget& out, const PixelTarget& previous
         }
 }
 
+// The GPU library's call for the band: its base is the lowest address the
+// call touches (codec/pixspray_layout.h), the planes are offsets from it.
+// False when the offsets or steps do not fit its int arguments (planes of
+// very large pictures): such a frame is drawn on the processor.
+bool sprayBandOnGpu(PixSprayModule module, Work& w, const PixelTarget& out, bool& drawn) {
+    const std::int64_t offsetG = out.channel[1] - out.channel[0], offsetB = out.channel[2] - out.channel[0];
+    const std::int64_t lowest = sprayLowestOffset(offsetG, offsetB, out.pixelStep, out.rowStep, w.B,
+                                                  w.band.firstBlockRow, w.band.endBlockRow, w.grid.blockColumns);
+    std::uint8_t* base = out.channel[0] + lowest;
+    const std::int64_t offsets[3] = {out.channel[0] - base, out.channel[1] - base, out.channel[2] - base};
+    constexpr std::int64_t kLimit = std::numeric_limits<int>::max();
+    for (std::int64_t v : {offsets[0], offsets[1], offsets[2], std::int64_t{out.pixelStep}, std::int64_t{out.rowStep}})
+        if (v > kLimit || v < -kLimit) return false;
+    drawn = module(base, static_cast<int>(offsets[0]), static_cast<int>(offsets[1]), static_cast<int>(offsets[2]),
+                   static_cast<int>(out.pixelStep), static_cast<int>(out.rowStep), static_cast<std::uint8_t>(w.B),
+                   w.band.firstBlockRow, w.band.endBlockRow, reinterpret_cast<const TPnt*>(w.records.data()),
+                   w.grid.blockColumns, w.grid.blockRows);
+    return true;
+}
+
 // Gradient blocks: on the GPU module while it is bound, else on the processor.
 bool drawGradients(Work& w, const PixelTarget& out, bool fast) {
+    if (w.band.firstBlockRow >= w.band.endBlockRow) return true;
     if (PixSprayModule module = pixSprayModule(); module && w.B >= 2 && w.B <= 16) {
-        std::uint8_t* base = std::min({out.channel[0], out.channel[1], out.channel[2]});
-        auto offset = [&](int c) { return static_cast<int>(out.channel[c] - base); };
-        bool drawn = module(base, offset(0), offset(1), offset(2), static_cast<int>(out.pixelStep),
-                            static_cast<int>(out.rowStep), static_cast<std::uint8_t>(w.B), w.band.firstBlockRow,
-                            w.band.endBlockRow, reinterpret_cast<const TPnt*>(w.records.data()),
-                            w.grid.blockColumns, w.grid.blockRows);
-        if (drawn) return true;
-        // The module failed: the rest of the run draws on the processor, this band included.
-        forgetPixSprayModule();
+        bool drawn = false;
+        if (sprayBandOnGpu(module, w, out, drawn)) {
+            if (drawn) return true;
+            // The module failed: the rest of the run draws on the processor, this band included.
+            forgetPixSprayModule();
+        }
     }
     return renderGradientsCpu({w.records.data(), w.grid.blockColumns, w.grid.blockRows, w.B}, w.band.firstBlockRow,
                               w.band.endBlockRow, fast, out);

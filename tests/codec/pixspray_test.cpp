@@ -1,4 +1,7 @@
 #include "codec/pixspray.h"
+
+#include "codec/codec_session.h"
+#include "codec/container.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +91,81 @@ TEST_F(GpuBinding, AMissingLibraryIsSilent) {
     EXPECT_FALSE(bindPixSpray(folder((empty.path() + "/").c_str()), true));
     EXPECT_FALSE(pixSprayMarkerHeld());
     EXPECT_TRUE(markerFree());
+}
+
+// A single-stream mode-8 record of a smooth picture with sharp patches.
+std::vector<std::uint8_t> packedFrame(const std::string& path) {
+    CodecSession session;
+    const int w = 203, h = 117;
+    session.picture.planes.allocate(w, h);
+    for (int c = 0; c < 3; ++c)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                session.picture.planes.row(c, y)[x] = static_cast<std::uint8_t>(
+                    (x / 37 + y / 23) % 5 == 0 ? 230 - 40 * c : 40 + x * (c + 1) / 2 + y * (3 - c) / 3);
+    session.picture.infoHeader.width = w;
+    session.picture.infoHeader.height = h;
+    session.picture.currentHeader = session.picture.infoHeader;
+    double rate = 0;
+    std::uint64_t last = 0;
+    CompressionJob job;
+    job.outputPath = TWideString::fromUtf8(path);
+    job.mode = 8;
+    job.firstFrame = true;
+    job.lastRecordOffset = &last;
+    job.frameRate = &rate;
+    EXPECT_EQ(compressFrame(session, job), kPackDone);
+    return test::readFile(path);
+}
+
+// The decoded picture's pixels, red, green, blue, row by row.
+std::vector<std::uint8_t> decoded(const std::vector<std::uint8_t>& file, bool planes) {
+    RecordHeader h;
+    EXPECT_EQ(parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h), kCodecDone);
+    CodecSession session;
+    session.picture.planesWanted = planes;
+    RecordDecodeOptions options;
+    options.fastPaint = true;
+    EXPECT_EQ(decodeRecordBytes(session.codec, session.picture, h, {file.data(), file.size()}, options), kUnpackDone);
+    std::vector<std::uint8_t> out;
+    PictureAccess p;
+    if (!planes) {
+        EXPECT_TRUE(session.surfaces.lockPicture(p));
+    }
+    for (std::uint32_t y = 0; y < h.height; ++y)
+        for (std::uint32_t x = 0; x < h.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                out.push_back(planes ? session.picture.planes.row(c, static_cast<std::int32_t>(y))[x]
+                                     : static_cast<std::uint8_t>(p.rowFromBottom(static_cast<std::int32_t>(y))[x] >> (16 - 8 * c)));
+    if (!planes) session.surfaces.unlockPicture(p);
+    clearDecompressionStatusText(); // the draw statistics' text is the run's, not the test's
+    return out;
+}
+
+TEST_F(GpuBinding, ALibraryThatFailsDrawsTheBandOnTheProcessorAndIsForgotten) {
+    const std::vector<std::uint8_t> file = packedFrame(runtime.file("p.vx"));
+    for (bool planes : {false, true}) {
+        const std::vector<std::uint8_t> alone = decoded(file, planes);
+        ASSERT_TRUE(bindPixSpray(folder(VEXEL_FAKE_PIXSPRAY_FAILING_DIR), true));
+        EXPECT_EQ(decoded(file, planes), alone);
+        EXPECT_EQ(pixSprayModule(), nullptr); // the rest of the run draws on the processor
+        unbindPixSpray();
+    }
+}
+
+TEST_F(GpuBinding, TheDecoderHandsTheLibraryTheBandItDrawsAsTheProcessorWould) {
+    const std::vector<std::uint8_t> file = packedFrame(runtime.file("p.vx"));
+    for (bool planes : {false, true}) {
+        const std::vector<std::uint8_t> alone = decoded(file, planes);
+        ASSERT_TRUE(bindPixSpray(folder(VEXEL_FAKE_PIXSPRAY_DRAWING_DIR), true));
+        const std::vector<std::uint8_t> sprayed = decoded(file, planes);
+        EXPECT_NE(pixSprayModule(), nullptr);
+        unbindPixSpray();
+        ASSERT_EQ(sprayed.size(), alone.size());
+        int off = 0;
+        for (std::size_t i = 0; i < alone.size(); ++i) off += std::abs(int{alone[i]} - int{sprayed[i]}) > 1;
+        EXPECT_EQ(off, 0) << (planes ? "planes" : "surface");
+    }
 }
 
 } // namespace
