@@ -1,11 +1,14 @@
 #include "app/frame_loop.h"
 
 #include "app/bitmap.h"
+#include "app/frame_progress.h"
 #include "app/pacing.h"
 #include "base/dlitelnostintervalavremeni.h"
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
+#include "base/dialogs.h"
 #include "base/memdiag.h"
+#include "codec/container.h"
 #include "codec/pixspray.h"
 #include "platform/system.h"
 #include "ui/toknosoobzheniy.h"
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace vexel {
@@ -98,6 +102,20 @@ private:
     BitmapInfoHeader header_;
 };
 
+// The records of a .vx file, by following their links; 0 when it cannot be read.
+std::uint64_t recordCount(const TWideString& path) {
+    platform::File file;
+    if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return 0;
+    std::uint64_t count = 0;
+    for (std::uint64_t at = 0;;) {
+        RecordHeader h;
+        if (readRecordHeader(file, at, h) != kCodecDone) return count;
+        ++count;
+        if (h.nextRecord == 0) return count;
+        at = h.nextRecord;
+    }
+}
+
 // Everything one run of the loop keeps from pass to pass.
 class FrameLoop {
 public:
@@ -110,6 +128,7 @@ public:
     }
 
     int run() {
+        startProgress();
         while (index_ < list_.rows) {
             int code = pass();
             if (code >= 0) return code;
@@ -208,6 +227,7 @@ private:
 
         if (!record_.frameDropped) ++shown_;
         lastPassTime_ = clockNow();
+        if (progress_) progress_->frameDone();
         if (framesLeft_ == 0) ++index_;
         ++pass_;
         return -1;
@@ -344,6 +364,7 @@ private:
             while (record_.window->waitForQuit() != 0) {
             }
         }
+        if (progress_) progress_->finish();
         if (s_.runMode == 0 && std::getenv("VEXEL_PLAYBACK_REPORT")) reportPlayback();
         {
             std::lock_guard<std::recursive_mutex> guard(globalLock());
@@ -352,6 +373,16 @@ private:
         finishDecompression(record_.codec);
         releasePixSprayMarker();
         return 0;
+    }
+
+    // A run that writes many frames shows its progress at a terminal.
+    void startProgress() {
+        if (s_.runMode == 0 || !console_status::available()) return;
+        std::uint64_t total = 0;
+        if (sameExtension(names_.extension, u"bmp")) total = list_.rows;
+        else if (list_.rows == 1) total = recordCount(namesOfPass().input);
+        if (total == 1) return;
+        progress_ = std::make_unique<FrameProgress>(total);
     }
 
     // For the playback bench: what was shown and dropped while playing.
@@ -391,6 +422,7 @@ private:
     long double playingSince_ = 0; // when playing first started
     long double lastPassTime_ = 0;
     DecodedFrame decoded_;
+    std::unique_ptr<FrameProgress> progress_;
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <new>
 
 namespace vexel {
@@ -26,6 +27,7 @@ private:
 class ConsoleDialogs final : public Dialogs {
 public:
     bool message(const TWideString& text, const TWideString& caption) override {
+        console_status::clear();
         const std::string line =
             consoleText(caption.empty() ? TWideString(u"Ошибка") : caption) + ": " + consoleText(text) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
@@ -79,6 +81,35 @@ std::string consoleText(const TWideString& text) {
     return out;
 }
 
+namespace console_status {
+
+namespace {
+std::mutex lineMutex;
+bool shown = false;
+} // namespace
+
+bool available() { return isatty(STDERR_FILENO) == 1; }
+
+void show(const std::string& line) {
+    if (!available()) return;
+    std::lock_guard<std::mutex> guard(lineMutex);
+    // Back to the line's start, the new text, the rest of the old one erased.
+    const std::string out = "\r" + line + "\033[K";
+    std::fputs(out.c_str(), stderr);
+    std::fflush(stderr);
+    shown = true;
+}
+
+void clear() {
+    std::lock_guard<std::mutex> guard(lineMutex);
+    if (!shown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown = false;
+}
+
+} // namespace console_status
+
 void ConsoleProgressLine::shown(const TWideString& caption, const TWideString& text) {
     line_ = consoleText(caption) + ": " + consoleText(text);
     for (char& c : line_)
@@ -87,17 +118,16 @@ void ConsoleProgressLine::shown(const TWideString& caption, const TWideString& t
 }
 
 void ConsoleProgressLine::progressed(float progress) {
-    if (!isatty(STDERR_FILENO)) return;
+    if (!console_status::available()) return;
     const int percent = static_cast<int>(std::floor(std::fmin(std::fmax(progress, 0.0f), 1.0f) * 100.0f));
     if (percent == percent_) return;
     percent_ = percent;
-    std::fprintf(stderr, "\r%s %d%%", line_.c_str(), percent);
-    std::fflush(stderr);
+    console_status::show(line_ + " " + std::to_string(percent) + "%");
 }
 
 void ConsoleProgressLine::finished() {
     progressed(1.0f);
-    if (percent_ >= 0 && isatty(STDERR_FILENO)) std::fputs("\n", stderr);
+    console_status::clear();
     percent_ = -1;
 }
 

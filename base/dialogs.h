@@ -46,9 +46,18 @@ Dialogs& consoleDialogs();
 // The console form of a text: UTF-8 with CR LF and lone CR as line feeds.
 std::string consoleText(const TWideString& text);
 
-// The console progress line: "\r<caption>: <text> <percent>%", rewritten in
-// place when the whole percentage changes, a line feed at the finish; only
-// when standard error is a terminal.
+// The one status line the console keeps at the bottom of a terminal: drawn
+// in place on standard error, and cleared before any message is written and
+// when the work ends, so messages never mix with it. Nothing when standard
+// error is not a terminal, so scripts and logs stay clean.
+namespace console_status {
+bool available(); // standard error is a terminal
+void show(const std::string& line);
+void clear();
+} // namespace console_status
+
+// The console progress line: "<caption>: <text> <percent>%" as the status
+// line, rewritten when the whole percentage changes, cleared at the finish.
 class ConsoleProgressLine {
 public:
     void shown(const TWideString& caption, const TWideString& text);

@@ -10,6 +10,8 @@ packages=(
   python3
   # the viewer and the dialog windows, and their tests under a virtual display
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
+  # the thumbnailer, the package and the desktop files, and their tests
+  libpng-dev dpkg-dev man-db shared-mime-info desktop-file-utils parallel
 )
 
 missing=()

@@ -13,6 +13,7 @@ namespace {
 class ConsoleBackend final : public MessageBackend {
 public:
     int show(const TWideString& caption, const TWideString& text, int, MessageChannel channel) override {
+        console_status::clear();
         std::string line = consoleText(caption) + ": " + consoleText(text) + "\n";
         std::FILE* out = channel == MessageChannel::Usage ? stdout : stderr;
         std::fwrite(line.data(), 1, line.size(), out);

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it into this system as root with
+# apt-get, uses the installed programs on the sample picture (pack, unpack,
+# probe, thumbnail, through the desktop's own thumbnailer entry), then
+# purges the package again. Not for CI: it changes the system.
+# Usage: bench/package_check.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ "$(id -u)" -eq 0 ] || { echo "run as root: the package is installed into the system" >&2; exit 1; }
+tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
+rm -f build-package/*.deb
+(cd build-package && cpack -G DEB >/dev/null)
+deb=$(ls build-package/vexel_*_amd64.deb)
+echo "== $deb"
+dpkg-deb -f "$deb" Package Version Depends
+export DEBIAN_FRONTEND=noninteractive
+trap 'apt-get purge -y -q vexel >/dev/null 2>&1 || true' EXIT
+apt-get install -y -q "./$deb" </dev/null >/dev/null
+work=$(mktemp -d)
+python3 tools/make_sample.py "$work/sample.bmp"
+cd "$work"
+unset DISPLAY WAYLAND_DISPLAY
+command -v vexel vexel-probe vexel-thumbnailer
+vexel -c sample.bmp
+vexel -uc sample.vx
+vexel-probe --check sample.vx
+# The thumbnailer as a file manager runs it: the entry's Exec line with %s %i %o filled in.
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/thumbnailers/vexel.thumbnailer)
+cmd=${exec_line//%s/128}
+cmd=${cmd//%i/sample.vx}
+cmd=${cmd//%o/thumbnail.png}
+$cmd
+file thumbnail.png
+# The MIME database knows .vx files, also without the extension.
+cp sample.vx no-extension
+grep -q 'image/x-vexel' /usr/share/mime/packages/vexel.xml
+[ -f /usr/share/mime/mime.cache ] && echo "mime database updated"
+ls -l "$work"
+rm -rf "$work"
+echo "== the package installs, works and purges"
