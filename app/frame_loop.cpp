@@ -129,6 +129,16 @@ public:
 
     int run() {
         startProgress();
+        int code = passes();
+        // A grouped output replaces its target now, after a failure or an
+        // interruption too: with every record written before it.
+        if (finishGroupedOutput(record_.codec) < 1 && code == 0)
+            code = fail(text(u"Не удаётся запаковать файл:\r") + names_.stem + names_.outputExtension, 2);
+        return code;
+    }
+
+private:
+    int passes() {
         while (index_ < list_.rows) {
             int code = pass();
             if (code >= 0) return code;
@@ -144,7 +154,6 @@ public:
         return endOfRun();
     }
 
-private:
     // One pass; -1 to go on, else the exit code of a failure.
     int pass() {
         PassNames n = namesOfPass();

@@ -1,11 +1,14 @@
 #include "codec/codec_state.h"
 
+#include "codec/compression_pipeline.h"
+
 namespace vexel {
 
 void CodecState::release() {
     // The workers may still read the buffers below: they go first.
     compressionPool.reset();
     decompressionPool.reset();
+    finishGroupedOutput(*this);
     copyBuffer.reset();
     copyLength = 0;
     repack.bytes.reset();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/memdiag.h"
+#include "base/tstring.h"
 #include "codec/screen.h"
 
 #include <cstdint>
@@ -34,13 +35,23 @@ struct RepackFrame {
     std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
 };
 
+// A grouped output while a run writes it: the records go to a temporary
+// file beside the target, which replaces the target when the run ends
+// (finishGroupedOutput, codec/compression_pipeline.h).
+struct GroupedOutput {
+    TWideString target;
+    TWideString temporary; // empty: none open
+    std::uint64_t records = 0;
+};
+
 struct CodecState {
     CodecState() = default;
     ~CodecState() { release(); }
     CodecState(const CodecState&) = delete;
     CodecState& operator=(const CodecState&) = delete;
 
-    // Stops the pools and frees the work buffers.
+    // Stops the pools, finishes a grouped output still open (it replaces its
+    // target when it holds a record) and frees the work buffers.
     void release();
 
     // The screen pictures are measured against: the fixed reference for
@@ -58,6 +69,7 @@ struct CodecState {
     std::uint64_t copyLength = 0;
 
     RepackFrame repack;
+    GroupedOutput grouped;
 };
 
 } // namespace vexel

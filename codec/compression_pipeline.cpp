@@ -322,26 +322,42 @@ bool createTemporaryBeside(const TWideString& path, platform::File& file, TWideS
     return false;
 }
 
-// The file one record goes to: a temporary file beside a single picture's
-// name, renamed over it only once the record is whole, or the grouped file
-// itself, whose new record is cut off again when it fails.
+// Replaces target with the whole temporary file: synced first, so that the
+// target is the old file or the new one even after a power loss.
+bool replaceTarget(platform::File& file, const TWideString& temporary, const TWideString& target) {
+    const bool synced = file.flush();
+    file.close();
+    return synced && platform::renameFile(temporary.view(), target.view());
+}
+
+// The file one record goes to: a temporary file of its own beside a single
+// picture's name, renamed over it once the record is whole; or the grouped
+// output's temporary file (made with the run's first record), whose new
+// record is cut off again when it fails.
 struct RecordOutput {
     platform::File file;
     TWideString temporary;
     std::uint64_t recordStart = 0;
     bool appending = false;
 
-    int open(const CompressionJob& job) {
+    int open(CodecState& codec, const CompressionJob& job) {
         appending = job.groupFlag && !job.firstFrame;
+        GroupedOutput& grouped = codec.grouped;
         if (!job.groupFlag) {
             if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
-        } else if (!file.open(job.outputPath.view(),
-                              appending ? platform::OpenMode::OpenAlways : platform::OpenMode::CreateAlways)) {
+        } else if (job.firstFrame) {
+            // A new grouped output: the one before it (if any) is finished first.
+            if (finishGroupedOutput(codec) < 1) return kPackFileError;
+            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
+            grouped.target = job.outputPath;
+            grouped.temporary = temporary;
+            grouped.records = 0;
+        } else if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting)) {
             return kPackFileError;
         }
         const std::int64_t size = file.size();
         if (size < 0) {
-            finish(job, kPackFileError);
+            finish(codec, job, kPackFileError);
             return kPackFileError;
         }
         recordStart = static_cast<std::uint64_t>(size);
@@ -350,20 +366,24 @@ struct RecordOutput {
 
     // Links the record last (the previous record points here only once this
     // one is whole), then keeps or discards it. Returns the record's result.
-    int finish(const CompressionJob& job, int result) {
+    int finish(CodecState& codec, const CompressionJob& job, int result) {
         const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
                                   *job.lastRecordOffset + kLinkedHeaderSize <= recordStart;
         if (linkPrevious && !linkPreviousRecord(file, *job.lastRecordOffset, recordStart)) result = kPackFileError;
         if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = recordStart;
 
-        if (result < 1) {
-            if (job.groupFlag) file.truncate(recordStart);
+        if (job.groupFlag) {
+            if (result < 1) file.truncate(recordStart);
+            else ++codec.grouped.records;
             file.close();
-            if (!job.groupFlag) platform::removeFile(temporary.view());
             return result;
         }
-        file.close();
-        if (!job.groupFlag && !platform::renameFile(temporary.view(), job.outputPath.view())) {
+        if (result < 1) {
+            file.close();
+            platform::removeFile(temporary.view());
+            return result;
+        }
+        if (!replaceTarget(file, temporary, job.outputPath)) {
             platform::removeFile(temporary.view());
             return kPackFileError;
         }
@@ -424,10 +444,10 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
     }
 
     RecordOutput output;
-    if (int opened = output.open(job); opened < 1) return opened;
+    if (int opened = output.open(codec, job); opened < 1) return opened;
     int result = output.file.seek(output.recordStart) && output.file.write(bytes, length + growth) ? kPackDone
                                                                                                   : kPackFileError;
-    return output.finish(job, result);
+    return output.finish(codec, job, result);
 }
 
 } // namespace
@@ -447,8 +467,14 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     return counter == 1;
 }
 
-int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job) {
-    if (job.mode > kMaxMode) return kPackBadMode;
+int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& asked) {
+    if (asked.mode > kMaxMode) return kPackBadMode;
+    // A grouped output starts with the first record written to it in this
+    // codec state, whatever the caller thinks: a chain never continues one
+    // that is not open.
+    CompressionJob job = asked;
+    if (job.groupFlag && (codec.grouped.temporary.empty() || !(codec.grouped.target == job.outputPath)))
+        job.firstFrame = true;
     const bool keyframe = advanceKeyframeCounter(codec.keyframeCounter, job.frameRate);
     // A copy conversion whose source record could not be kept packs the decoded picture instead.
     if (job.conversion == 1 && codec.copyLength > 0) return copyRecord(codec, job);
@@ -524,14 +550,30 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     writeRecordHeader(header, job.groupFlag, table ? f.streams : 0, {f.header.data(), f.headerSize});
 
     RecordOutput output;
-    if (int opened = output.open(job); opened < 1) return opened;
+    if (int opened = output.open(codec, job); opened < 1) return opened;
     f.file = &output.file;
     f.recordStart = output.recordStart;
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;
 
     const int result = usePool(job, f.streams) ? runInPool(codec, f) : runSequentially(f);
-    return output.finish(job, result);
+    return output.finish(codec, job, result);
+}
+
+int finishGroupedOutput(CodecState& codec) {
+    GroupedOutput& grouped = codec.grouped;
+    if (grouped.temporary.empty()) return kPackDone;
+    int result = kPackDone;
+    if (grouped.records == 0) {
+        platform::removeFile(grouped.temporary.view());
+    } else {
+        platform::File file;
+        if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting) ||
+            !replaceTarget(file, grouped.temporary, grouped.target))
+            result = kPackFileError;
+    }
+    grouped = GroupedOutput();
+    return result;
 }
 
 } // namespace vexel

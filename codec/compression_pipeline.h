@@ -8,11 +8,15 @@
 // and the previous record's nextRecord is patched once the new record is
 // completely written, so a chain on disk is always valid.
 //
-// Output files: a single picture is written under a temporary name in the
-// same folder and renamed over the target only after success, so a failed
-// run never destroys an existing file. A grouped file is created empty for
-// its first frame; a frame that fails is cut off again, leaving the chain of
-// earlier records intact.
+// Output files are written under a temporary name beside the target
+// ("<target>.<pid>-<n>.part"), so an existing file is only ever replaced by
+// a new one that is whole. A single picture's replaces the target once its
+// record is written. A grouped file collects its records there and replaces
+// the target when the run finishes it (finishGroupedOutput) - also after a
+// failure or an interruption, with every record written before; a frame
+// that fails is cut off again, leaving the chain of earlier records intact.
+// A run killed outright leaves the old target untouched and its records in
+// the temporary file. Every file is synced before it replaces its target.
 #pragma once
 
 #include "codec/pipeline_jobs.h"
@@ -33,6 +37,12 @@ constexpr int kPackNoMemory = -3;    // the picture cannot be read or a payload 
 // Packs the current picture (the previous one is the reference for kept
 // blocks), or the codec state's copy or repack frame in a conversion.
 int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
+
+// Ends the grouped output being written, if any: a temporary file holding
+// at least one record replaces its target; one holding none is removed (the
+// target stays as it was). kPackDone, or kPackFileError when the file
+// cannot be synced or renamed (then it stays beside the target).
+int finishGroupedOutput(CodecState& codec);
 
 // The keyframe counter: becomes 1 without a rate above 0; otherwise counts
 // up and becomes 1 again when it reaches round(rate). True for a keyframe.

@@ -63,6 +63,7 @@ Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uin
         // The previous picture is the reference for kept blocks.
         record.picture.frameBuffer.swap(record.picture.planes);
     }
+    EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
     return test::readFile(path);
 }
 
@@ -121,14 +122,12 @@ TEST(CompressionPipeline, GroupedRecordsAreChainedBothWaysWithTheirRate) {
 }
 
 TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastWholeRecord) {
-    test::TempDir dir;
-    const std::string path = dir.file("v.vx");
     for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
         Threading t(threading);
-        Bytes before = writeVideo(path, 3, 7, 4, 25);
+        test::TempDir dir;
+        const std::string path = dir.file("v.vx");
         CodecSession record;
-        paintFrame(record, 96, 72, 3);
-        std::uint64_t last = records(before).back().recordStart;
+        std::uint64_t last = 0;
         double rate = 25;
         CompressionJob job;
         job.outputPath = TWideString::fromUtf8(path);
@@ -137,16 +136,63 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
         job.lastRecordOffset = &last;
         job.frameRate = &rate;
         job.streamCount = 4;
+        for (int f = 0; f < 3; ++f) {
+            paintFrame(record, 96, 72, f);
+            job.firstFrame = f == 0;
+            ASSERT_EQ(compressFrame(record, job), kPackDone);
+        }
+        const std::uint64_t third = last;
+        job.firstFrame = false;
         {
             FailingStream failing(3);
             EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
         }
-        EXPECT_EQ(test::readFile(path), before); // nothing added, the chain untouched
-        EXPECT_EQ(last, records(before).back().recordStart);
+        EXPECT_EQ(last, third); // the chain still ends at the third record
+        EXPECT_FALSE(test::fileExists(path)); // the old target (none here) stays until the run ends
         // The record (and its pool) still work for the next frame.
         EXPECT_EQ(compressFrame(record, job), kPackDone);
-        EXPECT_EQ(records(test::readFile(path)).size(), 4u);
+        ASSERT_EQ(finishGroupedOutput(record.codec), kPackDone);
+        const Bytes file = test::readFile(path);
+        const std::vector<RecordHeader> chain = records(file);
+        ASSERT_EQ(chain.size(), 4u);
+        EXPECT_EQ(chain[3].prevRecord, third);
+        EXPECT_EQ(chain.back().recordStart + chain.back().recordSize, file.size());
+        EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
     }
+}
+
+TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFailedFirstRecordLeavesIt) {
+    test::TempDir dir;
+    const std::string path = dir.file("v.vx");
+    ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));
+    CodecSession record;
+    std::uint64_t last = 0;
+    double rate = 25;
+    CompressionJob job;
+    job.outputPath = TWideString::fromUtf8(path);
+    job.mode = 8;
+    job.groupFlag = true;
+    job.firstFrame = true;
+    job.lastRecordOffset = &last;
+    job.frameRate = &rate;
+    job.streamCount = 2;
+    paintFrame(record, 40, 30, 0);
+    {
+        FailingStream failing(1);
+        EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+    }
+    EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
+    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // no record: the old file stays
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
+    ASSERT_EQ(compressFrame(record, job), kPackDone);
+    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // written beside it
+    ASSERT_EQ(test::listFolder(dir.path()).size(), 2u);
+    const std::string temporary = dir.file(test::listFolder(dir.path())[1]);
+    EXPECT_EQ(temporary.substr(temporary.size() - 5), ".part");
+    EXPECT_EQ(records(test::readFile(temporary)).size(), 1u);
+    ASSERT_EQ(finishGroupedOutput(record.codec), kPackDone);
+    EXPECT_EQ(records(test::readFile(path)).size(), 1u);
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 }
 
 TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile) {
