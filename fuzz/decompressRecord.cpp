@@ -1,0 +1,74 @@
+// decompressRecord over a whole file: every record in order, following the
+// links, into one codec session, so the previous frame is carried from
+// record to record (kept blocks, motion). The low bits of the size choose
+// the planes or the surface, fast or smooth painting, and reading through
+// the read-ahead cache. A record that fails ends the file; what decodes has
+// the record's size.
+#include "base/units.h"
+#include "codec/codec_session.h"
+#include "codec/container.h"
+#include "fuzz/fuzz_files.h"
+#include "platform/files.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+using namespace vexel;
+
+// Larger pictures are skipped here (they are refused or decoded alike, only slower).
+constexpr std::uint64_t kMemoryLimit = 96u << 20;
+
+bool small(const std::string& path) {
+    platform::File file;
+    if (!file.open(TWideString::fromUtf8(path).view(), platform::OpenMode::ReadExisting)) return false;
+    for (std::uint64_t at = 0, n = 0; n < 16; ++n) {
+        RecordHeader h;
+        if (readRecordHeader(file, at, h) != kCodecDone) return true;
+        if (decodeMemoryEstimate(h, 1, 0) > kMemoryLimit) return false;
+        if (h.nextRecord == 0) return true;
+        at = h.nextRecord;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    initializeBaseUnits();
+    fuzz::installSilence();
+    setDecodeThreading(DecodeThreading::Sequential);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (fuzz::folder().empty() || !fuzz::writeInput("in.vx", data, size)) return 0;
+    const std::string path = fuzz::folder() + "/in.vx";
+    if (!small(path)) return 0;
+    CodecSession session;
+    session.picture.planesWanted = size & 1;
+    std::uint8_t mode = 0;
+    std::int32_t threads = 0;
+    bool dropped = false;
+    std::uint64_t position = 0;
+    double rate = 0;
+    DecompressionCall call;
+    call.path = TWideString::fromUtf8(path);
+    call.codecMode = &mode;
+    call.threadCount = &threads;
+    call.frameDropped = &dropped;
+    call.fastPaint = size & 2;
+    call.recordPosition = &position;
+    call.frameRate = &rate;
+    call.cache = size & 4;
+    for (int records = 0; records < 16; ++records) {
+        const int result = decompressRecord(session, call);
+        if (result > kUnpackDone || result < kUnpackNoMemory) std::abort();
+        if (result < kUnpackDone || position == 0) break;
+        if (session.picture.pictureWidth() < 1 || session.picture.pictureHeight() < 1) std::abort();
+    }
+    clearDecompressionStatusText();
+    destroyDecompressionFileCache();
+    return 0;
+}

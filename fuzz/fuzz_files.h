@@ -1,0 +1,49 @@
+// What the fuzz targets that read files share: a folder of their own for
+// the input written as a file, and dialogs that swallow every message
+// (they would only flood the output).
+#pragma once
+
+#include "base/dialogs.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace vexel::fuzz {
+
+class Silent final : public Dialogs {
+public:
+    bool message(const TWideString&, const TWideString&) override { return true; }
+    ProgressView* openProgress(const TWideString&, const TWideString&) override { return nullptr; }
+    void closeProgress(ProgressView*) override {}
+};
+
+// A folder removed at exit; empty when none could be made.
+inline const std::string& folder() {
+    static const std::string made = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexel-fuzz-XXXXXX";
+        if (!mkdtemp(pattern.data())) return std::string();
+        std::atexit([] { std::system(("rm -rf '" + folder() + "'").c_str()); });
+        return pattern;
+    }();
+    return made;
+}
+
+// The input as the file folder()/name; false when it cannot be written.
+inline bool writeInput(const std::string& name, const std::uint8_t* data, std::size_t size) {
+    std::FILE* f = std::fopen((folder() + "/" + name).c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+inline void installSilence() {
+    static Silent silent;
+    installDialogs(&silent);
+}
+
+} // namespace vexel::fuzz
