@@ -10,8 +10,7 @@ namespace vexel::ui {
 
 namespace {
 
-constexpr std::int32_t kCaptionHeight = 21;
-constexpr std::int32_t kTextLeft = 8, kTextTop = 29, kLineHeight = 17;
+constexpr std::int32_t kTextTop = 29, kLineHeight = 17;
 constexpr std::int32_t kButtonWidth = 96, kButtonHeight = 25, kButtonPitch = 104, kButtonRowFromBottom = 33;
 constexpr std::int32_t kFrame = 1; // the window's own border, on every side
 

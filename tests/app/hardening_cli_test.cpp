@@ -1,0 +1,238 @@
+// What interruptions and exhausted resources leave behind: a run killed
+// outright at any moment, a disk that fills in the middle of a sequence,
+// limits on the address space and the file size, pictures that claim more
+// memory than the machine has. An existing output is replaced only by a
+// whole new one or by every record written before the trouble; the program
+// ends with its message and exit code, never a crash.
+#include "codec/codec_session.h"
+#include "codec/container.h"
+#include "tests/support/bitmap_files.h"
+#include "tests/support/test_util.h"
+#include "tests/support/vx_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Frames of a moving picture, so that records differ and keep blocks.
+void frames(const test::TempDir& dir, int count, int width, int height) {
+    for (int n = 0; n < count; ++n) {
+        test::Picture p{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const bool square = x >= 3 * n % width && x < 3 * n % width + 24 && y >= 20 && y < 44;
+                    p.at(x, y)[c] = static_cast<std::uint8_t>(square ? 240 - 60 * c : 30 + x / 3 + y / 2 + 40 * c);
+                }
+        ASSERT_TRUE(test::writeFile(dir.file("f" + std::to_string(1000 + n) + ".bmp"), test::encodeBmp(p)));
+    }
+}
+
+// Decodes every record reachable by the links, in order, each with the one
+// before it as its reference; the picture planes of each.
+std::vector<Bytes> decodedRecords(const std::string& path) {
+    std::vector<Bytes> out;
+    CodecSession session;
+    session.picture.planesWanted = true;
+    std::uint8_t mode = 0;
+    std::int32_t threads = 0;
+    bool dropped = false;
+    std::uint64_t position = 0;
+    DecompressionCall call;
+    call.path = TWideString::fromUtf8(path);
+    call.codecMode = &mode;
+    call.threadCount = &threads;
+    call.frameDropped = &dropped;
+    call.fastPaint = true;
+    call.recordPosition = &position;
+    do {
+        if (decompressRecord(session, call) != kUnpackDone) break;
+        const TPicturePlanes& p = session.picture.planes;
+        out.emplace_back(p.data(), p.data() + 3 * p.planeSize());
+    } while (position != 0);
+    clearDecompressionStatusText();
+    return out;
+}
+
+std::vector<std::string> partFiles(const test::TempDir& dir) {
+    std::vector<std::string> out;
+    for (const std::string& n : test::listFolder(dir.path()))
+        if (n.size() > 5 && n.substr(n.size() - 5) == ".part") out.push_back(n);
+    return out;
+}
+
+TEST(Hardening, APackingRunKilledAtAnyMomentLeavesTheOldTargetAndAValidChainBesideIt) {
+    test::TempDir dir;
+    frames(dir, 40, 320, 240);
+    ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);
+    const std::string reference = dir.file("reference.vx");
+    ASSERT_EQ(std::rename(dir.file("f.vx").c_str(), reference.c_str()), 0);
+    const std::vector<Bytes> whole = decodedRecords(reference);
+    ASSERT_EQ(whole.size(), 40u);
+    const Bytes old{'o', 'l', 'd'};
+    ASSERT_TRUE(test::writeFile(dir.file("f.vx"), old));
+
+    // How long a whole run takes here, to kill inside it.
+    const auto t0 = std::chrono::steady_clock::now();
+    {
+        test::TempDir other;
+        frames(other, 40, 320, 240);
+        ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, other.path()).exitCode, 0);
+    }
+    const double runMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    std::mt19937 random(12);
+    std::uniform_real_distribution<double> moment(0.0, 1.1 * runMs);
+    int partial = 0;
+    for (int attempt = 0; attempt < 24; ++attempt) {
+        test::VexelProcess run({"-c", "-a=25", "f*.bmp"}, dir.path());
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(1000 * moment(random))));
+        run.signal(SIGKILL);
+        const test::CommandResult r = run.wait();
+        const Bytes target = test::readFile(dir.file("f.vx"));
+        if (r.exitCode == 0) { // the run was done before the kill: the new file replaced the old one
+            EXPECT_EQ(test::recordChain(target).size(), 40u);
+            ASSERT_TRUE(test::writeFile(dir.file("f.vx"), old));
+        } else {
+            EXPECT_EQ(target, old) << "attempt " << attempt;
+        }
+        for (const std::string& name : partFiles(dir)) {
+            const std::vector<Bytes> records = decodedRecords(dir.file(name));
+            partial += !records.empty();
+            ASSERT_LE(records.size(), whole.size());
+            for (std::size_t i = 0; i < records.size(); ++i)
+                EXPECT_TRUE(records[i] == whole[i]) << "record " << i << " of " << name;
+            std::remove(dir.file(name).c_str());
+        }
+    }
+    EXPECT_GT(partial, 3) << "the kills should land inside runs";
+}
+
+TEST(Hardening, AFullDiskInTheMiddleOfASequenceKeepsEveryRecordWrittenBeforeIt) {
+    test::TempDir dir;
+    frames(dir, 30, 320, 240);
+    ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);
+    const std::vector<Bytes> whole = decodedRecords(dir.file("f.vx"));
+    const std::uint64_t size = test::readFile(dir.file("f.vx")).size();
+    ASSERT_EQ(whole.size(), 30u);
+    std::remove(dir.file("f.vx").c_str());
+
+    setenv("VEXEL_FULL_DISK_AFTER", std::to_string(size / 2).c_str(), 1);
+    const test::CommandResult r = test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path());
+    unsetenv("VEXEL_FULL_DISK_AFTER");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Не удаётся запаковать файл:"), std::string::npos) << r.err;
+    const std::vector<Bytes> kept = decodedRecords(dir.file("f.vx"));
+    EXPECT_GE(kept.size(), 5u);
+    EXPECT_LT(kept.size(), 30u);
+    for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_TRUE(kept[i] == whole[i]) << i;
+    EXPECT_TRUE(partFiles(dir).empty());
+}
+
+// Limits for the child before it starts.
+std::uint64_t addressLimit = 0;
+void limitAddressSpace() {
+    const rlimit l{addressLimit, addressLimit};
+    setrlimit(RLIMIT_AS, &l);
+}
+void limitFileSize() {
+    const rlimit l{3u << 20, 3u << 20};
+    setrlimit(RLIMIT_FSIZE, &l);
+}
+
+TEST(Hardening, UnderAddressSpaceLimitsLargeWorkEndsWithItsMessageNeverACrash) {
+#if defined(VEXEL_ASAN)
+    GTEST_SKIP() << "an address-space limit cannot be used under AddressSanitizer";
+#endif
+    test::TempDir dir;
+    test::Picture p{3840, 2160, std::vector<std::uint8_t>(3840u * 2160 * 3)};
+    for (std::size_t i = 0; i < p.rgb.size(); ++i) p.rgb[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    ASSERT_TRUE(test::writeFile(dir.file("big.bmp"), test::encodeBmp(p)));
+    ASSERT_EQ(test::runVexel({"-c", "big.bmp"}, dir.path()).exitCode, 0);
+    // Below about 400 MiB the start-up check refuses (exit 10); above, packing
+    // goes through and unpacking fails with its message until about 800 MiB.
+    for (std::uint64_t mib : {160, 420, 600, 900}) {
+        addressLimit = mib << 20;
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"-c", "-t=4", "big.bmp"},
+                                                    std::vector<std::string>{"-uc", "big.vx"}}) {
+            for (const std::string& n : test::listFolder(dir.path()))
+                if (n.rfind("big_", 0) == 0) std::remove(dir.file(n).c_str());
+            const test::CommandResult r = test::runVexel(args, dir.path(), limitAddressSpace);
+            EXPECT_GE(r.exitCode, 0) << args[0] << " at " << mib << " MiB: the run did not end normally";
+            if (r.exitCode != 0) {
+                EXPECT_FALSE(r.err.empty()) << args[0] << " at " << mib << " MiB";
+            }
+        }
+    }
+    EXPECT_TRUE(partFiles(dir).empty());
+}
+
+TEST(Hardening, AThousandFrameSequenceUnderAFileSizeLimitKeepsItsWholeRecords) {
+    test::TempDir dir;
+    frames(dir, 4, 640, 480);
+    // A thousand frames: four pictures, linked over and over.
+    for (int n = 4; n < 1000; ++n)
+        ASSERT_EQ(link(dir.file("f" + std::to_string(1000 + n % 4) + ".bmp").c_str(),
+                       dir.file("f" + std::to_string(1000 + n) + ".bmp").c_str()),
+                  0);
+    const test::CommandResult r = test::runVexel({"-c", "-k", "f*.bmp"}, dir.path(), limitFileSize);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_FALSE(r.err.empty());
+    const auto chain = test::recordChain(test::readFile(dir.file("f.vx")));
+    EXPECT_GE(chain.size(), 10u);
+    EXPECT_LT(chain.size(), 1000u);
+    EXPECT_EQ(decodedRecords(dir.file("f.vx")).size(), chain.size());
+    EXPECT_TRUE(partFiles(dir).empty());
+}
+
+TEST(Hardening, PicturesThatClaimMoreMemoryThanTheMachineHasAreRefusedBeforeAllocating) {
+    test::TempDir dir;
+    // A bitmap header of 200 000 x 200 000 pixels and a .vx record of 60 000 x 60 000.
+    Bytes bmp(154, 0);
+    const auto put32 = [](Bytes& b, std::size_t at, std::uint32_t v) { std::memcpy(b.data() + at, &v, 4); };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(bmp, 10, 54);
+    put32(bmp, 14, 40);
+    put32(bmp, 18, 200000);
+    put32(bmp, 22, 200000);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    ASSERT_TRUE(test::writeFile(dir.file("huge.bmp"), bmp));
+    frames(dir, 1, 64, 48);
+    ASSERT_EQ(test::runVexel({"-c", "f1000.bmp"}, dir.path()).exitCode, 0);
+    Bytes vx = test::readFile(dir.file("f1000.vx"));
+    put32(vx, kWidthOffset, 60000);
+    put32(vx, kHeightOffset, 60000);
+    ASSERT_TRUE(test::writeFile(dir.file("huge.vx"), vx));
+    addressLimit = std::uint64_t{1} << 30;
+#if defined(VEXEL_ASAN)
+    void (*const limit)() = nullptr; // AddressSanitizer cannot run under an address-space limit
+#else
+    void (*const limit)() = limitAddressSpace;
+#endif
+    const auto t0 = std::chrono::steady_clock::now();
+    const test::CommandResult a = test::runVexel({"-c", "huge.bmp"}, dir.path(), limit);
+    const test::CommandResult b = test::runVexel({"-uc", "huge.vx"}, dir.path(), limit);
+    EXPECT_EQ(a.exitCode, 1) << a.err;
+    EXPECT_EQ(b.exitCode, 2) << b.err;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 20.0);
+    EXPECT_FALSE(test::fileExists(dir.file("huge.vx.part")));
+}
+
+} // namespace
+} // namespace vexel
