@@ -27,6 +27,11 @@ namespace {
 
 std::atomic<StreamThreading> threadingChoice{StreamThreading::Automatic};
 std::atomic<std::int32_t> failingStream{-1};
+std::atomic<PackStage> failingStage{PackStage::Encode};
+
+bool failsIn(std::uint32_t stream, PackStage stage) {
+    return static_cast<std::int32_t>(stream) == failingStream.load() && failingStage.load() == stage;
+}
 
 struct StreamWork {
     std::uint32_t index = 0; // 0 for a single stream, else 1..n
@@ -92,7 +97,7 @@ bool repackBand(const RepackFrame& source, const EncoderSettings& settings, cons
 }
 
 int encodeBand(FrameWork& f, StreamWork& s) {
-    if (static_cast<std::int32_t>(s.index) == failingStream.load()) return kPackStreamFailed;
+    if (failsIn(s.index, PackStage::Encode)) return kPackStreamFailed;
     const std::uint32_t n = f.streams;
     s.grid = EncoderGrid::forStream(f.current.width, f.current.height, f.settings.B, s.index, n);
     if (f.repack) {
@@ -128,7 +133,9 @@ int writeStream(FrameWork& f, StreamWork& s) {
             !file.seek(static_cast<std::uint64_t>(end)))
             return kPackFileError;
     }
-    if (s.length && !file.write(s.payload.data(), s.length)) return kPackFileError;
+    // A test's failure comes after the header and the slot: a torn stream.
+    if (failsIn(s.index, PackStage::Write) || (s.length && !file.write(s.payload.data(), s.length)))
+        return kPackFileError;
     s.payload.reset();
     return kPackDone;
 }
@@ -454,7 +461,10 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
 
 void setStreamThreading(StreamThreading threading) { threadingChoice = threading; }
 
-void failStreamForTest(std::int32_t streamIndex) { failingStream = streamIndex; }
+void failStreamForTest(std::int32_t streamIndex, PackStage stage) {
+    failingStage = stage;
+    failingStream = streamIndex;
+}
 
 bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     if (!frameRate || !(*frameRate > 0)) {

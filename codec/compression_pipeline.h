@@ -54,7 +54,10 @@ enum class StreamThreading { Automatic, Sequential, Pool };
 void setStreamThreading(StreamThreading threading);
 
 // Makes the stream with this index (0 for a single stream, else 1..n) fail
-// as if a working buffer could not be had; -1 for none. For tests.
-void failStreamForTest(std::int32_t streamIndex);
+// in one stage: while it is encoded, as if a working buffer could not be
+// had, or while it is written, as if the disk were full; -1 for none. For
+// tests.
+enum class PackStage { Encode, Write };
+void failStreamForTest(std::int32_t streamIndex, PackStage stage = PackStage::Encode);
 
 } // namespace vexel

@@ -9,6 +9,7 @@
 #include "platform/system.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -16,6 +17,13 @@
 namespace vexel {
 
 namespace {
+
+std::atomic<std::int32_t> failingStream{-1};
+std::atomic<DecodeStage> failingStage{DecodeStage::Allocate};
+
+bool failsIn(std::uint32_t stream, DecodeStage stage) {
+    return static_cast<std::int32_t>(stream) == failingStream.load() && failingStage.load() == stage;
+}
 
 // The kinds of the decoder's block records (byte 0; codec/container.h).
 constexpr std::uint8_t kDetail = kindByte(BlockKind::Detail);
@@ -469,7 +477,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
     w.lumaShift = oldLuma && w.mode > 5 ? 2 : 0;
     w.anchorBytes = anchorByteCount(w.mode, w.B, w.D, oldParameterSize);
     w.transforms = ColourTransforms::forMode(w.mode);
-    if (!w.allocate()) {
+    if (failsIn(job.streamIndex, DecodeStage::Allocate) || !w.allocate()) {
         if (job.sync) job.sync->parsedWaitForGo(kDecodeNoMemory);
         return kDecodeNoMemory;
     }
@@ -493,6 +501,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
             readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
         if (parsed) completePackedGradients(w, job.coefShifts);
     }
+    parsed = parsed && !failsIn(job.streamIndex, DecodeStage::Parse);
     const int parseResult = parsed ? kDecodeDone : kDecodeFailed;
     if (job.sync && !job.sync->parsedWaitForGo(parseResult)) return parsed ? kDecodeFailed : parseResult;
     if (!parsed) return kDecodeFailed;
@@ -538,7 +547,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
 
     int result = kDecodeDone;
     const long double drawStart = job.drawSeconds && job.streamIndex <= 1 ? platform::clockSeconds() : 0;
-    if (!drawGradients(w, out, job.fastPaint)) result = kDecodeFailed;
+    if (!drawGradients(w, out, job.fastPaint) || failsIn(job.streamIndex, DecodeStage::Draw)) result = kDecodeFailed;
     if (job.drawSeconds && job.streamIndex <= 1) *job.drawSeconds = platform::clockSeconds() - drawStart;
 
     if (hasPrevious) {
@@ -557,6 +566,11 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
     if (previousAccess.bits) picture.surfaceReference->unlock();
     if (locked.surface) g->unlockPicture(locked);
     return result;
+}
+
+void failDecodingStreamForTest(std::int32_t streamIndex, DecodeStage stage) {
+    failingStage = stage;
+    failingStream = streamIndex;
 }
 
 } // namespace vexel

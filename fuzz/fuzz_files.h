@@ -21,15 +21,16 @@ public:
     void closeProgress(ProgressView*) override {}
 };
 
-// A folder removed at exit; empty when none could be made.
+// A folder removed at exit; empty when none could be made. The name is
+// never destroyed: the exit handler that removes the folder still reads it.
 inline const std::string& folder() {
-    static const std::string made = [] {
+    static const std::string& made = *new std::string([] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexel-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data())) return std::string();
         std::atexit([] { std::system(("rm -rf '" + folder() + "'").c_str()); });
         return pattern;
-    }();
+    }());
     return made;
 }
 

@@ -4,7 +4,8 @@
 #     with all its tests (the window tests under a virtual display);
 #   * an AddressSanitizer + UndefinedBehaviorSanitizer build with asserts on;
 #   * a clang build without the optional parts (no display, no GPU library);
-#   * a ThreadSanitizer build of the worker pools and the file cache;
+#   * a ThreadSanitizer build of the worker pools, the file cache, the frame
+#     loop and the viewer's pacing;
 #   * each fuzz target briefly over its saved inputs (clang, libFuzzer).
 # Warnings are errors in all of them. Fails when any test fails.
 set -euo pipefail
@@ -35,11 +36,13 @@ tools/build.sh build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILE
   -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF -DVEXEL_BENCH=OFF
 ctest --test-dir build-clang --output-on-failure -j "$jobs"
 
-section "thread sanitizer: worker pools and the file cache"
+section "thread sanitizer: worker pools, the file cache, the frame loop and the viewer's pacing"
 tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_WERROR=ON -DVEXEL_BENCH=OFF \
-  --target vexel_tests_codec
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
+  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF --target vexel_tests_codec --target vexel_tests_app
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
+build-tsan/tests/vexel_tests_app --gtest_filter='Pacing*:FrameLoop*'
+unset TSAN_OPTIONS
 
 section "fuzz targets"
 tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

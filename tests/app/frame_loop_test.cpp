@@ -4,6 +4,7 @@
 #include "app/entry.h"
 #include "app/frame_loop.h"
 #include "base/informaciyaprocessora.h"
+#include "codec/decompression_pipeline.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/ui_message_capture.h"
 #include "tests/support/test_util.h"
@@ -11,7 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vexel {
@@ -216,6 +220,54 @@ TEST_F(FrameLoopTest, OnlyRunsThatShowFramesOpenAWindowAndOnlyViewingDrawsItsMes
         EXPECT_EQ(viewersOpened, c.viewers) << c.args[0] << " " << c.args.back();
         EXPECT_EQ(drawnDialogs, c.dialogs) << c.args[0] << " " << c.args.back();
     }
+}
+
+// A viewer that waits on the real clock and counts what it shows: the first
+// wait is a click on the picture (play), the next one closes it.
+struct PlayingWindow : ViewerWindow {
+    explicit PlayingWindow(TWnd& r) : record(r) {}
+    TWideString title() override { return TWideString(u"Vexel"); }
+    void setTitle(const TWideString&) override {}
+    void showMaximized() override {}
+    void paint() override { ++paints; }
+    int drainEvents() override { return -1; }
+    int waitForQuit() override {
+        if (record.playing || ++quitWaits > 1) return 0;
+        record.playing = true;
+        record.toggleRequested = true;
+        return 1;
+    }
+    int waitForEvents(double seconds) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 0.05)));
+        return -1;
+    }
+    ScreenSize displaySize() override { return {1280, 1024}; }
+    TWnd& record;
+    int quitWaits = 0;
+    static inline int paints = 0;
+};
+std::unique_ptr<ViewerWindow> openPlayingWindow(TWnd& record) { return std::make_unique<PlayingWindow>(record); }
+
+// The real codec with its pools, the viewer's pacing on the real clock and
+// the frame loop together (the thread checker's case): a four-stream video
+// packed at 200 frames a second, then played.
+TEST_F(FrameLoopTest, AVideoPackedAndPlayedWithFourStreamsShowsEveryFrame) {
+    for (int f = 0; f < 8; ++f) bitmap("f" + std::to_string(f) + ".bmp", 96, 72, f);
+    auto call = [&](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        std::string program = "vexel";
+        argv.push_back(program.data());
+        for (auto& a : args) argv.push_back(a.data());
+        WindowSystem windows;
+        windows.openViewer = openPlayingWindow;
+        return entryRoutine(static_cast<int>(argv.size()), argv.data(), FrameCodec(), windows);
+    };
+    ASSERT_EQ(call({"-c", "-a=200", "-t=4", dir.file("f*.bmp")}), 0);
+    ASSERT_TRUE(test::fileExists(dir.file("f.vx")));
+    PlayingWindow::paints = 0;
+    EXPECT_EQ(call({"-t=4", dir.file("f.vx")}), 0);
+    EXPECT_GE(PlayingWindow::paints, 8);
+    clearDecompressionStatusText(); // the title's text lives as long as the process
 }
 
 // A window that steps one frame per click and then is closed.

@@ -41,7 +41,7 @@ struct Threading {
 };
 
 struct FailingStream {
-    explicit FailingStream(std::int32_t i) { failStreamForTest(i); }
+    explicit FailingStream(std::int32_t i, PackStage stage = PackStage::Encode) { failStreamForTest(i, stage); }
     ~FailingStream() { failStreamForTest(-1); }
 };
 
@@ -159,6 +159,70 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
         EXPECT_EQ(chain.back().recordStart + chain.back().recordSize, file.size());
         EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
     }
+}
+
+// Every stream of a four-stream video failing in each stage, one after
+// another and in the pool: the frame fails with its stage's result, the file
+// under way keeps exactly the records before it, and the next frame is
+// written as if the failed one had never been asked for.
+TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
+    struct Failure {
+        int frame = -1;
+        std::int32_t stream = -1;
+        PackStage stage = PackStage::Encode;
+    };
+    const std::vector<int> frames{0, 1, 2, 3, 4};
+    // Writes the frames, the failing one with the failure; checks what the
+    // failure leaves in the file under way.
+    auto write = [&](const std::string& path, const Failure& failure) {
+        CodecSession record;
+        std::uint64_t last = 0;
+        double rate = 3;
+        CompressionJob job;
+        job.outputPath = TWideString::fromUtf8(path);
+        job.mode = 8;
+        job.groupFlag = true;
+        job.lastRecordOffset = &last;
+        job.frameRate = &rate;
+        job.streamCount = 4;
+        for (int f : frames) {
+            paintFrame(record, 96, 72, f);
+            job.firstFrame = f == 0;
+            if (f != failure.frame) {
+                EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
+                record.picture.frameBuffer.swap(record.picture.planes);
+                continue;
+            }
+            const std::string temporary = record.codec.grouped.temporary.toUtf8();
+            const std::size_t before = test::readFile(temporary).size();
+            const std::uint64_t chainEnd = last;
+            FailingStream failing(failure.stream, failure.stage);
+            EXPECT_EQ(compressFrame(record, job), failure.stage == PackStage::Encode ? kPackStreamFailed : kPackFileError);
+            EXPECT_EQ(last, chainEnd);
+            EXPECT_EQ(test::readFile(temporary).size(), before);
+        }
+        EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
+        return test::readFile(path);
+    };
+    test::TempDir dir;
+    for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
+        Threading t(threading);
+        const Bytes whole = write(dir.file("whole.vx"), {});
+        ASSERT_EQ(records(whole).size(), frames.size());
+        for (PackStage stage : {PackStage::Encode, PackStage::Write})
+            for (std::int32_t stream = 1; stream <= 4; ++stream) {
+                SCOPED_TRACE(testing::Message() << "stage " << int(stage) << " stream " << stream);
+                const std::string path = dir.file("v" + std::to_string(int(stage)) + std::to_string(stream) + ".vx");
+                const Bytes cut = write(path, {2, stream, stage});
+                const std::vector<RecordHeader> chain = records(cut), all = records(whole);
+                ASSERT_EQ(chain.size(), frames.size() - 1);
+                // The records before the failure are the uninterrupted run's, byte for byte.
+                EXPECT_TRUE(std::equal(cut.begin(), cut.begin() + static_cast<std::ptrdiff_t>(chain[2].recordStart),
+                                       whole.begin()));
+                EXPECT_EQ(chain.back().recordStart + chain.back().recordSize, cut.size());
+            }
+    }
+    EXPECT_EQ(test::listFolder(dir.path()).size(), 9u); // no temporary file is left behind
 }
 
 TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFailedFirstRecordLeavesIt) {

@@ -7,6 +7,7 @@
 #include "codec/codec_session.h"
 #include "codec/compression_pipeline.h"
 #include "codec/container.h"
+#include "codec/frame_decoder.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/dialog_capture.h"
 #include "tests/support/test_util.h"
@@ -524,6 +525,45 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
     Picture pooled = heldPicture(r.record);
     Threading sequential(DecodeThreading::Sequential);
     EXPECT_TRUE(pooled == readOne(good));
+}
+
+// Every stream of a four-stream video with kept blocks failing in each stage,
+// one after another and in the pool: the record fails with its stage's
+// result, nothing hangs, and the same record read again (on a fresh pool)
+// and the records after it give the uninterrupted run's pictures.
+TEST_F(DecompressionPipeline, AStreamFailingInAnyStageFailsOnlyItsRecord) {
+    struct FailingStage {
+        FailingStage(std::int32_t stream, DecodeStage stage) { failDecodingStreamForTest(stream, stage); }
+        ~FailingStage() { failDecodingStreamForTest(-1, DecodeStage::Allocate); }
+    };
+    std::vector<Picture> frames;
+    for (int f = 0; f < 5; ++f) frames.push_back(movingPicture(96, 72, f));
+    const std::string path = file("video.vx");
+    writeFile(path, frames, {8, 0, 4, 25});
+    for (DecodeThreading threading : {DecodeThreading::Sequential, DecodeThreading::Pool}) {
+        Threading t(threading);
+        const std::vector<Picture> whole = readAll(path);
+        ASSERT_EQ(whole.size(), frames.size());
+        for (DecodeStage stage : {DecodeStage::Allocate, DecodeStage::Parse, DecodeStage::Draw})
+            for (std::int32_t stream = 1; stream <= 4; ++stream) {
+                SCOPED_TRACE(testing::Message() << "stage " << int(stage) << " stream " << stream);
+                Reader r(path);
+                std::vector<Picture> read;
+                for (int f = 0; f < 5; ++f) {
+                    if (f == 2) {
+                        const std::uint64_t at = r.position;
+                        FailingStage failing(stream, stage);
+                        EXPECT_EQ(r.next(), stage == DecodeStage::Allocate ? kUnpackNoMemory : kUnpackFailed);
+                        EXPECT_FALSE(r.record.picture.paintable);
+                        EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
+                        r.position = at;
+                    }
+                    ASSERT_EQ(r.next(), kUnpackDone) << f;
+                    read.push_back(heldPicture(r.record));
+                }
+                for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_TRUE(read[f] == whole[f]) << "frame " << f;
+            }
+    }
 }
 
 // ------------------------------------------------------------ bad files
