@@ -64,6 +64,8 @@ PixSprayModule pixSprayModule() { return binding().module.load(); }
 
 void forgetPixSprayModule() { binding().module.store(nullptr); }
 
+void setPixSprayModuleForTest(PixSprayModule module) { binding().module.store(module); }
+
 int pixSprayDevice() {
     std::lock_guard<std::mutex> guard(binding().mutex);
     return binding().device;

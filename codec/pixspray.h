@@ -48,6 +48,9 @@ constexpr char kPixSprayMarker[] = "pixSpray_inst";
 PixSprayModule pixSprayModule();
 // Forgets the drawing entry for the rest of the run (the library stays loaded).
 void forgetPixSprayModule();
+// Makes module the drawing entry without a library (null: none), for the
+// fuzz target that runs the decoder's GPU path on the processor.
+void setPixSprayModuleForTest(PixSprayModule module);
 // The last result of pixSpray_init (-1 until it is called).
 int pixSprayDevice();
 // True while the marker lock is held.
