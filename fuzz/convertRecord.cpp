@@ -2,7 +2,6 @@
 // size's low bit) or decoded for a repack, then written into a new grouped
 // file by compressFrame. A conversion that reports success leaves a file
 // whose records the container's parser accepts.
-#include "base/units.h"
 #include "codec/codec_session.h"
 #include "codec/container.h"
 #include "fuzz/fuzz_files.h"
@@ -29,9 +28,7 @@ std::vector<std::uint8_t> fileBytes(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    initializeBaseUnits();
-    fuzz::installSilence();
-    setDecodeThreading(DecodeThreading::Sequential);
+    fuzz::prepareFileTarget();
     setStreamThreading(StreamThreading::Sequential);
     return 0;
 }

@@ -4,7 +4,6 @@
 // the planes or the surface, fast or smooth painting, and reading through
 // the read-ahead cache. A record that fails ends the file; what decodes has
 // the record's size.
-#include "base/units.h"
 #include "codec/codec_session.h"
 #include "codec/container.h"
 #include "fuzz/fuzz_files.h"
@@ -36,9 +35,7 @@ bool small(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    initializeBaseUnits();
-    fuzz::installSilence();
-    setDecodeThreading(DecodeThreading::Sequential);
+    fuzz::prepareFileTarget();
     return 0;
 }
 

@@ -1,9 +1,12 @@
 // What the fuzz targets that read files share: a folder of their own for
-// the input written as a file, and dialogs that swallow every message
-// (they would only flood the output).
+// the input written as a file, dialogs that swallow every message (they
+// would only flood the output), and streams decoded one after another (the
+// same path for the same input).
 #pragma once
 
 #include "base/dialogs.h"
+#include "base/units.h"
+#include "codec/decompression_pipeline.h"
 
 #include <unistd.h>
 
@@ -42,9 +45,12 @@ inline bool writeInput(const std::string& name, const std::uint8_t* data, std::s
     return std::fclose(f) == 0 && ok;
 }
 
-inline void installSilence() {
+// The start of every such target.
+inline void prepareFileTarget() {
+    initializeBaseUnits();
     static Silent silent;
     installDialogs(&silent);
+    setDecodeThreading(DecodeThreading::Sequential);
 }
 
 } // namespace vexel::fuzz

@@ -1,16 +1,13 @@
 // The thumbnailer's reading of a file: its first record decoded and scaled
 // into a square from the first byte's size; a thumbnail fits the square.
 #include "app/thumbnail.h"
-#include "base/units.h"
 #include "codec/codec_session.h"
 #include "fuzz/fuzz_files.h"
 
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    vexel::initializeBaseUnits();
-    vexel::fuzz::installSilence();
-    vexel::setDecodeThreading(vexel::DecodeThreading::Sequential);
+    vexel::fuzz::prepareFileTarget();
     return 0;
 }
 

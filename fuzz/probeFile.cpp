@@ -1,16 +1,13 @@
 // vexel-probe's reading of a file: the records by their links, each decoded
 // in order (--check), and the text and JSON written of it.
 #include "app/probe.h"
-#include "base/units.h"
 #include "codec/codec_session.h"
 #include "fuzz/fuzz_files.h"
 
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    vexel::initializeBaseUnits();
-    vexel::fuzz::installSilence();
-    vexel::setDecodeThreading(vexel::DecodeThreading::Sequential);
+    vexel::fuzz::prepareFileTarget();
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vexel {
@@ -68,6 +69,22 @@ int fakeCompress(CodecState&, PictureBuffer& picture, const CompressionJob& job)
     return packResult;
 }
 
+// The program's entry over these arguments (after the program name).
+int runEntry(std::vector<std::string> args, const FrameCodec& codec, const WindowSystem& windows = WindowSystem()) {
+    std::vector<char*> argv;
+    std::string program = "vexel";
+    argv.push_back(program.data());
+    for (auto& a : args) argv.push_back(a.data());
+    return entryRoutine(static_cast<int>(argv.size()), argv.data(), codec, windows);
+}
+
+FrameCodec fakeCodec() {
+    FrameCodec fakes;
+    fakes.decompressRecord = fakeDecompress;
+    fakes.compressFrame = fakeCompress;
+    return fakes;
+}
+
 class FrameLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,16 +93,7 @@ protected:
         fileRate = 0;
         decodeResult = packResult = 1;
     }
-    int run(std::vector<std::string> args) {
-        std::vector<char*> argv;
-        std::string program = "vexel";
-        argv.push_back(program.data());
-        for (auto& a : args) argv.push_back(a.data());
-        FrameCodec fakes;
-        fakes.decompressRecord = fakeDecompress;
-        fakes.compressFrame = fakeCompress;
-        return entryRoutine(static_cast<int>(argv.size()), argv.data(), fakes);
-    }
+    int run(std::vector<std::string> args) { return runEntry(std::move(args), fakeCodec()); }
     void bitmap(const std::string& name, int width, int height, int seed = 0) {
         ASSERT_TRUE(test::writeFile(dir.file(name), test::encodeBmp(test::patternPicture(width, height, seed))));
     }
@@ -205,18 +213,10 @@ TEST_F(FrameLoopTest, OnlyRunsThatShowFramesOpenAWindowAndOnlyViewingDrawsItsMes
         viewersOpened = drawnDialogs = 0;
         for (const std::string& name : test::listFolder(dir.path()))
             if (name != "pic.bmp" && name != "clip.vx") std::remove(dir.file(name).c_str());
-        std::vector<std::string> args = c.args;
-        std::vector<char*> argv;
-        std::string program = "vexel";
-        argv.push_back(program.data());
-        for (auto& a : args) argv.push_back(a.data());
-        FrameCodec fakes;
-        fakes.decompressRecord = fakeDecompress;
-        fakes.compressFrame = fakeCompress;
         WindowSystem windows;
         windows.openViewer = openClosingWindow;
         windows.useDrawnDialogs = useDrawn;
-        EXPECT_EQ(entryRoutine(static_cast<int>(argv.size()), argv.data(), fakes, windows), c.exit) << c.args[0];
+        EXPECT_EQ(runEntry(c.args, fakeCodec(), windows), c.exit) << c.args[0];
         EXPECT_EQ(viewersOpened, c.viewers) << c.args[0] << " " << c.args.back();
         EXPECT_EQ(drawnDialogs, c.dialogs) << c.args[0] << " " << c.args.back();
     }
@@ -253,19 +253,12 @@ std::unique_ptr<ViewerWindow> openPlayingWindow(TWnd& record) { return std::make
 // packed at 200 frames a second, then played.
 TEST_F(FrameLoopTest, AVideoPackedAndPlayedWithFourStreamsShowsEveryFrame) {
     for (int f = 0; f < 8; ++f) bitmap("f" + std::to_string(f) + ".bmp", 96, 72, f);
-    auto call = [&](std::vector<std::string> args) {
-        std::vector<char*> argv;
-        std::string program = "vexel";
-        argv.push_back(program.data());
-        for (auto& a : args) argv.push_back(a.data());
-        WindowSystem windows;
-        windows.openViewer = openPlayingWindow;
-        return entryRoutine(static_cast<int>(argv.size()), argv.data(), FrameCodec(), windows);
-    };
-    ASSERT_EQ(call({"-c", "-a=200", "-t=4", dir.file("f*.bmp")}), 0);
+    WindowSystem windows;
+    windows.openViewer = openPlayingWindow;
+    ASSERT_EQ(runEntry({"-c", "-a=200", "-t=4", dir.file("f*.bmp")}, FrameCodec(), windows), 0);
     ASSERT_TRUE(test::fileExists(dir.file("f.vx")));
     PlayingWindow::paints = 0;
-    EXPECT_EQ(call({"-t=4", dir.file("f.vx")}), 0);
+    EXPECT_EQ(runEntry({"-t=4", dir.file("f.vx")}, FrameCodec(), windows), 0);
     EXPECT_GE(PlayingWindow::paints, 8);
     clearDecompressionStatusText(); // the title's text lives as long as the process
 }

@@ -45,20 +45,27 @@ struct FailingStream {
     ~FailingStream() { failStreamForTest(-1); }
 };
 
+// A job that adds frames to the grouped file at path, chained through last.
+CompressionJob groupedJob(const std::string& path, std::uint8_t mode, std::uint32_t streams, std::uint64_t& last,
+                          double& rate) {
+    CompressionJob job;
+    job.outputPath = TWideString::fromUtf8(path);
+    job.mode = mode;
+    job.groupFlag = true;
+    job.lastRecordOffset = &last;
+    job.frameRate = &rate;
+    job.streamCount = streams;
+    return job;
+}
+
 // Writes frames 0..count-1 into one grouped file.
 Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uint32_t streams, double rate) {
     CodecSession record;
     std::uint64_t last = 0;
     for (int f = 0; f < count; ++f) {
         paintFrame(record, 96, 72, f);
-        CompressionJob job;
-        job.outputPath = TWideString::fromUtf8(path);
-        job.mode = mode;
-        job.groupFlag = true;
+        CompressionJob job = groupedJob(path, mode, streams, last, rate);
         job.firstFrame = f == 0;
-        job.lastRecordOffset = &last;
-        job.frameRate = &rate;
-        job.streamCount = streams;
         EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
         // The previous picture is the reference for kept blocks.
         record.picture.frameBuffer.swap(record.picture.planes);
@@ -129,13 +136,7 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
         CodecSession record;
         std::uint64_t last = 0;
         double rate = 25;
-        CompressionJob job;
-        job.outputPath = TWideString::fromUtf8(path);
-        job.mode = 7;
-        job.groupFlag = true;
-        job.lastRecordOffset = &last;
-        job.frameRate = &rate;
-        job.streamCount = 4;
+        CompressionJob job = groupedJob(path, 7, 4, last, rate);
         for (int f = 0; f < 3; ++f) {
             paintFrame(record, 96, 72, f);
             job.firstFrame = f == 0;
@@ -178,13 +179,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
         CodecSession record;
         std::uint64_t last = 0;
         double rate = 3;
-        CompressionJob job;
-        job.outputPath = TWideString::fromUtf8(path);
-        job.mode = 8;
-        job.groupFlag = true;
-        job.lastRecordOffset = &last;
-        job.frameRate = &rate;
-        job.streamCount = 4;
+        CompressionJob job = groupedJob(path, 8, 4, last, rate);
         for (int f : frames) {
             paintFrame(record, 96, 72, f);
             job.firstFrame = f == 0;
@@ -232,14 +227,8 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
     CodecSession record;
     std::uint64_t last = 0;
     double rate = 25;
-    CompressionJob job;
-    job.outputPath = TWideString::fromUtf8(path);
-    job.mode = 8;
-    job.groupFlag = true;
+    CompressionJob job = groupedJob(path, 8, 2, last, rate);
     job.firstFrame = true;
-    job.lastRecordOffset = &last;
-    job.frameRate = &rate;
-    job.streamCount = 2;
     paintFrame(record, 40, 30, 0);
     {
         FailingStream failing(1);
