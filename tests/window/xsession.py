@@ -55,7 +55,7 @@ class XSession:
         self.started.append(process)
         return process
 
-    def window(self, name, timeout=15, process=None):
+    def window(self, name, timeout=30, process=None):
         """The id of the first visible window whose title contains name
         (compared here: xdotool's own matching misses UTF-8 titles); fails at
         once when the process that was to show it has ended."""
