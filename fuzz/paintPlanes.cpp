@@ -1,7 +1,8 @@
 // The viewer's painting of a decoded frame into the window's buffer, in the
 // unit that holds its sampling and needs no display: any picture size, any
-// client area (both from the first bytes, up to 600 x 600), the planes
-// filled from the rest; then the presentation rule and fitting the window.
+// client area (both from the first bytes, up to 256 x 256: small enough for
+// the fuzzer to explore, large enough for scales both ways), the planes filled
+// from the rest; then the presentation rule and fitting the window.
 #include "base/units.h"
 #include "display/painting.h"
 
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vexel;
     if (size < 8) return 0;
-    auto side = [&](int i) { return static_cast<std::int32_t>((data[i] | data[i + 1] << 8) % 601); };
+    auto side = [&](int i) { return static_cast<std::int32_t>((data[i] | data[i + 1] << 8) % 257); };
     const std::int32_t W = side(0), H = side(2), cw = side(4), ch = side(6);
     ViewRect t;
     if (presentTarget(W, H, cw, ch, t) &&
