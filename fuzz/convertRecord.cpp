@@ -17,8 +17,7 @@
 namespace {
 
 using namespace vexel;
-
-constexpr std::uint64_t kMemoryLimit = 96u << 20;
+using fuzz::kMemoryLimit;
 
 std::vector<std::uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

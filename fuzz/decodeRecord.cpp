@@ -12,6 +12,7 @@
 #include "codec/decompression_pipeline.h"
 #include "codec/codec_session.h"
 #include "codec/pixspray.h"
+#include "fuzz/fuzz_files.h"
 #include "gpu/pixspray_host.h"
 
 #include <algorithm>
@@ -22,8 +23,7 @@ namespace {
 
 using namespace vexel;
 
-// Larger pictures are skipped here (they are refused or decoded alike, only slower).
-constexpr std::uint64_t kMemoryLimit = 96u << 20;
+using fuzz::kMemoryLimit;
 
 CodecSession& viewerRecord() {
     static CodecSession* record = new CodecSession;

@@ -5,34 +5,12 @@
 // the read-ahead cache. A record that fails ends the file; what decodes has
 // the record's size.
 #include "codec/codec_session.h"
-#include "codec/container.h"
 #include "fuzz/fuzz_files.h"
-#include "platform/files.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
 using namespace vexel;
-
-// Larger pictures are skipped here (they are refused or decoded alike, only slower).
-constexpr std::uint64_t kMemoryLimit = 96u << 20;
-
-bool small(const std::string& path) {
-    platform::File file;
-    if (!file.open(TWideString::fromUtf8(path).view(), platform::OpenMode::ReadExisting)) return false;
-    for (std::uint64_t at = 0, n = 0; n < 16; ++n) {
-        RecordHeader h;
-        if (readRecordHeader(file, at, h) != kCodecDone) return true;
-        if (decodeMemoryEstimate(h, 1, 0) > kMemoryLimit) return false;
-        if (h.nextRecord == 0) return true;
-        at = h.nextRecord;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::prepareFileTarget();
@@ -42,7 +20,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (fuzz::folder().empty() || !fuzz::writeInput("in.vx", data, size)) return 0;
     const std::string path = fuzz::folder() + "/in.vx";
-    if (!small(path)) return 0;
+    if (!fuzz::recordsFitInMemory(path)) return 0;
     CodecSession session;
     session.picture.planesWanted = size & 1;
     std::uint8_t mode = 0;

@@ -6,7 +6,9 @@
 
 #include "base/dialogs.h"
 #include "base/units.h"
+#include "codec/container.h"
 #include "codec/decompression_pipeline.h"
+#include "platform/files.h"
 
 #include <unistd.h>
 
@@ -43,6 +45,26 @@ inline bool writeInput(const std::string& name, const std::uint8_t* data, std::s
     if (!f) return false;
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
+}
+
+// Pictures that need more memory than this are skipped by the targets (they
+// are refused or decoded alike, only slower, and would pass the fuzzer's
+// memory limit).
+constexpr std::uint64_t kMemoryLimit = 96u << 20;
+
+// True when every record the file's links reach decodes within kMemoryLimit
+// (the walk ends at the first record the parser refuses: links only lead
+// forward).
+inline bool recordsFitInMemory(const std::string& path) {
+    platform::File file;
+    if (!file.open(TWideString::fromUtf8(path).view(), platform::OpenMode::ReadExisting)) return false;
+    for (std::uint64_t at = 0;;) {
+        RecordHeader h;
+        if (readRecordHeader(file, at, h) != kCodecDone) return true;
+        if (decodeMemoryEstimate(h, 1, 0) > kMemoryLimit) return false;
+        if (h.nextRecord == 0) return true;
+        at = h.nextRecord;
+    }
 }
 
 // The start of every such target.
