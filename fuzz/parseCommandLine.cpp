@@ -14,8 +14,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    vexel::initializeBaseUnits();
-    vexel::fuzz::installSilence();
+    vexel::fuzz::prepareFileTarget();
     return 0;
 }
 
