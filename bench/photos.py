@@ -3,9 +3,10 @@
 
 Debian's mate-backgrounds package ships photographs; this fetches it with
 apt-get download (no installation), converts a few nature photographs into
-24-bit bitmaps (1920 x 1080), and makes 60-frame sequences of 1280 x 720
-and 1920 x 1080 by panning across one of them. Prints the photographs'
-folder, the 1080p sequence's and, last, the 720p sequence's. Needs python3-pil, which it installs when missing.
+24-bit bitmaps (six at 1920 x 1080, five at 3840 x 2160), and makes 60-frame
+sequences of 1280 x 720 and 1920 x 1080 by panning across one of them.
+Prints the 1080p photographs' folder, the 2160p photographs', the 1080p
+sequence's and, last, the 720p sequence's. Needs python3-pil, which it installs when missing.
 """
 import glob
 import os
@@ -14,7 +15,9 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "data")
-PHOTOS = ["Dune.jpg", "RainDrops.jpg", "Storm.jpg", "TwoWings.jpg", "Wood.jpg"]
+PHOTOS = ["Dune.jpg", "RainDrops.jpg", "Storm.jpg", "TwoWings.jpg", "Wood.jpg", "Aqua.jpg"]
+# The largest photographs (2560 wide) for the 3840 x 2160 set.
+PHOTOS_4K = ["Aqua.jpg", "Garden.jpg", "LadyBird.jpg", "TwoWings.jpg", "Wood.jpg"]
 
 
 def ensure_pil():
@@ -59,6 +62,12 @@ def main():
         target = os.path.join(out, os.path.splitext(name)[0] + ".bmp")
         if not os.path.exists(target):
             fit(Image.open(os.path.join(source, name)).convert("RGB"), 1920, 1080).save(target)
+    out4k = os.path.join(DATA, "photos2160")
+    os.makedirs(out4k, exist_ok=True)
+    for name in PHOTOS_4K:
+        target = os.path.join(out4k, os.path.splitext(name)[0] + ".bmp")
+        if not os.path.exists(target):
+            fit(Image.open(os.path.join(source, name)).convert("RGB"), 3840, 2160).save(target)
     # Panning shots: 60 frames of 1280 x 720 (and of 1920 x 1080) moving 8 pixels a frame.
     for folder, width, height in (("pan", 1280, 720), ("pan1080", 1920, 1080)):
         video = os.path.join(DATA, folder)
@@ -68,6 +77,7 @@ def main():
             for f in range(60):
                 wide.crop((8 * f, 0, 8 * f + width, height)).save(os.path.join(video, "pan%04d.bmp" % f))
     print(out)
+    print(out4k)
     print(os.path.join(DATA, "pan1080"))
     print(os.path.join(DATA, "pan"))
 

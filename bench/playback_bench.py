@@ -67,7 +67,7 @@ def main():
         sys.exit("build vexel first: %s is missing" % VEXEL)
     listing = subprocess.run([sys.executable, os.path.join(HERE, "photos.py")], check=True,
                              capture_output=True, text=True).stdout.split()
-    clips = {"1920 x 1080": listing[1], "1280 x 720": listing[-1]}
+    clips = {"1920 x 1080": listing[-2], "1280 x 720": listing[-1]}
     print("%-12s %5s %14s %14s %7s %8s %9s" % ("clip", "rate", "paused cpu/s", "playing cpu", "shown", "dropped",
                                                "seconds"))
     with tempfile.TemporaryDirectory() as work:
