@@ -66,7 +66,19 @@ void YccToRgbLegacy(float y, float cb, float cr, float* rOut, float* gOut, float
 
 namespace {
 using colour_tables::clampRound;
+
+colour_tables::PairBytes makePairBytes() {
+    colour_tables::PairBytes p;
+    for (int y = 0; y < 256; ++y)
+        for (int c = 0; c < 256; ++c) {
+            p.red[y][c] = colour_tables::redByte(static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(c));
+            p.blue[y][c] = colour_tables::blueByte(static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(c));
+        }
+    return p;
+}
 } // namespace
+
+const colour_tables::PairBytes colour_tables::pairBytes = makePairBytes();
 
 YccBytes rgbToYccBytes(std::uint8_t mode, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     if (mode != 0) return rgbToYccBytes(r, g, b);

@@ -73,12 +73,24 @@ inline YccBytes rgbToYccBytes(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return {clampRound(y), clampRound(cb + 128.0f), clampRound(cr + 128.0f)};
 }
 
+namespace colour_tables {
+// Red depends on Y and Cr only, blue on Y and Cb only: both are kept for
+// every pair, computed once at start-up by the expressions of yccToRgbBytes.
+struct PairBytes {
+    std::uint8_t red[256][256];  // [Y][Cr]
+    std::uint8_t blue[256][256]; // [Y][Cb]
+};
+extern const PairBytes pairBytes;
+inline std::uint8_t redByte(std::uint8_t y, std::uint8_t cr) { return clampRound(static_cast<float>(static_cast<double>(y) + products.rCr[cr])); }
+inline std::uint8_t blueByte(std::uint8_t y, std::uint8_t cb) { return clampRound(static_cast<float>(static_cast<double>(y) + products.bCb[cb])); }
+} // namespace colour_tables
+
 inline RgbBytes yccToRgbBytes(std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
     using colour_tables::clampRound;
     const auto& t = colour_tables::products;
     const double Y = y;
-    return {clampRound(static_cast<float>(Y + t.rCr[cr])), clampRound(static_cast<float>(Y - t.gCr[cr] - t.gCb[cb])),
-            clampRound(static_cast<float>(Y + t.bCb[cb]))};
+    return {colour_tables::pairBytes.red[y][cr], clampRound(static_cast<float>(Y - t.gCr[cr] - t.gCb[cb])),
+            colour_tables::pairBytes.blue[y][cb]};
 }
 // The same through the bound pair, for any mode (the legacy pair of mode 0
 // goes through the reference routines).

@@ -443,7 +443,7 @@ int decodeDeltaChunk(std::span<const std::uint8_t> chunk, std::uint8_t* values) 
     return static_cast<int>(count);
 }
 
-int DeltaChunkReader::next(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value) {
+int DeltaChunkReader::nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value) {
     while (index_ == count_) {
         // Every chunk takes at least its length byte, so empty chunks cannot loop.
         if (position >= body.size()) return 0;

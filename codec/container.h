@@ -436,10 +436,17 @@ public:
     // The next value; reads chunks from body at position when none is left.
     // 1: value set; 0: the body ended first; -1: a corrupt chunk. Both
     // failures end the trailer.
-    int next(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value);
+    int next(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value) {
+        if (index_ < count_) {
+            value = values_[index_++];
+            return 1;
+        }
+        return nextChunk(body, position, value);
+    }
     std::uint32_t valuesLeft() const { return count_ - index_; }
 
 private:
+    int nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value);
     std::uint8_t values_[kMaxChunkValues] = {};
     std::uint32_t count_ = 0;
     std::uint32_t index_ = 0;

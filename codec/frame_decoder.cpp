@@ -158,11 +158,14 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
                 const std::uint32_t bx = static_cast<std::uint32_t>(i % w.grid.blockColumns);
                 const std::uint32_t by = static_cast<std::uint32_t>(i / w.grid.blockColumns);
                 const std::uint32_t columns = std::min(w.B, w.W - bx * w.B), rows = std::min(w.B, w.H - by * w.B);
-                for (std::uint32_t k = 0; k < columns * rows && whole; ++k) {
-                    std::uint8_t v;
-                    whole = chunks.next(body, position, v) == 1;
-                    const BlockPixel p = serpentinePixel(k, columns);
-                    if (whole) w.Y[w.at(bx * w.B + p.column, by * w.B + p.row)] = static_cast<std::uint8_t>(v << w.lumaShift);
+                // The block's pixels in serpentine order: even rows left to right, odd rows back.
+                for (std::uint32_t row = 0; row < rows && whole; ++row) {
+                    std::uint8_t* line = w.Y + w.at(bx * w.B, by * w.B + row);
+                    for (std::uint32_t step = 0; step < columns && whole; ++step) {
+                        std::uint8_t v;
+                        whole = chunks.next(body, position, v) == 1;
+                        if (whole) line[row % 2 == 0 ? step : columns - 1 - step] = static_cast<std::uint8_t>(v << w.lumaShift);
+                    }
                 }
                 if (whole) r[0] = kDetail;
             }
@@ -349,7 +352,14 @@ void smoothChroma(Work& w, const PixelTarget& out) {
     // A cell's colour at its centre. Pixels drawn from models have no luma
     // and chroma of their own: they take those of their drawn colour (only
     // cell centres are ever read, so only they are converted).
-    auto colourOf = [&](std::int64_t cx, std::int64_t cy) {
+    // Every cell is read by its eight neighbours too: the colours of the last
+    // three cell rows are kept (converting again would give the same colour).
+    TrackedBuffer<Colour> kept;
+    TrackedBuffer<std::int64_t> keptRow;
+    const bool keeping = kept.allocate(3 * static_cast<std::uint64_t>(columns)) &&
+                         keptRow.allocate(3 * static_cast<std::uint64_t>(columns));
+    if (keeping) std::fill(keptRow.data(), keptRow.data() + 3 * columns, std::int64_t{-1});
+    auto convert = [&](std::int64_t cx, std::int64_t cy) {
         const std::size_t i = centre(cx, cy);
         if (w.flag[i] == 0) {
             const std::int64_t x = std::min<std::int64_t>(cx * D + D / 2, w.W - 1);
@@ -363,6 +373,15 @@ void smoothChroma(Work& w, const PixelTarget& out) {
         Colour c;
         inverse(w.Y[i], w.Cb[i], w.Cr[i], &c.r, &c.g, &c.b);
         return c;
+    };
+    auto colourOf = [&](std::int64_t cx, std::int64_t cy) {
+        if (!keeping) return convert(cx, cy);
+        const std::size_t slot = static_cast<std::size_t>(cy % 3 * columns + cx);
+        if (keptRow[slot] != cy) {
+            kept[slot] = convert(cx, cy);
+            keptRow[slot] = cy;
+        }
+        return kept[slot];
     };
     for (std::int64_t cy = firstRow; cy < endRow; ++cy)
         for (std::int64_t cx = 0; cx < columns; ++cx) {
@@ -423,16 +442,31 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
         for (std::uint32_t bx = 0; bx < w.grid.blockColumns; ++bx) {
             if (w.record(static_cast<std::uint64_t>(by) * w.grid.blockColumns + bx)[0] != kDetail) continue;
             const std::uint32_t x0 = bx * w.B, y0 = by * w.B;
-            for (std::uint32_t cy = 0; cy < w.B && y0 + cy < w.H; cy += w.D)
-                for (std::uint32_t cx = 0; cx < w.B && x0 + cx < w.W; cx += w.D)
-                    for (std::uint32_t y = y0 + cy; y < y0 + cy + w.D; ++y)
-                        for (std::uint32_t x = x0 + cx; x < x0 + cx + w.D; ++x) {
-                            const std::size_t i = w.at(x, y);
-                            const RgbBytes rgb = yccToRgbBytes(w.mode, w.Y[i], cbPlane[i], crPlane[i]);
-                            out.at(0, x, y) = rgb.r;
-                            out.at(1, x, y) = rgb.g;
-                            out.at(2, x, y) = rgb.b;
-                        }
+            // Whole cells: a cell cut by the picture's edge is drawn into the margin.
+            const std::uint32_t yEnd = y0 + ((std::min(w.B, w.H - y0) + w.D - 1) / w.D) * w.D;
+            const std::uint32_t xEnd = x0 + ((std::min(w.B, w.W - x0) + w.D - 1) / w.D) * w.D;
+            for (std::uint32_t y = y0; y < yEnd; ++y) {
+                const std::size_t row = w.at(0, y);
+                std::uint8_t* r = &out.at(0, 0, y);
+                std::uint8_t* g = &out.at(1, 0, y);
+                std::uint8_t* b = &out.at(2, 0, y);
+                const std::ptrdiff_t step = out.pixelStep;
+                if (w.mode != 0) {
+                    for (std::uint32_t x = x0; x < xEnd; ++x) {
+                        const RgbBytes rgb = yccToRgbBytes(w.Y[row + x], cbPlane[row + x], crPlane[row + x]);
+                        r[x * step] = rgb.r;
+                        g[x * step] = rgb.g;
+                        b[x * step] = rgb.b;
+                    }
+                } else {
+                    for (std::uint32_t x = x0; x < xEnd; ++x) {
+                        const RgbBytes rgb = yccToRgbBytes(w.mode, w.Y[row + x], cbPlane[row + x], crPlane[row + x]);
+                        r[x * step] = rgb.r;
+                        g[x * step] = rgb.g;
+                        b[x * step] = rgb.b;
+                    }
+                }
+            }
         }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vexel {
 
@@ -36,6 +37,19 @@ struct BlockModel {
 
 inline std::uint8_t toByte(double v) { return roundToByte(v); }
 
+// The first `count` values of a block row, rounded, into channel c of the target.
+inline void storeRow(const PixelTarget& target, int c, std::int64_t x0, std::int64_t y, const double* values,
+                     std::uint32_t count) {
+    std::uint8_t row[16];
+    roundRowToBytes(values, row, count);
+    std::uint8_t* out = &target.at(c, x0, y);
+    if (target.pixelStep == 1) {
+        std::memcpy(out, row, count);
+        return;
+    }
+    for (std::uint32_t col = 0; col < count; ++col) out[col * target.pixelStep] = row[col];
+}
+
 } // namespace
 
 bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, std::uint32_t endRow, bool fast,
@@ -45,6 +59,10 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
     endRow = std::min(endRow, blocks.rows);
     const double half = (B - 1) / 2.0, halfB = B / 2.0;
     if (firstRow >= endRow) return true;
+    // Pixel centres across a block (col + 0.5, exact) and 1 / B when B is a power of two.
+    double centres[16];
+    for (int col = 0; col < 16; ++col) centres[col] = col + 0.5;
+    const double reciprocal = (B & (B - 1)) == 0 ? 1.0 / B : 0.0;
     // Models of the band's gradient blocks and of the rows next to it, read once.
     const std::uint32_t modelFirst = firstRow > 0 ? firstRow - 1 : 0;
     const std::uint32_t modelEnd = std::min(endRow + 1, blocks.rows);
@@ -72,11 +90,18 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
             const std::uint32_t w = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.width - x0));
             const std::uint32_t h = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.height - y0));
             if (fast) {
+                // base + a (col - half) + b (t - half), added in that order:
+                // the first sum depends on the column only.
                 for (int c = 0; c < 3; ++c) {
                     const double a = kJ * m.slope[c] * m.cosine, b = kJ * m.slope[c] * m.sine;
-                    for (std::uint32_t t = 0; t < h; ++t)
-                        for (std::uint32_t col = 0; col < w; ++col)
-                            target.at(c, x0 + col, y0 + t) = toByte(m.base[c] + a * (col - half) + b * (t - half));
+                    double along[16];
+                    for (std::uint32_t col = 0; col < w; ++col) along[col] = m.base[c] + a * (col - half);
+                    for (std::uint32_t t = 0; t < h; ++t) {
+                        const double down = b * (t - half);
+                        double values[16];
+                        for (std::uint32_t col = 0; col < w; ++col) values[col] = along[col] + down;
+                        storeRow(target, c, x0, y0 + t, values, w);
+                    }
                 }
                 continue;
             }
@@ -104,8 +129,15 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
                     const double u = t + 0.5;
                     const double left = ((B - u) * corner[0][0] + u * corner[0][1]) / B;
                     const double right = ((B - u) * corner[1][0] + u * corner[1][1]) / B;
-                    for (std::uint32_t col = 0; col < w; ++col)
-                        target.at(c, x0 + col, y0 + t) = toByte(left + (right - left) * (col + 0.5) / B);
+                    const double across = right - left;
+                    double values[16];
+                    // Dividing by a power of two and multiplying by its
+                    // reciprocal round the same real number: the same double.
+                    if (reciprocal != 0)
+                        for (std::uint32_t col = 0; col < w; ++col) values[col] = left + across * centres[col] * reciprocal;
+                    else
+                        for (std::uint32_t col = 0; col < w; ++col) values[col] = left + across * centres[col] / B;
+                    storeRow(target, c, x0, y0 + t, values, w);
                 }
             }
         }

@@ -1,6 +1,7 @@
 #include "codec/gradient_renderer.h"
 
 #include "base/memdiag.h"
+#include "codec/rounding.h"
 #include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,123 @@ TEST(GradientRenderer, BlockSizesOutsideTwoToSixteenFail) {
     auto g = gradient(0, 0, 1, 1);
     EXPECT_FALSE(renderGradientsCpu({g.data(), 8, 8, 1}, 0, 1, true, canvas.target()));
     EXPECT_FALSE(renderGradientsCpu({g.data(), 1, 1, 32}, 0, 1, true, canvas.target()));
+}
+
+} // namespace
+} // namespace vexel
+
+namespace vexel {
+namespace {
+
+// The renderer as first written, one pixel at a time in the order of the
+// formula: the reference that the row-wise renderer must match byte for byte.
+void referenceRender(const GradientBlocks& blocks, bool fast, const PixelTarget& target) {
+    const double J = std::sqrt(2.0) * 0.5 + 0.5, B = blocks.B, half = (B - 1) / 2.0, halfB = B / 2.0;
+    struct Model {
+        double cosine, sine, base[3], slope[3];
+    };
+    auto model = [&](std::int64_t bx, std::int64_t by, Model& m) {
+        if (bx < 0 || by < 0 || bx >= blocks.columns || by >= blocks.rows) return false;
+        const std::uint8_t* r = blocks.records + 9 * (by * blocks.columns + bx);
+        if (r[0] != 1) return false;
+        const double theta = std::atan2(double((r[2] >> 4) - (r[1] >> 4)), double((r[2] & 15) - (r[1] & 15)));
+        m.cosine = std::cos(theta);
+        m.sine = std::sin(theta);
+        for (int c = 0; c < 3; ++c) {
+            m.base[c] = r[7 - 2 * c];
+            m.slope[c] = static_cast<std::int8_t>(r[8 - 2 * c]) * 0.1;
+        }
+        return true;
+    };
+    auto corner = [&](const Model& m, int c, int cx, int cy) {
+        return m.base[c] + (cx * m.cosine + cy * m.sine) * J * m.slope[c] * halfB;
+    };
+    for (std::int64_t by = 0; by < blocks.rows; ++by)
+        for (std::int64_t bx = 0; bx < blocks.columns; ++bx) {
+            Model m;
+            if (!model(bx, by, m)) continue;
+            for (int c = 0; c < 3; ++c) {
+                double k[2][2];
+                for (int ix = 0; ix < 2; ++ix)
+                    for (int iy = 0; iy < 2; ++iy) {
+                        const int cx = ix ? 1 : -1, cy = iy ? 1 : -1;
+                        double sum = corner(m, c, cx, cy);
+                        int count = 1;
+                        for (int nx = 0; nx <= 1; ++nx)
+                            for (int ny = 0; ny <= 1; ++ny) {
+                                Model n;
+                                if ((nx || ny) && model(bx + (nx ? cx : 0), by + (ny ? cy : 0), n)) {
+                                    sum += corner(n, c, nx ? -cx : cx, ny ? -cy : cy);
+                                    ++count;
+                                }
+                            }
+                        k[ix][iy] = sum / count;
+                    }
+                const double a = J * m.slope[c] * m.cosine, b = J * m.slope[c] * m.sine;
+                for (std::uint32_t t = 0; t < blocks.B && by * blocks.B + t < target.height; ++t)
+                    for (std::uint32_t col = 0; col < blocks.B && bx * blocks.B + col < target.width; ++col) {
+                        const double u = t + 0.5;
+                        const double left = ((B - u) * k[0][0] + u * k[0][1]) / B;
+                        const double right = ((B - u) * k[1][0] + u * k[1][1]) / B;
+                        const double v = fast ? m.base[c] + a * (col - half) + b * (t - half)
+                                              : left + (right - left) * (col + 0.5) / B;
+                        std::uint8_t byte = 0;
+                        if (v >= 255) byte = 255;
+                        else if (v > 0) byte = static_cast<std::uint8_t>(std::nearbyint(v));
+                        target.at(c, bx * blocks.B + col, by * blocks.B + t) = byte;
+                    }
+            }
+        }
+}
+
+TEST(GradientRenderer, EveryBlockSizeAndLayoutDrawsTheReferenceBytes) {
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+    for (std::uint32_t B : {2u, 3u, 4u, 5u, 7u, 8u, 12u, 16u})
+        for (bool fast : {true, false}) {
+            const std::uint32_t width = 5 * B + B / 2 + 1, height = 4 * B + 1;
+            const std::uint32_t columns = (width + B - 1) / B, rows = (height + B - 1) / B;
+            std::vector<std::uint8_t> records(9 * columns * rows);
+            for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(next());
+            for (std::size_t i = 0; i < records.size(); i += 9) records[i] = next() % 4 == 0 ? 0 : 1;
+            // The planes, and a 32-bit surface (top row first, bytes in lanes 2, 1, 0) of the same picture.
+            Canvas planes(width, height), expected(width, height);
+            const std::uint32_t border = 16, pitch = 4 * (width + 2 * border);
+            std::vector<std::uint8_t> surface(pitch * (height + 2 * border), 7);
+            const PixelTarget drawn = PixelTarget::fromSurface(surface.data(), pitch, width, height, border, 16, 8, 0);
+            const GradientBlocks blocks{records.data(), columns, rows, B};
+            ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, planes.target()));
+            ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, drawn));
+            referenceRender(blocks, fast, expected.target());
+            for (int c = 0; c < 3; ++c)
+                for (std::uint32_t y = 0; y < height; ++y)
+                    for (std::uint32_t x = 0; x < width; ++x) {
+                        ASSERT_EQ(planes.at(c, x, y), expected.at(c, x, y)) << B << (fast ? " fast " : " smooth ") << c << " " << x << "," << y;
+                        ASSERT_EQ(drawn.at(c, x, y), expected.at(c, x, y)) << B << (fast ? " fast " : " smooth ") << c << " " << x << "," << y;
+                    }
+        }
+}
+
+TEST(Rounding, ARowRoundsAsEachValueAlone) {
+    const double specials[] = {0.0, -0.0, 0.5, 1.5, 2.5, 0.49999999999999994, 254.5, 254.49999999999997, 255.0, 255.5,
+                               -1e300, 1e300, -0.5, 127.5, 128.5, std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL,
+                               1e-320, 3.0000000000000004, 200.50000000000003};
+    std::vector<double> values(specials, specials + std::size(specials));
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        values.push_back((seed >> 8) / 16384.0 - 128.0); // -128 .. 896 in steps of 1/16384, halves included
+    }
+    for (std::size_t n = 0; n <= values.size(); n += values.size() / 7 + 1) {
+        std::vector<std::uint8_t> row(values.size(), 99);
+        roundRowToBytes(values.data(), row.data(), values.size() - n);
+        for (std::size_t i = 0; i < values.size() - n; ++i) ASSERT_EQ(row[i], roundToByte(values[i])) << values[i];
+        for (std::size_t i = values.size() - n; i < values.size(); ++i) ASSERT_EQ(row[i], 99);
+    }
+    EXPECT_EQ(roundToByte(std::nan("")), 0);
+    EXPECT_EQ(roundToByte(2.5), 2);
+    EXPECT_EQ(roundToByte(3.5), 4);
+    EXPECT_EQ(roundToByte(254.9), 255);
 }
 
 } // namespace

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Two builds of vexel give the same bytes on the bench photographs: every
+# photograph (1920 x 1080 and 3840 x 2160) packed with the default settings,
+# with -m=9 and with -t=1, each file unpacked with smooth and with fast
+# painting, and the 60-frame 1280 x 720 pan packed as a clip and unpacked.
+# For a change meant only to make Vexel faster: build the old version into
+# one folder and the new one into another and compare them.
+# Usage: bench/same_bytes.sh OLD_VEXEL [NEW_VEXEL]   (default: build/vexel)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+unset DISPLAY WAYLAND_DISPLAY
+old=$(realpath "$1")
+new=$(realpath "${2:-build/vexel}")
+folders=$(python3 bench/photos.py)
+work=$(mktemp -d /tmp/vexel-same-bytes.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# hashes VEXEL FOLDER: the outputs' hashes of every case, one line each.
+hashes() {
+    local vexel=$1 dir=$2
+    mkdir -p "$dir"
+    for picture in $(echo "$folders" | sed -n 1,2p | sed 's|$|/*.bmp|'); do
+        name=$(basename "$(dirname "$picture")")-$(basename "$picture" .bmp)
+        for options in "" "-m=9" "-t=1"; do
+            case=$dir/$name${options//[-=]/}
+            mkdir -p "$case"
+            ln -s "$picture" "$case/p.bmp"
+            (cd "$case" && "$vexel" -c $options p.bmp >/dev/null && rm p.bmp)
+            for paint in -s -f; do
+                (cd "$case" && "$vexel" -uc $paint p.vx >/dev/null && mv p_000000.bmp "p$paint.bmp")
+            done
+            (cd "$case" && sha256sum p.vx p-s.bmp p-f.bmp | sed "s|  |  $name$options/|")
+            rm -rf "$case"
+        done
+    done
+    local clip=$dir/clip
+    mkdir -p "$clip"
+    for f in "$(echo "$folders" | tail -n 1)"/pan*.bmp; do ln -s "$f" "$clip/"; done
+    (cd "$clip" && "$vexel" -c -a=30 'pan*.bmp' >/dev/null && rm pan0*.bmp && "$vexel" -uc pan.vx >/dev/null &&
+        sha256sum pan.vx pan_0*.bmp | sed "s|  |  clip/|")
+    rm -rf "$clip"
+}
+
+hashes "$old" "$work/old" >"$work/old.txt"
+hashes "$new" "$work/new" >"$work/new.txt"
+if diff "$work/old.txt" "$work/new.txt"; then
+    echo "same bytes: $(wc -l <"$work/new.txt") outputs"
+else
+    echo "the builds differ" >&2
+    exit 1
+fi
