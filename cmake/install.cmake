@@ -48,7 +48,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_VEXEL_PACKAGE_NAME vexel)
-set(CPACK_DEBIAN_VEXEL_PACKAGE_DEPENDS "fonts-dejavu-core")
+# SDL2 and SDL2_ttf are loaded when the first window opens (not linked), so
+# the library scan cannot find them.
+set(CPACK_DEBIAN_VEXEL_PACKAGE_DEPENDS "fonts-dejavu-core, libsdl2-2.0-0, libsdl2-ttf-2.0-0")
 set(CPACK_COMPONENT_VEXEL_DESCRIPTION
     "Turns 24-bit BMP pictures into compressed .vx files and back, groups frames into videos, shows pictures and plays videos in its own window; with vexel-probe and vexel-thumbnailer.")
 set(CPACK_DEBIAN_GPU_PACKAGE_NAME vexel-gpu)

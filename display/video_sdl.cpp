@@ -22,7 +22,7 @@ bool displayNamed() {
 bool videoAvailable() {
     if (video == Video::Untried) {
         video = Video::Unavailable;
-        if (displayNamed()) {
+        if (displayNamed() && loadLibraries()) {
             SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             // A viewer that keeps the screen awake is a video player's choice, not a picture viewer's.
             SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -44,6 +44,7 @@ bool nextEvent(SDL_Event& event, int timeoutMs, bool newOnly) {
         kept.pop_front();
         return true;
     }
+    if (video != Video::Started) return false;
     if (timeoutMs <= 0) return SDL_PollEvent(&event) == 1;
     return SDL_WaitEventTimeout(&event, timeoutMs) == 1;
 }

@@ -7,12 +7,12 @@
 // done; the viewer's loop takes the handed-back events first, in order.
 #pragma once
 
-#include <SDL.h>
+#include "display/loader_sdl.h"
 
 namespace vexel::sdl {
 
-// True when a display can be used: DISPLAY or WAYLAND_DISPLAY is set and
-// SDL's video starts. Tried once; later calls give the same answer.
+// True when a display can be used: DISPLAY or WAYLAND_DISPLAY is set, the
+// SDL libraries load and SDL's video starts. Tried once; later calls give the same answer.
 bool videoAvailable();
 // Stops SDL (the end of the program).
 void stopVideo();

@@ -7,8 +7,6 @@
 #include "ui/toknosoobzheniy.h"
 #include "ui/toknosostoyaniya.h"
 
-#include <SDL_ttf.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -79,7 +77,7 @@ TTF_Font* boxFont() {
     TTF_Font*& font = fontState.font;
     if (tried) return font;
     tried = true;
-    if (!TTF_WasInit() && TTF_Init() != 0) return nullptr;
+    if (!sdl::loadLibraries() || (!TTF_WasInit() && TTF_Init() != 0)) return nullptr;
     const std::string file = fontFile();
     if (file.empty()) return nullptr;
     for (int points : {12, 11, 13})
@@ -95,7 +93,7 @@ TTF_Font* boxFont() {
 void closeFont() {
     if (fontState.font) TTF_CloseFont(fontState.font);
     fontState = FontState();
-    if (TTF_WasInit()) TTF_Quit();
+    if (sdl::librariesLoaded() && TTF_WasInit()) TTF_Quit();
 }
 
 void measure(const std::string& utf8, std::int32_t& width, std::int32_t& height) {

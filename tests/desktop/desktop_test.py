@@ -84,6 +84,22 @@ def test_the_install_keeps_the_program_its_library_and_table_together(folder):
     assert sorted(os.listdir(home)) == before
 
 
+def test_a_run_without_a_window_loads_no_window_library(folder):
+    # The window libraries are loaded only when a window is wanted: packing
+    # (which opens none, even with a display named) and unpacking without a
+    # display start as fast as a small tool does.
+    vexel = OPTIONS.vexel
+    needed = run(["readelf", "-d", vexel]).stdout.decode()
+    assert "libSDL2" not in needed, needed
+    sample(folder)
+    for args, env in ((["-c", "sample.bmp"], dict(os.environ, DISPLAY=":99")), (["-uc", "sample.vx"], headless())):
+        loaded = run([vexel] + args, cwd=folder, env=dict(env, LD_DEBUG="files")).stderr.decode(errors="replace")
+        assert "libc.so" in loaded and "libSDL2" not in loaded, loaded[-2000:]
+    # Where no display is named the viewer says so and loads nothing either.
+    shown = run([vexel, "sample.vx"], cwd=folder, env=dict(headless(), LD_DEBUG="files"), check=False)
+    assert shown.returncode == 1 and b"libSDL2" not in shown.stderr
+
+
 def cyrillic_messages():
     """Every Russian text the program can show, from its sources, cut at its line breaks."""
     pieces = set()

@@ -145,7 +145,7 @@ def test_the_close_button_and_sigterm_end_viewing_with_zero(x, folder):
     x.request_close(window)
     assert wait_exit(viewer) == 0
     viewer = x.start([OPTIONS.vexel, "p.bmp"], folder)
-    x.window("Vexel")
+    x.window("Vexel", process=viewer)  # this viewer's window, not the last one's on its way out
     viewer.send_signal(signal.SIGTERM)
     assert wait_exit(viewer) == 0
 
