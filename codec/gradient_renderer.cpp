@@ -35,7 +35,6 @@ struct BlockModel {
     }
 };
 
-
 // The first `count` values of a block row, rounded, into channel c of the target.
 inline void storeRow(const PixelTarget& target, int c, std::int64_t x0, std::int64_t y, const double* values,
                      std::uint32_t count) {
