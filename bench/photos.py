@@ -56,18 +56,13 @@ def main():
     from PIL import Image
 
     source = fetch()
-    out = os.path.join(DATA, "photos")
-    os.makedirs(out, exist_ok=True)
-    for name in PHOTOS:
-        target = os.path.join(out, os.path.splitext(name)[0] + ".bmp")
-        if not os.path.exists(target):
-            fit(Image.open(os.path.join(source, name)).convert("RGB"), 1920, 1080).save(target)
-    out4k = os.path.join(DATA, "photos2160")
-    os.makedirs(out4k, exist_ok=True)
-    for name in PHOTOS_4K:
-        target = os.path.join(out4k, os.path.splitext(name)[0] + ".bmp")
-        if not os.path.exists(target):
-            fit(Image.open(os.path.join(source, name)).convert("RGB"), 3840, 2160).save(target)
+    out, out4k = os.path.join(DATA, "photos"), os.path.join(DATA, "photos2160")
+    for folder, names, width, height in ((out, PHOTOS, 1920, 1080), (out4k, PHOTOS_4K, 3840, 2160)):
+        os.makedirs(folder, exist_ok=True)
+        for name in names:
+            target = os.path.join(folder, os.path.splitext(name)[0] + ".bmp")
+            if not os.path.exists(target):
+                fit(Image.open(os.path.join(source, name)).convert("RGB"), width, height).save(target)
     # Panning shots: 60 frames of 1280 x 720 (and of 1920 x 1080) moving 8 pixels a frame.
     for folder, width, height in (("pan", 1280, 720), ("pan1080", 1920, 1080)):
         video = os.path.join(DATA, folder)
