@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace vexel {
 namespace {
@@ -102,6 +103,130 @@ TEST(ColourTransforms, TheByteTablesGiveTheReferenceBytesForEveryInput) {
                 ASSERT_EQ(back.g, rounded(G)) << a << "," << b << "," << c;
                 ASSERT_EQ(back.b, rounded(B)) << a << "," << b << "," << c;
             }
+}
+
+} // namespace
+} // namespace vexel
+
+// The transforms against a reference computed here, in long double, from the
+// constants written out here: a wrong constant in the module cannot move the
+// reference with it.
+namespace vexel {
+namespace {
+
+// The luminance weights, the chroma factors of the forward transform and
+// the four factors of the inverse, as double-precision values.
+constexpr double kWeightR = 0.299, kWeightG = 0.587, kWeightB = 0.114;
+constexpr double kCbFactor = 0.565, kCrFactor = 0.713;
+constexpr double kRedCr = 1.403, kGreenCr = 0.714, kGreenCb = 0.344, kBlueCb = 1.77;
+
+struct Triple {
+    float a, b, c;
+};
+
+// Forward: Y kept as a float, chroma from that float Y, each kept as a
+// float; chroma clamped to -128..127, Y to 0..255, chroma offset by 128.
+// The legacy transform exchanges the chroma factors.
+Triple referenceForward(float r, float g, float b, bool legacy) {
+    using W = long double;
+    const W cbFactor = legacy ? kCrFactor : kCbFactor, crFactor = legacy ? kCbFactor : kCrFactor;
+    float y = static_cast<float>(W(kWeightR) * r + W(kWeightG) * g + W(kWeightB) * b);
+    float cb = static_cast<float>((W(b) - y) * cbFactor);
+    float cr = static_cast<float>((W(r) - y) * crFactor);
+    cb = std::clamp(cb, -128.0f, 127.0f);
+    cr = std::clamp(cr, -128.0f, 127.0f);
+    y = std::clamp(y, 0.0f, 255.0f);
+    return {y, cb + 128.0f, cr + 128.0f};
+}
+
+// Inverse: d = Cr - 128, f = Cb - 128; R = Y + 1.403 d, G = Y - 0.714 d -
+// 0.344 f, B = Y + 1.77 f; each clamped to 0..255. The legacy transform:
+// R = Y + 1.77 d, G = Y - 0.344 d - 0.714 f, B = Y + 1.403 f.
+Triple referenceInverse(float y, float cb, float cr, bool legacy) {
+    using W = long double;
+    const W d = cr - 128.0f, f = cb - 128.0f;
+    const W r = legacy ? y + W(kBlueCb) * d : y + W(kRedCr) * d;
+    const W g = legacy ? y - W(kGreenCb) * d - W(kGreenCr) * f : y - W(kGreenCr) * d - W(kGreenCb) * f;
+    const W b = legacy ? y + W(kRedCr) * f : y + W(kBlueCb) * f;
+    auto clamped = [](W v) { return std::clamp(static_cast<float>(v), 0.0f, 255.0f); };
+    return {clamped(r), clamped(g), clamped(b)};
+}
+
+// Whether a byte is the value rounded to nearest, ties to even. Within a
+// millionth of a tie the other neighbour passes too (the precision of the
+// intermediate steps decides there): such disagreements are counted.
+bool roundsTo(std::uint8_t byte, long double value, long& disagreements) {
+    if (byte == std::nearbyint(value)) return true;
+    const long double fraction = value - std::floor(value);
+    if (std::fabs(fraction - 0.5L) >= 1e-6L) return false;
+    ++disagreements;
+    return byte == std::floor(value) || byte == std::ceil(value);
+}
+
+TEST(ColourTransforms, TheFourTransformsMatchTheReferenceOverTheCube) {
+    for (bool legacy : {false, true})
+        for (int a = 0; a < 256; a += 3)
+            for (int b = 1; b < 256; b += 5)
+                for (int c = 2; c < 256; c += 7) {
+                    const float u = static_cast<float>(a), v = static_cast<float>(b), x = static_cast<float>(c);
+                    Triple got, want = referenceForward(u, v, x, legacy);
+                    (legacy ? RgbToYccLegacy : RgbToYcc)(u, v, x, &got.a, &got.b, &got.c);
+                    ASSERT_NEAR(got.a, want.a, 1e-4) << "forward Y of " << a << "," << b << "," << c << " legacy " << legacy;
+                    ASSERT_NEAR(got.b, want.b, 1e-4) << "forward Cb of " << a << "," << b << "," << c << " legacy " << legacy;
+                    ASSERT_NEAR(got.c, want.c, 1e-4) << "forward Cr of " << a << "," << b << "," << c << " legacy " << legacy;
+                    // The same three values read as Y, Cb, Cr, and a fractional Y.
+                    for (float y : {u, u + 0.37f}) {
+                        want = referenceInverse(y, v, x, legacy);
+                        (legacy ? YccToRgbLegacy : YccToRgb)(y, v, x, &got.a, &got.b, &got.c);
+                        ASSERT_NEAR(got.a, want.a, 1e-4) << "inverse R of " << y << "," << b << "," << c << " legacy " << legacy;
+                        ASSERT_NEAR(got.b, want.b, 1e-4) << "inverse G of " << y << "," << b << "," << c << " legacy " << legacy;
+                        ASSERT_NEAR(got.c, want.c, 1e-4) << "inverse B of " << y << "," << b << "," << c << " legacy " << legacy;
+                    }
+                }
+}
+
+TEST(ColourTransforms, TheByteTablesMatchTheReferenceForEveryInput) {
+    long disagreements = 0;
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            for (int c = 0; c < 256; ++c) {
+                const auto u = static_cast<std::uint8_t>(a), v = static_cast<std::uint8_t>(b), x = static_cast<std::uint8_t>(c);
+                const Triple ycc = referenceForward(u, v, x, false);
+                const YccBytes fast = rgbToYccBytes(u, v, x);
+                ASSERT_TRUE(roundsTo(fast.y, ycc.a, disagreements)) << "Y of " << a << "," << b << "," << c << ": " << int(fast.y) << " for " << ycc.a;
+                ASSERT_TRUE(roundsTo(fast.cb, ycc.b, disagreements)) << "Cb of " << a << "," << b << "," << c << ": " << int(fast.cb) << " for " << ycc.b;
+                ASSERT_TRUE(roundsTo(fast.cr, ycc.c, disagreements)) << "Cr of " << a << "," << b << "," << c << ": " << int(fast.cr) << " for " << ycc.c;
+                const Triple rgb = referenceInverse(u, v, x, false); // the same bytes read as Y, Cb, Cr
+                const RgbBytes back = yccToRgbBytes(u, v, x);
+                ASSERT_TRUE(roundsTo(back.r, rgb.a, disagreements)) << "R of " << a << "," << b << "," << c << ": " << int(back.r) << " for " << rgb.a;
+                ASSERT_TRUE(roundsTo(back.g, rgb.b, disagreements)) << "G of " << a << "," << b << "," << c << ": " << int(back.g) << " for " << rgb.b;
+                ASSERT_TRUE(roundsTo(back.b, rgb.c, disagreements)) << "B of " << a << "," << b << "," << c << ": " << int(back.b) << " for " << rgb.c;
+            }
+    // The reference decides almost every byte.
+    EXPECT_LT(disagreements, 1000) << disagreements;
+}
+
+TEST(ColourTransforms, TheBytesOfEachModeMatchTheReferenceOfItsPair) {
+    long disagreements = 0;
+    for (int mode : {0, 1, 9})
+        for (int a = 0; a < 256; a += 5)
+            for (int b = 2; b < 256; b += 3)
+                for (int c = 1; c < 256; c += 4) {
+                    const bool legacy = mode == 0;
+                    const auto m = static_cast<std::uint8_t>(mode);
+                    const auto u = static_cast<std::uint8_t>(a), v = static_cast<std::uint8_t>(b), x = static_cast<std::uint8_t>(c);
+                    const Triple ycc = referenceForward(u, v, x, legacy);
+                    const YccBytes fast = rgbToYccBytes(m, u, v, x);
+                    ASSERT_TRUE(roundsTo(fast.y, ycc.a, disagreements)) << "mode " << mode << " Y of " << a << "," << b << "," << c;
+                    ASSERT_TRUE(roundsTo(fast.cb, ycc.b, disagreements)) << "mode " << mode << " Cb of " << a << "," << b << "," << c;
+                    ASSERT_TRUE(roundsTo(fast.cr, ycc.c, disagreements)) << "mode " << mode << " Cr of " << a << "," << b << "," << c;
+                    const Triple rgb = referenceInverse(u, v, x, legacy);
+                    const RgbBytes back = yccToRgbBytes(m, u, v, x);
+                    ASSERT_TRUE(roundsTo(back.r, rgb.a, disagreements)) << "mode " << mode << " R of " << a << "," << b << "," << c;
+                    ASSERT_TRUE(roundsTo(back.g, rgb.b, disagreements)) << "mode " << mode << " G of " << a << "," << b << "," << c;
+                    ASSERT_TRUE(roundsTo(back.b, rgb.c, disagreements)) << "mode " << mode << " B of " << a << "," << b << "," << c;
+                }
+    EXPECT_LT(disagreements, 100) << disagreements;
 }
 
 } // namespace
