@@ -4,6 +4,7 @@
 #include "base/operaciispamyatyu.h"
 #include "base/sistemniesoobzheniya.h"
 #include "platform/files.h"
+#include "platform/test_hooks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -304,7 +305,10 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     int error = platform::lastError();
     if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
     file.close();
-    if (ok) return kBitmapWritten;
+    if (ok) {
+        platform::testStopPoint("after-bitmap");
+        return kBitmapWritten;
+    }
     // A partial file would block the next run (names are never overwritten).
     platform::removeFile(path.view());
     showSystemError(error);

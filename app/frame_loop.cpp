@@ -353,9 +353,14 @@ private:
                 record_.frameDropped = lag_ > 0;
                 if (waitForFrame(lag_, window, [] { return intervalSeconds(); }) == 0) closeWindow();
             }
-        } else if (lag_ != 0) {
-            lag_ = 0;
-            record_.toggleRequested = true;
+        } else {
+            // Paused: a step is never a dropped pass, whatever the pacing
+            // thought of the last frame played.
+            record_.frameDropped = false;
+            if (lag_ != 0) {
+                lag_ = 0;
+                record_.toggleRequested = true;
+            }
         }
         if (s_.runMode >= 1) record_.frameDropped = false;
     }

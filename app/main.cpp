@@ -2,6 +2,7 @@
 #include "app/entry.h"
 #include "app/startup.h"
 #include "platform/system.h"
+#include "platform/test_hooks.h"
 #if VEXEL_HAVE_DISPLAY
 #include "display/video_sdl.h"
 #include "display/viewer_sdl.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     vexel::platform::installStopSignals();
+    vexel::platform::testStopPoint("start");
     vexel::WindowSystem windows;
 #if VEXEL_HAVE_DISPLAY
     windows.openViewer = &vexel::openSdlViewer;

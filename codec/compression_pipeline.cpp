@@ -9,6 +9,7 @@
 #include "codec/pool_threads.h"
 #include "codec/screen.h"
 #include "platform/files.h"
+#include "platform/test_hooks.h"
 
 #include <unistd.h>
 
@@ -334,7 +335,11 @@ bool createTemporaryBeside(const TWideString& path, platform::File& file, TWideS
 bool replaceTarget(platform::File& file, const TWideString& temporary, const TWideString& target) {
     const bool synced = file.flush();
     file.close();
-    return synced && platform::renameFile(temporary.view(), target.view());
+    if (!synced) return false;
+    platform::testStopPoint("before-rename");
+    if (!platform::renameFile(temporary.view(), target.view())) return false;
+    platform::testStopPoint("after-rename");
+    return true;
 }
 
 // The file one record goes to: a temporary file of its own beside a single
@@ -383,6 +388,7 @@ struct RecordOutput {
             if (result < 1) file.truncate(recordStart);
             else ++codec.grouped.records;
             file.close();
+            if (result >= 1) platform::testStopPoint("after-record");
             return result;
         }
         if (result < 1) {
@@ -390,6 +396,7 @@ struct RecordOutput {
             platform::removeFile(temporary.view());
             return result;
         }
+        platform::testStopPoint("after-record");
         if (!replaceTarget(file, temporary, job.outputPath)) {
             platform::removeFile(temporary.view());
             return kPackFileError;

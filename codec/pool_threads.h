@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/codec_state.h"
+#include "platform/system.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +26,7 @@ protected:
     template <class Work>
     void startThreads(std::uint32_t n, Work work) {
         started_ = n;
+        const platform::StopSignalsHeldBack workersIgnoreStops;
         try {
             threads_.reserve(n);
             for (std::uint32_t i = 0; i < n; ++i) threads_.emplace_back([work, i] { work(i); });

@@ -1,6 +1,7 @@
 #include "codec/tfayloviykesh.h"
 
 #include "base/memdiag.h"
+#include "platform/system.h"
 
 #include <algorithm>
 #include <cassert>
@@ -53,6 +54,7 @@ bool TFayloviyKesh::open(const TWideString& path, std::int32_t capacity, const T
     fileSize_ = size;
     if (options.readerThread) {
         try {
+            const platform::StopSignalsHeldBack readerIgnoresStops;
             thread_ = std::thread(&TFayloviyKesh::readerMain, this);
         } catch (const std::system_error&) {
             // Reads refill the window themselves.

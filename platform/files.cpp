@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/test_hooks.h"
 #include "platform/utf.h"
 
 #include <dirent.h>
@@ -8,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -106,30 +106,12 @@ bool File::readExact(void* destination, std::uint64_t n) {
     return got >= 0 && static_cast<std::uint64_t>(got) == n;
 }
 
-namespace {
-
-// A full disk, on request: VEXEL_FULL_DISK_AFTER=n makes every write fail
-// with ENOSPC once n bytes in all have been written by this process (the
-// tests of what a full disk in the middle of a run leaves behind).
-std::atomic<std::int64_t> bytesBeforeFullDisk{[] {
-    const char* after = std::getenv("VEXEL_FULL_DISK_AFTER");
-    return after && *after ? std::strtoll(after, nullptr, 10) : std::int64_t{-1};
-}()};
-
-bool diskFull(std::uint64_t n) {
-    if (bytesBeforeFullDisk.load(std::memory_order_relaxed) < 0) return false;
-    return bytesBeforeFullDisk.fetch_sub(static_cast<std::int64_t>(n)) < static_cast<std::int64_t>(n);
-}
-
-} // namespace
-
 bool File::write(const void* source, std::uint64_t n) {
     if (fd_ < 0) {
         tlsLastError = EBADF;
         return false;
     }
-    if (diskFull(n)) {
-        bytesBeforeFullDisk = 0;
+    if (testFullDisk(n)) {
         tlsLastError = ENOSPC;
         return false;
     }
@@ -185,6 +167,10 @@ bool File::truncate(std::uint64_t size) {
 
 bool File::flush() {
     if (fd_ < 0) return false;
+    if (testFailSync()) {
+        tlsLastError = EIO;
+        return false;
+    }
     return fsync(fd_) == 0 || (fail(), false);
 }
 

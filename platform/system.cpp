@@ -44,6 +44,18 @@ int stopSignal() { return recordedSignal; }
 
 void clearStopSignal() { recordedSignal = 0; }
 
+static_assert(sizeof(sigset_t) <= 128, "a signal mask must fit StopSignalsHeldBack");
+
+StopSignalsHeldBack::StopSignalsHeldBack() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, reinterpret_cast<sigset_t*>(old_));
+}
+
+StopSignalsHeldBack::~StopSignalsHeldBack() { pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(old_), nullptr); }
+
 void Event::set() {
     std::lock_guard<std::mutex> guard(mutex_);
     set_ = true;

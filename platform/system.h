@@ -26,6 +26,22 @@ int stopSignal();
 // Forgets a recorded signal (tests).
 void clearStopSignal();
 
+// Keeps SIGINT and SIGTERM away from the calling thread while it lives, and
+// from every thread started meanwhile (they inherit the mask): worker
+// threads are started under one, so that a stop signal always reaches the
+// thread that runs the frame loop, which sees it at once rather than after
+// one more frame.
+class StopSignalsHeldBack {
+public:
+    StopSignalsHeldBack();
+    ~StopSignalsHeldBack();
+    StopSignalsHeldBack(const StopSignalsHeldBack&) = delete;
+    StopSignalsHeldBack& operator=(const StopSignalsHeldBack&) = delete;
+
+private:
+    unsigned char old_[128]; // the thread's signal mask before (a sigset_t)
+};
+
 // An event as a mutex and a condition variable: manual-reset events stay
 // set until reset; auto-reset events let exactly one wait through per set.
 class Event {

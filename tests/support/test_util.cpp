@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,25 +77,86 @@ VexelProcess::VexelProcess(const std::vector<std::string>& args, const std::stri
 }
 
 VexelProcess::~VexelProcess() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && !ended_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
 }
 
 void VexelProcess::signal(int number) {
-    if (pid_ > 0) kill(pid_, number);
+    if (pid_ > 0 && !ended_) kill(pid_, number);
+}
+
+void VexelProcess::resume() { signal(SIGCONT); }
+
+namespace {
+
+// waitpid with a deadline that only guards against a hang: the pid's
+// status, 0 when the deadline passed first, -1 on an error.
+int waitWithDeadline(int pid, int* status, int options, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const int r = waitpid(pid, status, options | WNOHANG);
+        if (r != 0 || std::chrono::steady_clock::now() > until) return r;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+} // namespace
+
+bool VexelProcess::waitForStop(std::string* why) {
+    if (pid_ <= 0 || ended_) {
+        if (why) *why = "the run has ended";
+        return false;
+    }
+    int status = 0;
+    const int r = waitWithDeadline(pid_, &status, WUNTRACED, 120);
+    if (r == pid_ && WIFSTOPPED(status)) return true;
+    if (r == pid_) {
+        ended_ = true;
+        status_ = status;
+        if (why) *why = "the run ended without reaching its stop point";
+    } else if (why) {
+        *why = r == 0 ? "the run did not reach its stop point within two minutes" : "waitpid failed";
+    }
+    return false;
 }
 
 CommandResult VexelProcess::wait() {
     CommandResult result;
-    int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    int status = status_;
+    bool ended = ended_;
+    std::string hang;
+    if (pid_ > 0 && !ended) {
+        const int r = waitWithDeadline(pid_, &status, 0, 300);
+        if (r == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            hang = "\n[test] the run had not ended after five minutes and was killed\n";
+        }
+        ended = r == pid_;
+    }
+    if (ended && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     pid_ = -1;
+    ended_ = false;
     int fo = open(capture_->file("out").c_str(), O_RDONLY), fe = open(capture_->file("err").c_str(), O_RDONLY);
     if (fo >= 0) { result.out = drain(fo); close(fo); }
     if (fe >= 0) { result.err = drain(fe); close(fe); }
+    result.err += hang;
     return result;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
+    else unsetenv(name_.c_str());
 }
 
 CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)()) {

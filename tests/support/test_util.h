@@ -44,11 +44,38 @@ public:
     VexelProcess(const VexelProcess&) = delete;
     VexelProcess& operator=(const VexelProcess&) = delete;
     void signal(int number);
+    // Waits until the run stops itself at the stop point its environment
+    // asked for (VEXEL_TEST_STOP_AT); false, with the reason in *why, when
+    // it ended instead or had not stopped after two minutes.
+    bool waitForStop(std::string* why = nullptr);
+    // Lets a stopped run go on (any signal sent meanwhile arrives now).
+    void resume();
+    // Waits for the run to end: exitCode -1 when it did not end normally, or
+    // when it had not ended after five minutes (it is then killed, and err
+    // says so).
     CommandResult wait();
+    int pid() const { return pid_; }
 
 private:
     std::unique_ptr<TempDir> capture_;
     int pid_ = -1;
+    bool ended_ = false; // reaped by waitForStop
+    int status_ = 0;
+};
+
+// An environment variable set for a scope (the runs started in it inherit
+// it), and restored at its end.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
 };
 
 std::vector<std::uint8_t> readFile(const std::string& path);

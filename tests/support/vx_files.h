@@ -25,4 +25,19 @@ inline std::vector<RecordHeader> recordChain(const std::vector<std::uint8_t>& fi
     return out;
 }
 
+// The bytes of each record of the chain, with its link to the next record
+// cleared: a run cut short writes the same records as a whole run, but for
+// the last one's link.
+inline std::vector<std::vector<std::uint8_t>> recordsWithoutLinks(const std::vector<std::uint8_t>& file) {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const RecordHeader& h : recordChain(file)) {
+        const auto begin = file.begin() + static_cast<std::ptrdiff_t>(h.recordStart);
+        std::vector<std::uint8_t> record(begin, begin + static_cast<std::ptrdiff_t>(h.recordSize));
+        if (record.size() >= kNextRecordOffset + 8)
+            std::fill(record.begin() + kNextRecordOffset, record.begin() + kNextRecordOffset + 8, 0);
+        out.push_back(std::move(record));
+    }
+    return out;
+}
+
 } // namespace vexel::test
