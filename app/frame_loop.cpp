@@ -335,6 +335,9 @@ private:
         if (s_.runMode != 0 || record_.playing) {
             quit = window.drainEvents();
         } else {
+            // For the window tests: the frame now on screen, and that nothing
+            // but a key or a click moves it on.
+            if (report_) std::fprintf(stderr, "vexel: frame %llu shown, waiting\n", static_cast<unsigned long long>(pass_));
             quit = window.waitForQuit();
             resetDecompressionTiming(clockNow());
         }
@@ -375,11 +378,12 @@ private:
         // frame (a wildcard matching nothing) shows the empty window first.
         if (s_.runMode == 0 && record_.window && !closed_) {
             if (!shownOnce_) record_.window->showMaximized();
+            if (report_) std::fprintf(stderr, "vexel: no frame left, waiting to close\n");
             while (record_.window->waitForQuit() != 0) {
             }
         }
         if (progress_) progress_->finish();
-        if (s_.runMode == 0 && std::getenv("VEXEL_PLAYBACK_REPORT")) reportPlayback();
+        if (s_.runMode == 0 && report_) reportPlayback();
         {
             std::lock_guard<std::recursive_mutex> guard(globalLock());
             destroyDecompressionFileCache();
@@ -406,6 +410,7 @@ private:
                      static_cast<unsigned long long>(shown_), static_cast<unsigned long long>(droppedInAll_), seconds);
     }
 
+    const bool report_ = std::getenv("VEXEL_PLAYBACK_REPORT") != nullptr;
     TWnd& record_;
     FrameCodec codec_;
     RunSettings& s_;

@@ -19,7 +19,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "window"))
-from xsession import XSession, wait_exit  # noqa: E402
+from xsession import XSession, errors, wait_exit  # noqa: E402
 
 VEXEL = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "vexel"))
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -54,7 +54,7 @@ def play(x, folder, clip, rate):
     playing = cpu_seconds(viewer.pid) - playing0
     x.key(window, "q")
     code = wait_exit(viewer, 20)
-    report = viewer.stderr.read().decode()
+    report = errors(viewer)
     m = re.search(r"(\d+) frames shown, (\d+) dropped, ([\d.]+) s playing", report)
     if code != 0 or not m:
         sys.exit("the viewer failed (%d): %s" % (code, report))

@@ -8,15 +8,16 @@ Usage: dialog_window_test.py --demo BIN --vexel BIN --send-close BIN [--shots DI
 """
 import argparse
 import os
+import queue
 import subprocess
 import sys
 import tempfile
-import time
+import threading
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from xsession import XSession, wait_exit  # noqa: E402
+from xsession import DEADLINE, XSession, errors, wait_exit  # noqa: E402
 
 OPTIONS = None
 CAPTION_STRIP = (10, 36, 106)
@@ -38,11 +39,22 @@ class Demo:
 
     def __init__(self, x, *args):
         self.process = x.start([OPTIONS.demo] + list(args), None, stdin=subprocess.PIPE)
+        self.lines = queue.Queue()
+
+        def read():
+            for line in iter(self.process.stdout.readline, b""):
+                self.lines.put(line.decode().strip())
+            self.lines.put(None)
+        threading.Thread(target=read, daemon=True).start()
 
     def line(self):
-        line = self.process.stdout.readline().decode()
-        assert line, "dialog_demo ended: %s" % self.process.stderr.read().decode()
-        return line.strip()
+        """Its next line, once it has written one."""
+        try:
+            line = self.lines.get(timeout=DEADLINE)
+        except queue.Empty:
+            raise AssertionError("awaited a line from dialog_demo for %d s" % DEADLINE)
+        assert line is not None, "dialog_demo ended (%s): %s" % (self.process.wait(), errors(self.process))
+        return line
 
     def go_on(self):
         self.process.stdin.write(b"\n")
@@ -50,19 +62,22 @@ class Demo:
 
     def finish(self):
         self.process.stdin.close()
-        assert wait_exit(self.process) == 0, self.process.stderr.read()
+        assert wait_exit(self.process) == 0, errors(self.process)
 
 
-def settle():
-    time.sleep(0.3)
+def check_message_box(x, window, lines, name=None, process=None):
+    """Waits until the box of lines of text is drawn where and as its layout
+    puts it; its screenshot."""
+    return x.until_shown(window, lambda shot: message_box(x, window, lines, shot), "a message box of %d lines" % lines,
+                         name, process)
 
 
-def check_message_box(x, window, lines, name):
+def message_box(x, window, lines, shot):
     left, top, width, height = x.geometry(window)
-    assert height == 29 + 17 * lines + 8 + 33, height
-    assert width >= 2 * 104 - 8 + 16, width
-    assert (left, top) == ((1920 - width) // 2, (1080 - height) // 2), (left, top)
-    shot = x.screenshot(window, name)
+    assert (len(shot[0]), len(shot)) == (width, height), "a screenshot of another size"
+    assert height == 29 + 17 * lines + 8 + 33, "height %d" % height
+    assert width >= 2 * 104 - 8 + 16, "width %d" % width
+    assert (left, top) == ((1920 - width) // 2, (1080 - height) // 2), "placed at %d, %d" % (left, top)
     assert dark(shot[0][0]) and dark(shot[height - 1][width - 1]), "the box's own frame"
     assert near(shot[3][width - 4], CAPTION_STRIP) and near(shot[20][2], CAPTION_STRIP), "the caption strip"
     assert any(near(shot[y][c], WHITE, 60) for y in range(4, 19) for c in range(9, 60)), "the caption text"
@@ -79,30 +94,36 @@ def check_message_box(x, window, lines, name):
         assert any(dark(shot[y][c]) for y in range(by + 5, by + 20) for c in range(bx + 10, bx + 86)), "its label"
     assert near(shot[by + 12][row + 2], SHADOW), "the focus frame of the first button"
     assert near(shot[by + 12][row + 104 + 2], FACE), "no focus frame on the second"
-    return shot
+
+
+def next_box(x, window, title):
+    """The box shown after the one in window, once that one has gone."""
+    x.until_gone(window)
+    return x.window(title)
 
 
 def test_a_two_line_message_is_drawn_where_the_layout_puts_it(x, folder):
     demo = Demo(x, "message", "Ошибка", "Не удаётся загрузить файл:\\r\\nкадр.bmp")
-    window = x.window("Ошибка")
-    settle()
-    check_message_box(x, window, 2, "message_box")
+    window = x.window("Ошибка", demo.process)
+    check_message_box(x, window, 2, "message_box", demo.process)
     x.key(window, "Return")
     assert demo.line() == "shown 1 accept"
-    x.key(x.window("Ошибка"), "Return")
-    assert demo.line() == "shown 2 accept"
-    x.key(x.window("Ошибка"), "Return")
-    assert demo.line() == "shown 3 accept"
+    for n in (2, 3):
+        window = next_box(x, window, "Ошибка")
+        check_message_box(x, window, 2, process=demo.process)
+        x.key(window, "Return")
+        assert demo.line() == "shown %d accept" % n
     demo.finish()
 
 
 def test_enter_chooses_and_escape_silences(x, folder):
     demo = Demo(x, "message", "Ошибка", "первая строка\\r\\nвторая строка")
-    x.key(x.window("Ошибка"), "Tab")      # focus on "Отменить"
-    x.key(x.window("Ошибка"), "Tab")      # and round again to "Принять"
-    x.key(x.window("Ошибка"), "Return")
+    window = x.window("Ошибка", demo.process)
+    x.key(window, "Tab")      # focus on "Отменить"
+    x.key(window, "Tab")      # and round again to "Принять"
+    x.key(window, "Return")
     assert demo.line() == "shown 1 accept"
-    x.key(x.window("Ошибка"), "Escape")
+    x.key(next_box(x, window, "Ошибка"), "Escape")
     assert demo.line() == "shown 2 cancel"
     assert demo.line() == "silenced 3"  # no box for ten seconds
     demo.finish()
@@ -110,9 +131,9 @@ def test_enter_chooses_and_escape_silences(x, folder):
 
 def test_a_click_on_a_button_chooses_it(x, folder):
     demo = Demo(x, "message", "Сообщение", "строка\\r\\nещё одна")
-    window = x.window("Сообщение")
-    settle()
-    left, top, width, height = x.geometry(window)
+    window = x.window("Сообщение", demo.process)
+    shot = check_message_box(x, window, 2, process=demo.process)
+    width, height = len(shot[0]), len(shot)
     row = (width - 2 - 200) // 2 + 1
     x.click(window, row + 104 + 48, height - 34 + 12)  # "Отменить"
     assert demo.line() == "shown 1 cancel"
@@ -130,21 +151,26 @@ def bar_fill(shot):
     return sum(1 for c in inside if not near(shot[y][c], FACE)) / len(inside)
 
 
+def filled(test, what):
+    """A check that the progress window is drawn and test(fill) holds."""
+    def check(shot):
+        assert near(shot[len(shot) - 4][len(shot[0]) // 2], FACE) and near(shot[40][4], FACE), "the window's face"
+        fill = bar_fill(shot)
+        assert test(fill), "the bar filled %.3f, not %s" % (fill, what)
+    return check
+
+
 def test_the_progress_bar_fills(x, folder):
     demo = Demo(x, "progress")
     assert demo.line() == "ready"
-    window = x.window("Состояние выполнения")
-    settle()
-    assert bar_fill(x.screenshot(window, "progress_empty")) < 0.02
+    window = x.window("Состояние выполнения", demo.process)
+    x.until_shown(window, filled(lambda f: f < 0.02, "empty"), "an empty bar", "progress_empty", demo.process)
     demo.go_on()
     assert demo.line() == "ready"
-    settle()
-    half = bar_fill(x.screenshot(window, "progress_half"))
-    assert 0.45 < half < 0.55, half
+    x.until_shown(window, filled(lambda f: 0.45 < f < 0.55, "half"), "a half bar", "progress_half", demo.process)
     demo.go_on()
     assert demo.line() == "ready"
-    settle()
-    assert bar_fill(x.screenshot(window, "progress_full")) > 0.98
+    x.until_shown(window, filled(lambda f: f > 0.98, "full"), "a full bar", "progress_full", demo.process)
     demo.go_on()
     demo.finish()
 
@@ -154,13 +180,14 @@ def test_the_sort_of_300_names_shows_its_progress(x, folder):
     posts = demo.line()
     assert posts.startswith("posts ") and int(posts.split()[1]) > 10, posts
     assert demo.line() == "ready"
-    window = x.window("Состояние выполнения")
-    settle()
-    shot = x.screenshot(window, "progress_sort")
-    assert bar_fill(shot) > 0.98
-    # The sort posts a second bar of 0: the main fill is grey.
-    assert near(shot[len(shot) - 21][len(shot[0]) // 2], SHADOW)
-    assert any(dark(shot[y][c]) for y in range(30, 46) for c in range(9, 100)), "the text"
+    window = x.window("Состояние выполнения", demo.process)
+
+    def sorted_bar(shot):
+        filled(lambda f: f > 0.98, "full")(shot)
+        # The sort posts a second bar of 0: the main fill is grey.
+        assert near(shot[len(shot) - 21][len(shot[0]) // 2], SHADOW), "a grey fill"
+        assert any(dark(shot[y][c]) for y in range(30, 46) for c in range(9, 100)), "the text"
+    x.until_shown(window, sorted_bar, "the full grey bar of the sort", "progress_sort", demo.process)
     demo.go_on()
     assert demo.line() == "sorted s1.bmp"
     demo.finish()
@@ -171,11 +198,12 @@ def test_a_broken_file_in_the_viewer_shows_its_message(x, folder):
         f.write(b"!VEXEL_IMAGE_FILE\0" + bytes(40))
     viewer = x.start([OPTIONS.vexel, "broken.vx"], folder)
     window = x.window("Ошибка", process=viewer)
-    settle()
-    x.screenshot(window, "message_broken_file")
+    # "Для распаковки файла:", its name, "необходимо обновить программу."
+    check_message_box(x, window, 3, "message_broken_file", viewer)
     x.key(window, "Return")
     assert wait_exit(viewer) == 2
-    err = viewer.stderr.read().decode()
+    x.until_gone(window)
+    err = errors(viewer)
     assert err.startswith("Ошибка: ") and "broken.vx" in err, err  # echoed for scripts and logs
 
 

@@ -2,22 +2,22 @@
 """The viewer as a person meets it: a real SDL window on a virtual display,
 driven by keys, clicks and window requests, checked by screenshots.
 
-Usage: viewer_window_test.py --vexel BIN --send-close BIN [--shots DIR] TEST...
+Usage: viewer_window_test.py --vexel BIN --send-close BIN --hold-open LIB [--shots DIR] TEST...
 With no TEST, runs them all. Exit status 0 when every test passes.
 """
 import argparse
 import os
+import re
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from make_sample import pixel, write_bitmap  # noqa: E402
-from xsession import XSession, wait_exit  # noqa: E402
+from xsession import NotYet, XSession, await_line, errors, until, wait_exit  # noqa: E402
 
 OPTIONS = None
 
@@ -40,46 +40,95 @@ def pack(folder, *args):
     assert done.returncode == 0, done.stderr.decode()
 
 
-def settle():
-    time.sleep(0.4)
+WAITING = re.compile(r"vexel: frame (\d+) shown, waiting")
+NO_FRAME_LEFT = "vexel: no frame left, waiting to close"
+
+
+def view(x, folder, *args, env=None):
+    """A viewer on the display and its window. It reports on standard error
+    the frame at which it waits for a key or a click."""
+    viewer = x.start([OPTIONS.vexel] + list(args), folder, env=dict({"VEXEL_PLAYBACK_REPORT": "1"}, **(env or {})))
+    return viewer, x.window("Vexel", process=viewer)
+
+
+def waits_at(viewer, start=0):
+    """The number of the frame at which the viewer next waits for a key or a
+    click (from its line number start on), and the number of its next line;
+    fails when it reports the end of its frames instead."""
+    line, after = await_line(viewer, lambda l: WAITING.match(l) or l.startswith(NO_FRAME_LEFT),
+                             "the viewer waiting for a key or a click", start)
+    m = WAITING.match(line)
+    assert m, "the viewer went on to the end of its frames: %r" % line
+    return int(m.group(1)), after
+
+
+def waits_to_close(viewer, start=0):
+    """The number of the viewer's next line, once it has reported that it
+    waits with no frame left."""
+    return await_line(viewer, lambda l: l.startswith(NO_FRAME_LEFT), "the viewer with no frame left", start)[1]
+
+
+def closes_with_zero(x, viewer, window):
+    assert wait_exit(viewer) == 0, errors(viewer)
+    x.until_gone(window)
+
+
+def shows(colour, y, x_, tolerance=12):
+    """A check that the pixel at (x_, y) shows colour."""
+    def check(shot):
+        assert near(shot[y][x_], colour, tolerance), "(%d, %d) shows %s, not %s" % (x_, y, shot[y][x_], colour)
+    return check
 
 
 def test_bars_keep_the_aspect(x, folder):
     """A 200 x 100 picture in a 400 x 400 client area: drawn 400 x 200 at
     offset 100, black bars of 100 above and below."""
     write_bitmap(os.path.join(folder, "wide.bmp"), 200, 100, lambda px, py: pixel(px, py, 200, 100))
-    viewer = x.start([OPTIONS.vexel, "wide.bmp"], folder)
-    window = x.window("Vexel", process=viewer)
+    viewer, window = view(x, folder, "wide.bmp")
+    waits_at(viewer)
     x.resize(window, 400, 400)
-    settle()
-    assert x.geometry(window)[2:] == (400, 400), x.geometry(window)
-    shot = x.screenshot(window, "viewer_bars")
-    assert len(shot) == 400 and len(shot[0]) == 400
-    for y in list(range(0, 97)) + list(range(303, 400)):
-        assert all(dark(shot[y][c]) for c in range(0, 400, 7)), "row %d should be a black bar" % y
-    for y in range(104, 297, 5):
-        assert not any(dark(shot[y][c]) for c in range(0, 400, 7)), "row %d should be picture" % y
-    # The picture's top-left and bottom-right corners, scaled twice.
-    assert near(shot[101][1], pixel(0, 0, 200, 100), 20), shot[101][1]
-    assert near(shot[298][398], pixel(199, 99, 200, 100), 20), shot[298][398]
+    x.until_geometry(window, (400, 400), viewer)
+
+    def bars(shot):
+        assert len(shot) == 400 and len(shot[0]) == 400, (len(shot[0]), len(shot))
+        for y in list(range(0, 97)) + list(range(303, 400)):
+            assert all(dark(shot[y][c]) for c in range(0, 400, 7)), "row %d should be a black bar" % y
+        for y in range(104, 297, 5):
+            assert not any(dark(shot[y][c]) for c in range(0, 400, 7)), "row %d should be picture" % y
+        # The picture's top-left and bottom-right corners, scaled twice.
+        assert near(shot[101][1], pixel(0, 0, 200, 100), 20), shot[101][1]
+        assert near(shot[298][398], pixel(199, 99, 200, 100), 20), shot[298][398]
+    x.until_shown(window, bars, "the picture between two bars", "viewer_bars", viewer)
     x.key(window, "q")
-    assert wait_exit(viewer) == 0
+    closes_with_zero(x, viewer, window)
 
 
 def test_right_click_fits_the_window(x, folder):
+    """A right click shrinks the window by the bars: 400 x 400 showing a
+    200 x 100 picture becomes 400 x 200, 100 lower."""
     write_bitmap(os.path.join(folder, "wide.bmp"), 200, 100, lambda px, py: pixel(px, py, 200, 100))
-    viewer = x.start([OPTIONS.vexel, "wide.bmp"], folder)
-    window = x.window("Vexel", process=viewer)
+    viewer, window = view(x, folder, "wide.bmp")
+    waits_at(viewer)
     x.resize(window, 400, 400)
-    settle()
+    left, top, _, _ = x.until_geometry(window, (400, 400), viewer)
+
+    def bars(shot):
+        assert dark(shot[50][200]) and dark(shot[350][200]), "bars above and below"
+        assert not dark(shot[200][200]), "the picture between them"
+    # The viewer has drawn for this size, so it fits from this size.
+    x.until_shown(window, bars, "the bars of a 400 x 400 window", process=viewer)
     x.click(window, 200, 200, button=3)
-    settle()
-    left, top, width, height = x.geometry(window)
-    assert (width, height) == (400, 200), (width, height)
-    shot = x.screenshot(window, "viewer_fitted")
-    assert not dark(shot[2][200]) and not dark(shot[197][200]), "the bars are gone"
+    assert x.until_geometry(window, (400, 200), viewer) == (left, top + 100, 400, 200), x.geometry(window)
+
+    def fitted(shot):
+        assert len(shot) == 200 and len(shot[0]) == 400, (len(shot[0]), len(shot))
+        for y in (1, 2, 100, 197, 198):
+            assert not any(dark(shot[y][c]) for c in range(1, 399, 7)), "row %d should be picture" % y
+        assert near(shot[1][1], pixel(0, 0, 200, 100), 20), shot[1][1]
+        assert near(shot[198][398], pixel(199, 99, 200, 100), 20), shot[198][398]
+    x.until_shown(window, fitted, "the picture filling the fitted window", "viewer_fitted", viewer)
     x.key(window, "Escape")
-    assert wait_exit(viewer) == 0
+    closes_with_zero(x, viewer, window)
 
 
 def solid(colour):
@@ -89,91 +138,221 @@ def solid(colour):
 FRAMES = [(200, 40, 40), (40, 180, 60), (50, 70, 210)]
 
 
-def test_space_steps_one_frame_at_a_time(x, folder):
-    """A 3-frame .vx without a rate: each space shows the next frame; after
-    the last one the window stays until it is closed."""
+def three_frames(folder, *options):
     for n, colour in enumerate(FRAMES, 1):
         write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
-    pack(folder, "-c", "f*.bmp")
-    viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel", process=viewer)
+    pack(folder, "-c", *options, "f*.bmp")
+
+
+def test_space_steps_one_frame_at_a_time(x, folder):
+    """A 3-frame .vx without a rate: each space shows the next frame; after
+    the last one the window stays, with it, until it is closed."""
+    three_frames(folder)
+    viewer, window = view(x, folder, "f.vx")
+    frame, line = waits_at(viewer)
+    assert frame == 0
     x.resize(window, 320, 240)
-    settle()
-    seen = []
-    for step in range(4):
-        shot = x.screenshot(window, "viewer_step%d" % step)
-        seen.append(shot[120][160])
+    x.until_geometry(window, (320, 240), viewer)
+    x.until_shown(window, shows(FRAMES[0], 120, 160), "the first frame", "viewer_step0", viewer)
+    for step in (1, 2):
         x.key(window, "space")
-        settle()
-    for step, colour in enumerate(FRAMES):
-        assert near(seen[step], colour), "frame %d shows %s" % (step + 1, seen[step])
-    assert near(seen[3], FRAMES[2]), "after the last frame the window keeps it"
+        frame, line = waits_at(viewer, line)
+        assert frame == step, "one space, one frame: %d after %d" % (frame, step - 1)
+        x.until_shown(window, shows(FRAMES[step], 120, 160), "frame %d" % step, "viewer_step%d" % step, viewer)
+    x.key(window, "space")
+    waits_to_close(viewer, line)
+    shot = x.screenshot(window, "viewer_step3")
+    assert near(shot[120][160], FRAMES[2]), "after the last frame the window keeps it: %s" % (shot[120][160],)
     assert viewer.poll() is None, "the window stays after the last frame"
     x.key(window, "q")
-    assert wait_exit(viewer) == 0
+    closes_with_zero(x, viewer, window)
 
 
 def test_the_right_arrow_steps_too(x, folder):
-    for n, colour in enumerate(FRAMES, 1):
-        write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
-    pack(folder, "-c", "f*.bmp")
-    viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel", process=viewer)
-    settle()
-    x.key(window, "Right")
-    settle()
-    shot = x.screenshot(window)
-    assert near(shot[540][960], FRAMES[1]), shot[540][960]
+    """The right arrow and "." each show the next frame."""
+    three_frames(folder)
+    viewer, window = view(x, folder, "f.vx")
+    frame, line = waits_at(viewer)
+    x.until_shown(window, shows(FRAMES[0], 540, 960), "the first frame", process=viewer)
+    for step, key in ((1, "Right"), (2, "period")):
+        x.key(window, key)
+        frame, line = waits_at(viewer, line)
+        assert frame == step, "%s: frame %d, not %d" % (key, frame, step)
+        x.until_shown(window, shows(FRAMES[step], 540, 960), "frame %d after %s" % (step, key), process=viewer)
     x.request_close(window)
-    assert wait_exit(viewer) == 0
+    closes_with_zero(x, viewer, window)
 
 
 def test_an_empty_wildcard_window_closes_with_one_close(x, folder):
-    viewer = x.start([OPTIONS.vexel, "nothing*.bmp"], folder)
-    window = x.window("Vexel", process=viewer)
-    settle()
-    shot = x.screenshot(window, "viewer_empty")
-    assert dark(shot[500][900])
+    viewer, window = view(x, folder, "nothing*.bmp")
+    waits_to_close(viewer)
+
+    def empty(shot):
+        for y in range(0, len(shot), 97):
+            assert all(dark(shot[y][c]) for c in range(0, len(shot[y]), 101)), "row %d is not black" % y
+    x.until_shown(window, empty, "an empty black window", "viewer_empty", viewer)
     x.request_close(window)
-    assert wait_exit(viewer, 5) == 0
+    closes_with_zero(x, viewer, window)
 
 
-def test_the_close_button_and_sigterm_end_viewing_with_zero(x, folder):
-    write_bitmap(os.path.join(folder, "p.bmp"), 64, 48, solid((90, 90, 90)))
-    viewer = x.start([OPTIONS.vexel, "p.bmp"], folder)
-    window = x.window("Vexel", process=viewer)
-    x.request_close(window)
-    assert wait_exit(viewer) == 0
-    viewer = x.start([OPTIONS.vexel, "p.bmp"], folder)
-    x.window("Vexel", process=viewer)  # this viewer's window, not the last one's on its way out
-    viewer.send_signal(signal.SIGTERM)
-    assert wait_exit(viewer) == 0
+# A long clip whose frames tell themselves apart: frame n is a solid colour
+# of its own, five levels a channel apart.
+LONG_CLIP = 120
+LEVELS = (40, 90, 140, 190, 240)
+
+
+def colour_of(n):
+    return LEVELS[n % 5], LEVELS[n // 5 % 5], LEVELS[n // 25]
+
+
+def frame_of(p):
+    """The number of the long clip's frame whose colour p is; None for none."""
+    levels = []
+    for value in p:
+        level = min(range(5), key=lambda k: abs(LEVELS[k] - value))
+        if abs(LEVELS[level] - value) > 16:
+            return None
+        levels.append(level)
+    return levels[0] + 5 * levels[1] + 25 * levels[2]
+
+
+def long_clip(folder, rate):
+    for n in range(LONG_CLIP):
+        write_bitmap(os.path.join(folder, "c%03d.bmp" % n), 32, 24, solid(colour_of(n)))
+    pack(folder, "-c", "-a=%d" % rate, "c*.bmp")
+    return "c.vx"
+
+
+def shown_frame(shot, window_size=(320, 240)):
+    p = shot[window_size[1] // 2][window_size[0] // 2]
+    n = frame_of(p)
+    if n is None:
+        raise NotYet("the centre shows %s, no frame's colour" % (p,))
+    return n
 
 
 def test_playing_at_a_rate_plays_and_a_click_pauses(x, folder):
-    for n, colour in enumerate(FRAMES, 1):
-        write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
-    pack(folder, "-c", "-a=4", "f*.bmp")
-    viewer = x.start([OPTIONS.vexel, "f.vx"], folder)
-    window = x.window("Vexel", process=viewer)
-    settle()
-    x.click(window, 100, 100)  # start playing at 4 frames a second
-    time.sleep(1.5)             # three frames in 0.75 s, then the window stays
-    shot = x.screenshot(window)
-    assert near(shot[540][960], FRAMES[2]), shot[540][960]
-    assert viewer.poll() is None
+    """With a rate, a click plays: frames go by with no key or click; a
+    second click pauses: the viewer waits on the frame it shows, and a step
+    moves it on by exactly one frame."""
+    clip = long_clip(folder, 2)  # a minute at 2 frames a second
+    viewer, window = view(x, folder, clip)
+    frame, line = waits_at(viewer)
+    assert frame == 0
+    x.resize(window, 320, 240)
+    x.until_geometry(window, (320, 240), viewer)
+
+    def first(shot):
+        assert shown_frame(shot) == 0, "frame %d" % shown_frame(shot)
+    x.until_shown(window, first, "the first frame", "viewer_play0", viewer)
+
+    x.click(window, 100, 100)  # play
+
+    def played(shot):
+        # One click steps one frame at most: two or more is playing.
+        n = shown_frame(shot)
+        assert 2 <= n < LONG_CLIP - 1, "frame %d" % n
+        return n
+    playing = x.until_shown(window, played, "frames going by on their own", "viewer_playing", viewer)
+    seen = played(playing)
+
+    x.click(window, 100, 100)  # pause
+    paused, line = waits_at(viewer, line)
+    assert seen < paused < LONG_CLIP - 1, "paused at frame %d after frame %d was shown" % (paused, seen)
+
+    def at(n):
+        def check(shot):
+            assert shown_frame(shot) == n, "frame %d, not %d" % (shown_frame(shot), n)
+        return check
+    x.until_shown(window, at(paused), "the frame the viewer paused at", "viewer_paused", viewer)
+    x.key(window, "period")
+    stepped, line = waits_at(viewer, line)
+    assert stepped == paused + 1, "a step from frame %d shows frame %d" % (paused, stepped)
+    x.until_shown(window, at(stepped), "the frame after the paused one", "viewer_stepped", viewer)
     x.key(window, "q")
-    assert wait_exit(viewer) == 0
+    closes_with_zero(x, viewer, window)
+    report = re.search(r"(\d+) frames shown, (\d+) dropped", errors(viewer))
+    assert report, errors(viewer)
+    assert int(report.group(1)) + int(report.group(2)) == stepped + 1, report.group(0)
+
+
+def test_the_close_button_and_sigterm_end_viewing_with_zero(x, folder):
+    """The close button ends a viewer showing a picture, and SIGTERM one
+    that is playing, both with 0."""
+    write_bitmap(os.path.join(folder, "p.bmp"), 64, 48, solid((90, 90, 90)))
+    viewer, window = view(x, folder, "p.bmp")
+    waits_at(viewer)
+    x.until_shown(window, shows((90, 90, 90), 540, 960), "the picture", process=viewer)
+    x.request_close(window)
+    closes_with_zero(x, viewer, window)
+
+    clip = long_clip(folder, 2)
+    viewer, window = view(x, folder, clip)
+    waits_at(viewer)
+    x.click(window, 100, 100)
+    def playing(shot):
+        assert shown_frame(shot, (1920, 1080)) >= 2, "frame %d" % shown_frame(shot, (1920, 1080))
+    x.until_shown(window, playing, "frames going by", process=viewer)
+    viewer.send_signal(signal.SIGTERM)
+    closes_with_zero(x, viewer, window)
+
+
+def test_sigint_and_sigterm_close_a_shown_picture_with_zero(x, folder):
+    """A viewer is closed, not stopped: SIGINT and SIGTERM end it with 0
+    (not 130 or 143), and its window goes."""
+    for sig, colour in ((signal.SIGINT, (200, 120, 40)), (signal.SIGTERM, (40, 120, 200))):
+        name = "p%d.bmp" % sig
+        write_bitmap(os.path.join(folder, name), 64, 48, solid(colour))
+        viewer, window = view(x, folder, name)
+        waits_at(viewer)
+        x.until_shown(window, shows(colour, 540, 960), "the picture", "viewer_before_signal%d" % sig, viewer)
+        viewer.send_signal(sig)
+        closes_with_zero(x, viewer, window)
+        assert "Ошибка" not in errors(viewer), errors(viewer)
+
+
+def read_bitmap_pixel(path, x_, y):
+    """(r, g, b) at (x_, y) from the top of a 24-bit bitmap file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"BM", path
+    offset = int.from_bytes(data[10:14], "little")
+    width, height = int.from_bytes(data[18:22], "little", signed=True), int.from_bytes(data[22:26], "little", signed=True)
+    assert int.from_bytes(data[28:30], "little") == 24, path
+    row = (width * 3 + 3) // 4 * 4
+    at = offset + (height - 1 - y) * row + 3 * x_
+    b, g, r = data[at:at + 3]
+    return (width, height), (r, g, b)
 
 
 def test_unpacking_shows_its_frames_without_waiting(x, folder):
-    for n, colour in enumerate(FRAMES, 1):
-        write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
-    pack(folder, "-c", "f*.bmp")
-    run = x.start([OPTIONS.vexel, "-uc", "f.vx"], folder)
-    assert wait_exit(run) == 0
-    for n in range(3):
-        assert os.path.exists(os.path.join(folder, "f_%06d.bmp" % n))
+    """-uc shows each frame in the window as it writes it, waits for no key
+    or click, and closes the window at the end. The run is held as it
+    creates its third bitmap, to look at the window then: it shows the
+    second frame, and the first two bitmaps are written."""
+    three_frames(folder)
+    release = os.path.join(folder, "release")
+    env = {"LD_PRELOAD": OPTIONS.hold_open, "HOLD_OPEN_NAME": "f_000002.bmp", "HOLD_OPEN_RELEASE": release,
+           # The preloaded library comes before a sanitizer's own runtime.
+           "ASAN_OPTIONS": ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))}
+    run, window = view(x, folder, "-uc", "f.vx", env=env)
+
+    def held():
+        if not os.path.exists(release + ".held"):
+            raise NotYet("the files: %r" % sorted(os.listdir(folder)))
+    until("the run to create its third bitmap", held, run)
+    x.until_shown(window, shows(FRAMES[1], 540, 960), "the second frame while the third is written",
+                  "viewer_unpacking", run)
+    for n in range(2):
+        assert os.path.exists(os.path.join(folder, "f_%06d.bmp" % n)), "frame %d is written before it is shown" % n
+    with open(release, "w"):
+        pass
+    closes_with_zero(x, run, window)
+    assert not any(WAITING.match(l) or l.startswith(NO_FRAME_LEFT) for l in run.error_lines), errors(run)
+    for n, colour in enumerate(FRAMES):
+        size, p = read_bitmap_pixel(os.path.join(folder, "f_%06d.bmp" % n), 32, 24)
+        assert size == (64, 48) and near(p, colour), "f_%06d.bmp: %r %r" % (n, size, p)
+    assert not os.path.exists(os.path.join(folder, "f_000003.bmp"))
 
 
 def main():
@@ -181,10 +360,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--vexel", required=True)
     parser.add_argument("--send-close", required=True)
+    parser.add_argument("--hold-open", required=True)
     parser.add_argument("--shots")
     parser.add_argument("tests", nargs="*")
     OPTIONS = parser.parse_args()
     OPTIONS.vexel = os.path.abspath(OPTIONS.vexel)
+    OPTIONS.hold_open = os.path.abspath(OPTIONS.hold_open)
     tests = {name[5:]: f for name, f in globals().items() if name.startswith("test_")}
     chosen = OPTIONS.tests or sorted(tests)
     failed = 0

@@ -1,10 +1,65 @@
 """A virtual display for the window tests, and what a person does with it:
 find a window, send keys and clicks, resize it, ask it to close, take a
 screenshot. Xvfb, xdotool and ImageMagick's import do the work; there is no
-window manager, so the programs see exactly the requests made here."""
+window manager, so the programs see exactly the requests made here.
+
+Nothing here waits for a time that must be long enough: every wait polls for
+a state (a screenshot that shows what is expected, a window's geometry, a
+window appearing or going, a line a program writes, a process ending) until
+one generous deadline, which only guards against hangs and fails at once
+with what was awaited and what was last seen."""
 import os
 import subprocess
+import threading
 import time
+
+# Only a hung program or display takes this long.
+DEADLINE = 60
+
+
+class NotYet(AssertionError):
+    """What a poll saw instead of the state it awaits."""
+
+
+def until(what, attempt, process=None, deadline=DEADLINE):
+    """Calls attempt() until it returns without an AssertionError (its
+    message says what it saw), and returns its result. Fails when the
+    deadline passes, or at once when the process ends first."""
+    end = time.monotonic() + deadline
+    seen = "nothing yet"
+    while True:
+        try:
+            return attempt()
+        except AssertionError as error:
+            seen = str(error) or repr(error)
+        if process is not None and process.poll() is not None:
+            raise AssertionError("the program ended (%d) while awaiting %s; last seen: %s; its errors: %s" % (
+                process.returncode, what, seen, errors(process)))
+        if time.monotonic() > end:
+            raise AssertionError("awaited %s for %d s; last seen: %s" % (what, deadline, seen))
+        time.sleep(0.05)
+
+
+def errors(process):
+    """What the program has written to its standard error so far."""
+    lines = getattr(process, "error_lines", None)
+    if lines is None:
+        return ""
+    if process.poll() is not None:
+        process.error_reader.join(5)
+    return "".join(list(lines))
+
+
+def await_line(process, test, what, start=0):
+    """The first line the program writes to standard error, from line number
+    start on, for which test(line) holds; and the number of the next line."""
+    def attempt():
+        lines = list(process.error_lines)
+        for n in range(start, len(lines)):
+            if test(lines[n]):
+                return lines[n], n + 1
+        raise NotYet("its lines: %r" % lines[start:][-5:])
+    return until(what, attempt, process)
 
 
 class XSession:
@@ -49,28 +104,75 @@ class XSession:
             raise RuntimeError("%s failed: %s" % (" ".join(args), done.stderr.decode()))
         return done.stdout.decode()
 
-    def start(self, command, cwd, stdin=subprocess.DEVNULL):
-        process = subprocess.Popen(command, cwd=cwd, env=self.env, stdin=stdin, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
+    def start(self, command, cwd, stdin=subprocess.DEVNULL, env=None):
+        """The program, running on this display; its standard error is read
+        as it comes, line by line, into process.error_lines."""
+        process = subprocess.Popen(command, cwd=cwd, env=dict(self.env, **(env or {})), stdin=stdin,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.error_lines = []
+
+        def read():
+            for line in iter(process.stderr.readline, b""):
+                process.error_lines.append(line.decode(errors="replace"))
+        process.error_reader = threading.Thread(target=read, daemon=True)
+        process.error_reader.start()
         self.started.append(process)
         return process
 
-    def window(self, name, timeout=30, process=None):
+    def visible_windows(self):
+        return self.tool("xdotool", "search", "--onlyvisible", "--name", ".", check=False).split()
+
+    def window(self, name, process=None):
         """The id of the first visible window whose title contains name
         (compared here: xdotool's own matching misses UTF-8 titles); fails at
         once when the process that was to show it has ended."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if process is not None and process.poll() is not None:
-                raise AssertionError("the program ended (%d) before showing %r: %s" % (
-                    process.returncode, name, process.stderr.read().decode(errors="replace")))
-            for window in self.tool("xdotool", "search", "--onlyvisible", "--name", ".", check=False).split():
-                if name in self.tool("xdotool", "getwindowname", window, check=False):
+        def attempt():
+            titles = [(w, self.tool("xdotool", "getwindowname", w, check=False).strip())
+                      for w in self.visible_windows()]
+            for window, title in titles:
+                if name in title:
                     return window
-            time.sleep(0.05)
-        listing = [(w, self.tool("xdotool", "getwindowname", w, check=False).strip())
-                   for w in self.tool("xdotool", "search", "--name", ".", check=False).split()]
-        raise AssertionError("no window named %r appeared; windows: %r" % (name, listing))
+            raise NotYet("visible windows: %r" % titles)
+        return until("a window named %r" % name, attempt, process)
+
+    def until_gone(self, window):
+        """Waits until the window is no longer shown."""
+        def attempt():
+            if window in self.visible_windows():
+                raise NotYet("window %s still shown" % window)
+        until("window %s to go" % window, attempt)
+
+    def until_geometry(self, window, size, process=None):
+        """Waits until the window has the size (width, height); its x, y,
+        width, height."""
+        def attempt():
+            g = self.geometry(window)
+            if g[2:] != tuple(size):
+                raise NotYet("geometry %r" % (g,))
+            return g
+        return until("window %s sized %r" % (window, tuple(size)), attempt, process)
+
+    def until_shown(self, window, check, what, name=None, process=None):
+        """Takes screenshots of the window until check(shot) passes (it
+        asserts what is to be seen), and returns that screenshot, saved as
+        name.png under shots; the last one that failed is kept as
+        name-last.png when the deadline passes."""
+        last = []
+
+        def attempt():
+            shot = self.screenshot(window)
+            last[:] = [shot]
+            check(shot)
+            return shot
+        try:
+            shot = until(what, attempt, process)
+        except AssertionError:
+            if last and name:
+                self.save(last[0], name + "-last")
+            raise
+        if name:
+            self.save(shot, name)
+        return shot
 
     def title(self, window):
         return self.tool("xdotool", "getwindowname", window).strip()
@@ -94,17 +196,62 @@ class XSession:
         self.tool(self.send_close_program, window)
 
     def screenshot(self, window, name=None):
-        """The window's pixels as rows of (r, g, b); a PNG copy under shots when given."""
-        if self.shots and name:
-            os.makedirs(self.shots, exist_ok=True)
-            self.tool("import", "-window", window, os.path.join(self.shots, name + ".png"))
-        data = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], env=self.env, stdout=subprocess.PIPE,
-                              check=True, timeout=30).stdout
-        return parse_ppm(data)
+        """The window's pixels: shot[y][x] is (r, g, b); a PNG copy under
+        shots when a name is given."""
+        done = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], env=self.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        if done.returncode != 0:
+            # The window may be on its way out or not mapped yet.
+            raise NotYet("no screenshot of window %s: %s" % (window, done.stderr.decode(errors="replace").strip()))
+        shot = parse_ppm(done.stdout)
+        if name:
+            self.save(shot, name)
+        return shot
+
+    def save(self, shot, name):
+        """A PNG copy of exactly this screenshot under shots."""
+        if not self.shots:
+            return
+        os.makedirs(self.shots, exist_ok=True)
+        subprocess.run(["convert", "ppm:-", os.path.join(self.shots, name + ".png")], input=shot.ppm, check=True,
+                       timeout=30)
+
+
+class Picture:
+    """Pixels of a P6 picture, read where they are asked for: picture[y][x]
+    is (r, g, b); len(picture) is the height, len(picture[y]) the width."""
+
+    def __init__(self, ppm, at, width, height):
+        self.ppm, self.at, self.width, self.height = ppm, at, width, height
+
+    def __len__(self):
+        return self.height
+
+    def __getitem__(self, y):
+        if not 0 <= y < self.height:
+            raise IndexError(y)
+        return Row(self.ppm, self.at + y * self.width * 3, self.width)
+
+    def __iter__(self):
+        return (self[y] for y in range(self.height))
+
+
+class Row:
+    def __init__(self, ppm, at, width):
+        self.ppm, self.at, self.width = ppm, at, width
+
+    def __len__(self):
+        return self.width
+
+    def __getitem__(self, x):
+        if not 0 <= x < self.width:
+            raise IndexError(x)
+        at = self.at + 3 * x
+        return tuple(self.ppm[at:at + 3])
 
 
 def parse_ppm(data):
-    """Rows of (r, g, b) tuples from a binary P6 file with 8-bit samples."""
+    """The picture of a binary P6 file with 8-bit samples."""
     fields, at = [], 0
     while len(fields) < 4:
         while data[at:at + 1].isspace():
@@ -120,18 +267,20 @@ def parse_ppm(data):
     if fields[0] != b"P6" or int(fields[3]) != 255:
         raise ValueError("not an 8-bit P6 picture")
     width, height = int(fields[1]), int(fields[2])
-    rows = []
-    for y in range(height):
-        row = data[at + y * width * 3:at + (y + 1) * width * 3]
-        rows.append([tuple(row[3 * x:3 * x + 3]) for x in range(width)])
-    return rows
+    if len(data) < at + width * height * 3:
+        raise NotYet("a screenshot cut short")
+    return Picture(data, at, width, height)
 
 
-def wait_exit(process, timeout=10):
-    """The exit code, or an AssertionError when the program is still running."""
+def wait_exit(process, deadline=DEADLINE):
+    """The exit code, once the program has ended; an AssertionError when it
+    is still running at the deadline."""
     try:
-        process.wait(timeout=timeout)
+        process.wait(timeout=deadline)
     except subprocess.TimeoutExpired:
         process.kill()
-        raise AssertionError("the program did not end")
+        process.wait()
+        raise AssertionError("the program did not end within %d s; its errors: %s" % (deadline, errors(process)))
+    if getattr(process, "error_reader", None):
+        process.error_reader.join(5)
     return process.returncode
