@@ -2,7 +2,7 @@
 """The viewer as a person meets it: a real SDL window on a virtual display,
 driven by keys, clicks and window requests, checked by screenshots.
 
-Usage: viewer_window_test.py --vexel BIN --send-close BIN --hold-open LIB [--shots DIR] TEST...
+Usage: viewer_window_test.py --vexel BIN --send-close BIN [--shots DIR] TEST...
 With no TEST, runs them all. Exit status 0 when every test passes.
 """
 import argparse
@@ -17,7 +17,7 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from make_sample import pixel, write_bitmap  # noqa: E402
-from xsession import NotYet, XSession, await_line, errors, until, wait_exit  # noqa: E402
+from xsession import NotYet, XSession, await_line, errors, until, wait_exit, until_stopped  # noqa: E402
 
 OPTIONS = None
 
@@ -327,26 +327,18 @@ def read_bitmap_pixel(path, x_, y):
 
 def test_unpacking_shows_its_frames_without_waiting(x, folder):
     """-uc shows each frame in the window as it writes it, waits for no key
-    or click, and closes the window at the end. The run is held as it
-    creates its third bitmap, to look at the window then: it shows the
-    second frame, and the first two bitmaps are written."""
+    or click, and closes the window at the end. The run stops itself once
+    its third bitmap is written (a test stop point), to look at the window
+    then: it shows the second frame (a frame is shown after it is written),
+    and the first three bitmaps are on disk."""
     three_frames(folder)
-    release = os.path.join(folder, "release")
-    env = {"LD_PRELOAD": OPTIONS.hold_open, "HOLD_OPEN_NAME": "f_000002.bmp", "HOLD_OPEN_RELEASE": release,
-           # The preloaded library comes before a sanitizer's own runtime.
-           "ASAN_OPTIONS": ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))}
-    run, window = view(x, folder, "-uc", "f.vx", env=env)
-
-    def held():
-        if not os.path.exists(release + ".held"):
-            raise NotYet("the files: %r" % sorted(os.listdir(folder)))
-    until("the run to create its third bitmap", held, run)
-    x.until_shown(window, shows(FRAMES[1], 540, 960), "the second frame while the third is written",
-                  "viewer_unpacking", run)
-    for n in range(2):
-        assert os.path.exists(os.path.join(folder, "f_%06d.bmp" % n)), "frame %d is written before it is shown" % n
-    with open(release, "w"):
-        pass
+    run, window = view(x, folder, "-uc", "f.vx", env={"VEXEL_TEST_STOP_AT": "after-bitmap:2"})
+    until_stopped(run, "the run to stop after its third bitmap")
+    x.until_shown(window, shows(FRAMES[1], 540, 960), "the second frame while the run is held",
+                  "viewer_unpacking")
+    for n in range(3):
+        assert os.path.exists(os.path.join(folder, "f_%06d.bmp" % n)), "frame %d should be written" % n
+    os.kill(run.pid, signal.SIGCONT)
     closes_with_zero(x, run, window)
     assert not any(WAITING.match(l) or l.startswith(NO_FRAME_LEFT) for l in run.error_lines), errors(run)
     for n, colour in enumerate(FRAMES):
@@ -360,12 +352,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--vexel", required=True)
     parser.add_argument("--send-close", required=True)
-    parser.add_argument("--hold-open", required=True)
     parser.add_argument("--shots")
     parser.add_argument("tests", nargs="*")
     OPTIONS = parser.parse_args()
     OPTIONS.vexel = os.path.abspath(OPTIONS.vexel)
-    OPTIONS.hold_open = os.path.abspath(OPTIONS.hold_open)
     tests = {name[5:]: f for name, f in globals().items() if name.startswith("test_")}
     chosen = OPTIONS.tests or sorted(tests)
     failed = 0

@@ -40,6 +40,20 @@ def until(what, attempt, process=None, deadline=DEADLINE):
         time.sleep(0.05)
 
 
+def until_stopped(process, what):
+    """Waits until the program stops itself at the stop point its
+    environment asked for (VEXEL_TEST_STOP_AT); os.kill(pid, SIGCONT) lets
+    it go on."""
+    def attempt():
+        pid, status = os.waitpid(process.pid, os.WUNTRACED | os.WNOHANG)
+        if pid == 0:
+            raise NotYet("the program is still running")
+        if not os.WIFSTOPPED(status):
+            raise AssertionError("the program ended (status %d) before its stop point; its errors: %s" % (
+                status, errors(process)))
+    until(what, attempt)
+
+
 def errors(process):
     """What the program has written to its standard error so far."""
     lines = getattr(process, "error_lines", None)
