@@ -66,13 +66,25 @@ TEST(Kernel, FileExistsOnlyForReadableRegularFiles) {
     EXPECT_TRUE(fileExists(TWideString::fromUtf8(dir.file("x.bmp"))));
 }
 
+// The interval lies between what the test's own clock saw inside and
+// outside the two calls, however long the machine took.
 TEST(Timing, TheIntervalMeasuresTheTimeBetweenCalls) {
+    using Clock = std::chrono::steady_clock;
+    const auto seconds = [](Clock::duration d) { return std::chrono::duration<long double>(d).count(); };
+    const auto beforeFirst = Clock::now();
     intervalSeconds();
+    const auto afterFirst = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    long double elapsed = intervalSeconds();
-    EXPECT_GE(elapsed, 0.045L);
-    EXPECT_LT(elapsed, 2.0L);
-    EXPECT_LT(intervalSeconds(), 0.5L);
+    const auto beforeSecond = Clock::now();
+    const long double elapsed = intervalSeconds();
+    const auto afterSecond = Clock::now();
+    const long double next = intervalSeconds();
+    const auto afterThird = Clock::now();
+    const long double slack = 1e-6L; // the two clocks' readings of one moment
+    EXPECT_GE(elapsed, seconds(beforeSecond - afterFirst) - slack);
+    EXPECT_LE(elapsed, seconds(afterSecond - beforeFirst) + slack);
+    EXPECT_GE(next, 0.0L);
+    EXPECT_LE(next, seconds(afterThird - beforeSecond) + slack);
     EXPECT_GT(clockNow(), 0.0L);
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -183,27 +185,42 @@ TEST_F(SmallArenas, TheNestingLimitRefusesAllocations) {
     blocks.free(p);
 }
 
+// Every block is filled with a byte of its own and read back whole before it
+// is freed: two blocks handed out over each other, by a race or a wrong
+// split, show as a block that lost its bytes.
 TEST_F(SmallArenas, ManyThreadsAllocateAndFreeSafely) {
+    struct Block {
+        std::uint8_t* p;
+        std::size_t n;
+        std::uint8_t fill;
+    };
+    std::atomic<int> damaged{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([this, t] {
+        threads.emplace_back([this, t, &damaged] {
             std::mt19937 random(static_cast<unsigned>(t));
-            std::vector<std::uint8_t*> mine;
+            std::vector<Block> mine;
+            const auto release = [&](const Block& b) {
+                if (std::any_of(b.p, b.p + b.n, [&](std::uint8_t v) { return v != b.fill; })) ++damaged;
+                blocks.free(b.p);
+            };
             for (int i = 0; i < 2000; ++i) {
                 auto n = static_cast<std::size_t>(random() % 5000 + 1);
                 auto* p = static_cast<std::uint8_t*>(blocks.allocate(n));
                 ASSERT_NE(p, nullptr);
-                std::memset(p, t + 1, n);
-                mine.push_back(p);
+                const auto fill = static_cast<std::uint8_t>(1 + (t * 2000 + i) % 255);
+                std::memset(p, fill, n);
+                mine.push_back({p, n, fill});
                 if (mine.size() > 20) {
                     std::size_t k = random() % mine.size();
-                    blocks.free(mine[k]);
+                    release(mine[k]);
                     mine.erase(mine.begin() + static_cast<long>(k));
                 }
             }
-            for (auto* p : mine) blocks.free(p);
+            for (const Block& b : mine) release(b);
         });
     for (auto& th : threads) th.join();
+    EXPECT_EQ(damaged, 0);
     EXPECT_EQ(blocks.stats().liveBlocks, 0u);
 }
 

@@ -138,20 +138,59 @@ TEST(Surfaces, ALockIsExclusiveAndASecondLockByTheSameThreadFails) {
     SurfaceAccess a;
     ASSERT_TRUE(s->lock(a));
     EXPECT_FALSE(s->lock(a));
-    std::atomic<bool> gotIt{false};
+    // Another thread asks for it while this one holds it: it gets it only
+    // after this one let go (the flag is set just before the unlock).
+    std::atomic<bool> asking{false}, released{false}, gotItAfterRelease{false}, gotIt{false};
     std::thread other([&] {
         SurfaceAccess b;
+        asking = true;
         if (s->lock(b)) {
+            gotItAfterRelease = released.load();
             gotIt = true;
             s->unlock();
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(gotIt); // waits while this thread holds it
+    while (!asking) std::this_thread::yield();
+    for (int i = 0; i < 1000 && !gotIt; ++i) std::this_thread::yield(); // room for a wrong early lock
+    released = true;
     EXPECT_TRUE(s->unlock());
     other.join();
     EXPECT_TRUE(gotIt);
+    EXPECT_TRUE(gotItAfterRelease);
     EXPECT_FALSE(s->unlock()); // not held
+    s->release();
+}
+
+// Threads that add one to a pixel under the lock, reading and writing it in
+// two steps, lose no addition.
+TEST(Surfaces, ThreadsTakingTurnsUnderTheLockLoseNoUpdate) {
+    TSurface* s = TSurface::create(3, 3);
+    ASSERT_NE(s, nullptr);
+    constexpr int kThreads = 4, kRounds = 500;
+    {
+        SurfaceAccess a;
+        ASSERT_TRUE(s->lock(a));
+        *reinterpret_cast<std::uint32_t*>(a.bits) = 0;
+        s->unlock();
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([s] {
+            for (int i = 0; i < kRounds; ++i) {
+                SurfaceAccess a;
+                while (!s->lock(a)) std::this_thread::yield();
+                auto* pixel = reinterpret_cast<std::uint32_t*>(a.bits);
+                const std::uint32_t seen = *pixel;
+                std::this_thread::yield();
+                *pixel = seen + 1;
+                s->unlock();
+            }
+        });
+    for (auto& t : threads) t.join();
+    SurfaceAccess a;
+    ASSERT_TRUE(s->lock(a));
+    EXPECT_EQ(*reinterpret_cast<std::uint32_t*>(a.bits), std::uint32_t{kThreads * kRounds});
+    s->unlock();
     s->release();
 }
 

@@ -122,17 +122,17 @@ bool VexelProcess::waitForStop(std::string* why) {
     return false;
 }
 
-CommandResult VexelProcess::wait() {
+CommandResult VexelProcess::wait(int seconds) {
     CommandResult result;
     int status = status_;
     bool ended = ended_;
     std::string hang;
     if (pid_ > 0 && !ended) {
-        const int r = waitWithDeadline(pid_, &status, 0, 300);
+        const int r = waitWithDeadline(pid_, &status, 0, seconds);
         if (r == 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
-            hang = "\n[test] the run had not ended after five minutes and was killed\n";
+            hang = "\n[test] the run hung: it had not ended after " + std::to_string(seconds) + " s and was killed\n";
         }
         ended = r == pid_;
     }

@@ -51,9 +51,9 @@ public:
     // Lets a stopped run go on (any signal sent meanwhile arrives now).
     void resume();
     // Waits for the run to end: exitCode -1 when it did not end normally, or
-    // when it had not ended after five minutes (it is then killed, and err
-    // says so).
-    CommandResult wait();
+    // when it had not ended after `seconds` (it is then killed, and err says
+    // so: the deadline only guards against a hang).
+    CommandResult wait(int seconds = 300);
     int pid() const { return pid_; }
 
 private:
