@@ -68,7 +68,8 @@ void finishesWithin(std::uint32_t ms, const std::function<void()>& step, const c
     runner.join();
 }
 
-bool eventually(const std::function<bool()>& condition, std::uint32_t ms = 3000) {
+// Waits for a state; the deadline only guards against a hang.
+bool eventually(const std::function<bool()>& condition, std::uint32_t ms = 60'000) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > until) return false;
@@ -225,7 +226,9 @@ TEST(FileCacheReadAhead, TheThreadFillsTheWindowAndRefillsOnceAFifthIsConsumed) 
     ASSERT_TRUE(eventually([&] { return cache->window().bufferEnd == 1'000'000; }));
     std::vector<std::uint8_t> got(200'000);
     ASSERT_EQ(cache->read(got.data(), 100'000), 100'000);
-    // 900,000 unread: at least 4/5 of the window, so it stays.
+    // 900,000 unread: at least 4/5 of the window, so it stays. The pause only
+    // gives a wrong refill the chance to show; a right cache passes however
+    // long the thread takes.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(cache->window().bufferStart, 0);
     EXPECT_EQ(cache->stats().refillsInstalled, 1);
@@ -300,30 +303,37 @@ TEST(FileCacheConcurrency, ARefillOvertakenBySeekNeverBreaksTheWindow) {
     }
 }
 
-// Makes the reader thread's refills overlap the walk's seeks: a refill whose
-// disk read is done waits for the walk's next seek (or read), and the walk,
-// when a refill is due, waits until one is in flight before it seeks.
+// Makes the reader thread's refills overlap the walk's seeks, whatever the
+// machine's speed: a refill whose disk read is done waits for the walk's next
+// seek (or read), and the walk, when a refill is due, waits until one is in
+// flight (or is no longer due) before it seeks.
 struct RaceDriver {
     std::atomic<int> seeks{0};
     std::atomic<bool> reading{false};
     std::atomic<bool> inFlight{false};
     std::atomic<bool> finished{false};
+    int overlapping = 0; // seeks made while a refill was in flight
 
     static void hook(TFayloviyKesh&, void* context) {
         auto* self = static_cast<RaceDriver*>(context);
         int before = self->seeks;
         self->inFlight = true;
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (self->seeks == before && !self->reading && !self->finished && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
+        while (self->seeks == before && !self->reading && !self->finished) std::this_thread::yield();
         self->inFlight = false;
     }
 
     void beforeSeek(const TFayloviyKesh& cache) {
-        TFayloviyKeshWindow w = cache.window();
-        if (w.bufferEnd - w.readPosition >= cache.capacity() * 4 / 5 || w.bufferEnd >= w.fileSize) return;
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
-        while (!inFlight && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!inFlight) {
+            const TFayloviyKeshWindow w = cache.window();
+            if (w.bufferEnd - w.readPosition >= cache.capacity() * 4 / 5 || w.bufferEnd >= w.fileSize) return;
+            if (std::chrono::steady_clock::now() > until) {
+                ADD_FAILURE() << "a refill was due for a minute and none started";
+                return;
+            }
+            std::this_thread::yield();
+        }
+        ++overlapping;
     }
 };
 
@@ -395,8 +405,13 @@ TEST(FileCacheConcurrency, SeeksThatLandWhileRefillsReadTheDiskKeepTheBytesRight
     randomWalk(*cache, content, 3, 3000, &race);
     race.finished = true;
     TFayloviyKeshStats stats = cache->stats();
-    // About a third of the refills are overtaken on this machine.
-    EXPECT_GT(stats.refillsDiscarded, 100);
+    // The race was run: seeks landed while refills were in flight (about 1650
+    // of the 3000 steps), and many moved the reader out of the refill's
+    // window (about 690 discarded refills). The handshake, not the machine's
+    // speed, sets these counts; the bounds leave room for the walk's own
+    // refills.
+    EXPECT_GT(race.overlapping, 100);
+    EXPECT_GT(stats.refillsDiscarded, 20);
 }
 
 TEST(FileCacheConcurrency, AWholeFileReadsBackInRandomPiecesWithReadAhead) {
@@ -432,9 +447,9 @@ TEST(FileCacheDestroy, DestroyWhileTheThreadReadsTheDiskDoesNotDeadlock) {
     options.afterRefillRead = &Slow::hook;
     options.hookContext = &slow;
     TFayloviyKesh* cache = TFayloviyKesh::create(TWideString::fromUtf8(path), 10'000, options);
-    ASSERT_TRUE(slow.inFlight.waitFor(3000));
+    ASSERT_TRUE(slow.inFlight.waitFor(60'000));
     // The frame loop destroys the cache under the process-wide lock.
-    finishesWithin(5000, [&] {
+    finishesWithin(60'000, [&] {
         std::lock_guard<std::recursive_mutex> global(globalLock());
         TFayloviyKesh::destroy(cache);
     }, "destroy during a refill");
@@ -467,7 +482,7 @@ TEST(FileCacheFailures, AFileThatShrinksAfterOpeningFailsReadsInsteadOfHanging) 
         expectBytesAt(*cache, content, 0, 1000);
         std::filesystem::resize_file(path, 100'000);
         std::vector<std::uint8_t> got(40'000);
-        finishesWithin(5000, [&] {
+        finishesWithin(60'000, [&] {
             std::int64_t p = 500'000;
             EXPECT_EQ(cache->seek(p), 1); // the size seen at opening still counts
             EXPECT_EQ(cache->read(got.data(), 1000), -1);

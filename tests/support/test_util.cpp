@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,10 +94,10 @@ namespace {
 
 // waitpid with a deadline that only guards against a hang: the pid's
 // status, 0 when the deadline passed first, -1 on an error.
-int waitWithDeadline(int pid, int* status, int options, int seconds) {
+int waitWithDeadline(int pid, int* status, int options, int seconds, rusage* usage = nullptr) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        const int r = waitpid(pid, status, options | WNOHANG);
+        const int r = wait4(pid, status, options | WNOHANG, usage);
         if (r != 0 || std::chrono::steady_clock::now() > until) return r;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -127,8 +128,10 @@ CommandResult VexelProcess::wait(int seconds) {
     int status = status_;
     bool ended = ended_;
     std::string hang;
+    rusage usage = {};
     if (pid_ > 0 && !ended) {
-        const int r = waitWithDeadline(pid_, &status, 0, seconds);
+        const int r = waitWithDeadline(pid_, &status, 0, seconds, &usage);
+        result.peakResidentKib = usage.ru_maxrss;
         if (r == 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);

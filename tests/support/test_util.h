@@ -27,6 +27,7 @@ struct CommandResult {
     int exitCode = -1; // -1 when the program did not end normally
     std::string out;   // standard output
     std::string err;   // standard error
+    std::int64_t peakResidentKib = 0; // the most memory the run held at once
 };
 
 // Runs the built vexel with the arguments in a folder (no shell involved).
