@@ -1,7 +1,12 @@
 // Replays the saved inputs of one fuzz target without a fuzzing engine:
 // every file in the folders (or the files) named on the command line is fed
-// to LLVMFuzzerTestOneInput once.
+// to LLVMFuzzerTestOneInput once. With --expect=N it fails when it replayed
+// fewer than N inputs (a corpus folder missing or moved), and always when
+// it replayed none.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +26,12 @@ static int replay(const std::filesystem::path& path) {
 int main(int argc, char** argv) {
     LLVMFuzzerInitialize(&argc, &argv);
     int count = 0;
+    long expected = 1;
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--expect=", 9) == 0) {
+            expected = std::max(1L, std::strtol(argv[i] + 9, nullptr, 10));
+            continue;
+        }
         std::filesystem::path p(argv[i]);
         std::error_code ec;
         if (std::filesystem::is_directory(p, ec)) {
@@ -32,5 +42,9 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replayed %d inputs\n", count);
+    if (count < expected) {
+        std::fprintf(stderr, "replayed %d inputs, expected at least %ld\n", count, expected);
+        return 1;
+    }
     return 0;
 }

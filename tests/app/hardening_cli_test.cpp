@@ -80,6 +80,7 @@ std::vector<std::string> partFiles(const test::TempDir& dir) {
 // temporary file beside it holds exactly the records written so far, each
 // decoding to the pixels of an uninterrupted run.
 TEST(Hardening, APackingRunKilledAtAnyPointLeavesTheOldTargetOrTheWholeNewOne) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 40, 320, 240);
     ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);
@@ -119,6 +120,7 @@ TEST(Hardening, APackingRunKilledAtAnyPointLeavesTheOldTargetOrTheWholeNewOne) {
 }
 
 TEST(Hardening, AFullDiskInTheMiddleOfASequenceKeepsEveryRecordWrittenBeforeIt) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 30, 320, 240);
     ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);

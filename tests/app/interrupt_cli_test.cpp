@@ -65,6 +65,7 @@ struct Stop {
 const Stop kStops[] = {{SIGINT, 130}, {SIGTERM, 143}};
 
 TEST(Interrupt, ASignalWhilePackingKeepsTheRecordsWrittenSoFarInPlaceOfTheOldTarget) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir);
     ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);
@@ -86,6 +87,7 @@ TEST(Interrupt, ASignalWhilePackingKeepsTheRecordsWrittenSoFarInPlaceOfTheOldTar
 }
 
 TEST(Interrupt, ASignalWhileUnpackingEndsAfterTheBitmapInProgressAndEveryOneIsWhole) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir);
     ASSERT_EQ(test::runVexel({"-c", "-t=1", "f*.bmp"}, dir.path()).exitCode, 0);
@@ -108,6 +110,7 @@ TEST(Interrupt, ASignalWhileUnpackingEndsAfterTheBitmapInProgressAndEveryOneIsWh
 }
 
 TEST(Interrupt, ASignalDuringTheRepackConversionKeepsTheConvertedRecordsSoFar) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 12);
     ASSERT_EQ(test::runVexel({"-c", "-t=1", "f*.bmp"}, dir.path()).exitCode, 0);
@@ -126,6 +129,7 @@ TEST(Interrupt, ASignalDuringTheRepackConversionKeepsTheConvertedRecordsSoFar) {
 }
 
 TEST(Interrupt, KilledOutrightTheRunLeavesItsTemporaryFileAndTheOldTarget) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 6);
     ASSERT_TRUE(test::writeFile(dir.file("f.vx"), Bytes{'o', 'l', 'd'}));
@@ -142,6 +146,7 @@ TEST(Interrupt, KilledOutrightTheRunLeavesItsTemporaryFileAndTheOldTarget) {
 }
 
 TEST(TemporaryFiles, ANameAnotherFileAlreadyHasIsLeftAloneAndTheNextOneIsTaken) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 3);
     test::ScopedEnv stop("VEXEL_TEST_STOP_AT", "start");
@@ -167,6 +172,7 @@ TEST(TemporaryFiles, ANameAnotherFileAlreadyHasIsLeftAloneAndTheNextOneIsTaken) 
 }
 
 TEST(TemporaryFiles, ASyncThatFailsBeforeTheRenameLeavesTheOldTarget) {
+    VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
     frames(dir, 3);
     const Bytes old{'o', 'l', 'd'};
@@ -181,6 +187,24 @@ TEST(TemporaryFiles, ASyncThatFailsBeforeTheRenameLeavesTheOldTarget) {
     const test::CommandResult grouped = test::runVexel({"-c", "f*.bmp"}, dir.path());
     EXPECT_EQ(grouped.exitCode, 2) << grouped.err;
     EXPECT_EQ(test::readFile(dir.file("f.vx")), old);
+}
+
+// A build without the test hooks (the packaged release) takes none of them
+// from the environment.
+TEST(TestHooks, ABuildWithoutThemTakesNoneFromTheEnvironment) {
+#if VEXEL_TEST_HOOKS
+    GTEST_SKIP() << "built with VEXEL_TEST_HOOKS";
+#endif
+    test::TempDir dir;
+    frames(dir, 3);
+    const Bytes old{'o', 'l', 'd'};
+    ASSERT_TRUE(test::writeFile(dir.file("f.vx"), old));
+    test::ScopedEnv stop("VEXEL_TEST_STOP_AT", "start");
+    test::ScopedEnv full("VEXEL_FULL_DISK_AFTER", "0");
+    test::ScopedEnv sync("VEXEL_TEST_FAIL_SYNC", "1");
+    const test::CommandResult r = test::VexelProcess({"-c", "f*.bmp"}, dir.path()).wait(120);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::recordChain(test::readFile(dir.file("f.vx"))).size(), 3u);
 }
 
 } // namespace

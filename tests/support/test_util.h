@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+// Tests of the faults and stop points that the programs take from the
+// environment (platform/test_hooks.h) need a build with VEXEL_TEST_HOOKS.
+#if VEXEL_TEST_HOOKS
+#define VEXEL_NEEDS_TEST_HOOKS() static_cast<void>(0)
+#else
+#define VEXEL_NEEDS_TEST_HOOKS() GTEST_SKIP() << "built without VEXEL_TEST_HOOKS"
+#endif
+
 namespace vexel::test {
 
 // A fresh folder under the system's temporary folder, removed with its
