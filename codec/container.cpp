@@ -399,9 +399,8 @@ bool TrailerWalker::next(TrailerSection& s) {
 }
 
 std::span<const std::uint8_t> TrailerWalker::body(const TrailerSection& s) const {
-    const std::uint64_t end = std::min<std::uint64_t>(s.end, stream_.size());
-    if (end <= s.bodyStart) return {};
-    return stream_.subspan(s.bodyStart, static_cast<std::size_t>(end - s.bodyStart));
+    if (s.bodyStart >= stream_.size()) return {};
+    return stream_.subspan(s.bodyStart);
 }
 
 void TrailerWalker::finish(const TrailerSection& s, std::size_t consumed) {

@@ -393,10 +393,10 @@ struct TrailerSection {
     std::uint64_t end = 0;     // stream position its sectionEnd names
 };
 
-// Walks the trailer sections after the block area. Each body is bounded by
-// its section end and the stream end; the trailer ends at the stream end,
-// where no whole section header is left, or after a section whose body did
-// not end exactly at its end.
+// Walks the trailer sections after the block area. A body is read as far as
+// its reader needs, up to the stream end, whatever its section end says; the
+// trailer ends at the stream end, where no whole section header is left, or
+// after a section whose body did not end exactly at its end.
 class TrailerWalker {
 public:
     // endBias: sectionEndBias() of the stream (ignored in mode 8).

@@ -702,7 +702,9 @@ TEST(TrailerSections, ASectionThatDoesNotEndWhereItSaysEndsTheTrailer) {
     EXPECT_FALSE(unknown.next(sec));
 }
 
-TEST(TrailerSections, BodiesAreBoundedByTheSectionAndTheStream) {
+// A body is read up to the stream end whatever its section end says; the
+// walk ends after a section whose end its reader did not reach exactly.
+TEST(TrailerSections, BodiesAreBoundedByTheStreamAndEndsOnlyDecideWhereTheWalkGoesOn) {
     Bytes s;
     appendSection(s, 1000, 3, Bytes{1, 2, 3}); // an end past the stream
     TrailerWalker walker(s, 0, 5, 0);
@@ -716,8 +718,18 @@ TEST(TrailerSections, BodiesAreBoundedByTheSectionAndTheStream) {
     appendSection(before, 10, 3, Bytes{1, 2, 3}); // below the bias: before the stream
     TrailerWalker biased(before, 0, 3, 47);
     ASSERT_TRUE(biased.next(sec));
-    EXPECT_TRUE(biased.body(sec).empty());
+    EXPECT_EQ(biased.body(sec).size(), 3u);
+    biased.finish(sec, 3);
     EXPECT_FALSE(biased.next(sec));
+
+    Bytes early;
+    appendSection(early, 6, 3, Bytes{1, 2, 3}); // an end one byte into a three-byte body
+    appendSection(early, 16, 3, Bytes{4, 5});
+    TrailerWalker short_(early, 0, 5, 0);
+    ASSERT_TRUE(short_.next(sec));
+    EXPECT_EQ(short_.body(sec).size(), early.size() - 5);
+    short_.finish(sec, 3);
+    EXPECT_FALSE(short_.next(sec));
 
     const Bytes stub = {1, 2, 3, 4}; // fewer than 5 bytes: no section
     TrailerWalker tiny(stub, 0, 5, 0);
@@ -744,7 +756,7 @@ TEST(TrailerSections, TheCopyConversionMovesEveryEndByTheInsertedBytes) {
     TrailerSection sec;
     int sections = 0;
     while (walker.next(sec)) {
-        walker.finish(sec, walker.body(sec).size());
+        walker.finish(sec, static_cast<std::size_t>(sec.end - sec.bodyStart));
         ++sections;
     }
     EXPECT_EQ(sections, 3);
