@@ -53,7 +53,7 @@ unset TSAN_OPTIONS
 section "fuzz targets"
 tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVEXEL_FUZZ=ON -DVEXEL_WERROR=ON -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
-runs=${VEXEL_FUZZ_RUNS:-10000}
+runs=${VEXEL_FUZZ_RUNS:-25000}
 for fuzzer in build-fuzz/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   name=$(basename "$fuzzer")
