@@ -365,7 +365,8 @@ private:
                 record_.toggleRequested = true;
             }
         }
-        if (s_.runMode >= 1) record_.frameDropped = false;
+        // A run that writes files writes every frame: only viewing drops any.
+        if (s_.runMode != 0) record_.frameDropped = false;
     }
 
     void closeWindow() {

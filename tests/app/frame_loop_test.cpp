@@ -324,6 +324,48 @@ TEST_F(FrameLoopTest, AVideoPackedAndPlayedWithFourStreamsShowsItsFramesInOrder)
     clearDecompressionStatusText(); // the title's text lives as long as the process
 }
 
+// A window on which a click (play) lands as soon as it is shown.
+struct ClickedWindow : ViewerWindow {
+    explicit ClickedWindow(TWnd& r) : record(r) {}
+    TWideString title() override { return TWideString(u"Vexel"); }
+    void setTitle(const TWideString&) override {}
+    void showMaximized() override {}
+    void paint() override {}
+    int drainEvents() override {
+        if (!clicked) {
+            clicked = true;
+            record.playing = !record.playing;
+            record.toggleRequested = true;
+        }
+        return -1;
+    }
+    int waitForQuit() override { return 0; }
+    int waitForEvents(double) override { return -1; }
+    ScreenSize displaySize() override { return {1920, 1080}; }
+    TWnd& record;
+    bool clicked = false;
+};
+
+// A run that writes files writes every frame, whatever the user clicks: a
+// click turns playing on, and playing at 1000 frames a second makes the
+// pacing find every pass late, which must not drop it.
+TEST_F(FrameLoopTest, AClickWhileUnpackingShowsFramesButLosesNoFile) {
+    for (int f = 0; f < 8; ++f) bitmap("f" + std::to_string(f) + ".bmp", 640, 480, f);
+    ASSERT_EQ(runEntry({"-c", "-a=1000", dir.file("f*.bmp")}, FrameCodec()), 0);
+    WindowSystem windows;
+    windows.openViewer = [](TWnd& record) -> std::unique_ptr<ViewerWindow> {
+        return std::make_unique<ClickedWindow>(record);
+    };
+    EXPECT_EQ(runEntry({"-uc", dir.file("f.vx")}, FrameCodec(), windows), 0);
+    for (int f = 0; f < 8; ++f) {
+        test::Picture p;
+        EXPECT_TRUE(test::decodeStandardBmp(test::readFile(dir.file("f_00000" + std::to_string(f) + ".bmp")), p) &&
+                    p.width == 640)
+            << "frame " << f;
+    }
+    clearDecompressionStatusText();
+}
+
 // A window that steps one frame per click and then is closed.
 struct StepWindow : ViewerWindow {
     TWideString title() override { return TWideString(u"Vexel"); }
