@@ -399,6 +399,12 @@ bool TrailerWalker::next(TrailerSection& s) {
 }
 
 std::span<const std::uint8_t> TrailerWalker::body(const TrailerSection& s) const {
+    const std::uint64_t end = std::min<std::uint64_t>(s.end, stream_.size());
+    if (end <= s.bodyStart) return {};
+    return stream_.subspan(s.bodyStart, static_cast<std::size_t>(end - s.bodyStart));
+}
+
+std::span<const std::uint8_t> TrailerWalker::readable(const TrailerSection& s) const {
     if (s.bodyStart >= stream_.size()) return {};
     return stream_.subspan(s.bodyStart);
 }

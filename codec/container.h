@@ -393,10 +393,11 @@ struct TrailerSection {
     std::uint64_t end = 0;     // stream position its sectionEnd names
 };
 
-// Walks the trailer sections after the block area. A body is read as far as
-// its reader needs, up to the stream end, whatever its section end says; the
-// trailer ends at the stream end, where no whole section header is left, or
-// after a section whose body did not end exactly at its end.
+// Walks the trailer sections after the block area. A decoder reads a body as
+// far as its reader needs, up to the stream end, whatever its section end
+// says (readable); the trailer ends at the stream end, where no whole section
+// header is left, or after a section whose body did not end exactly at its
+// end.
 class TrailerWalker {
 public:
     // endBias: sectionEndBias() of the stream (ignored in mode 8).
@@ -406,8 +407,10 @@ public:
     // The next section; false when the trailer has ended. A section not
     // finished before next() counts as having an empty body.
     bool next(TrailerSection& section);
-    // The section's body bytes.
+    // The section's body bytes, as far as its section end (and the stream).
     std::span<const std::uint8_t> body(const TrailerSection& section) const;
+    // What the section's reader may read: from its body to the stream end.
+    std::span<const std::uint8_t> readable(const TrailerSection& section) const;
     // Reports how many body bytes the section's reader used.
     void finish(const TrailerSection& section, std::size_t consumed);
     bool ended() const { return ended_; }

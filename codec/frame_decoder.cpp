@@ -142,7 +142,7 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
     TrailerSection section;
     const std::uint64_t blocks = w.grid.blocks;
     while (trailer.next(section)) {
-        const std::span<const std::uint8_t> body = trailer.body(section);
+        const std::span<const std::uint8_t> body = trailer.readable(section);
         std::size_t position = 0;
         bool whole = true;
         if (section.type == types.coefficients) {

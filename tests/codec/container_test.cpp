@@ -702,9 +702,10 @@ TEST(TrailerSections, ASectionThatDoesNotEndWhereItSaysEndsTheTrailer) {
     EXPECT_FALSE(unknown.next(sec));
 }
 
-// A body is read up to the stream end whatever its section end says; the
-// walk ends after a section whose end its reader did not reach exactly.
-TEST(TrailerSections, BodiesAreBoundedByTheStreamAndEndsOnlyDecideWhereTheWalkGoesOn) {
+// A body is what lies before its section end; its reader may read on to the
+// stream end, and the walk ends after a section whose end it did not reach
+// exactly.
+TEST(TrailerSections, BodiesAreBoundedByTheSectionAndReadersByTheStream) {
     Bytes s;
     appendSection(s, 1000, 3, Bytes{1, 2, 3}); // an end past the stream
     TrailerWalker walker(s, 0, 5, 0);
@@ -718,7 +719,8 @@ TEST(TrailerSections, BodiesAreBoundedByTheStreamAndEndsOnlyDecideWhereTheWalkGo
     appendSection(before, 10, 3, Bytes{1, 2, 3}); // below the bias: before the stream
     TrailerWalker biased(before, 0, 3, 47);
     ASSERT_TRUE(biased.next(sec));
-    EXPECT_EQ(biased.body(sec).size(), 3u);
+    EXPECT_TRUE(biased.body(sec).empty());
+    EXPECT_EQ(biased.readable(sec).size(), 3u);
     biased.finish(sec, 3);
     EXPECT_FALSE(biased.next(sec));
 
@@ -727,7 +729,8 @@ TEST(TrailerSections, BodiesAreBoundedByTheStreamAndEndsOnlyDecideWhereTheWalkGo
     appendSection(early, 16, 3, Bytes{4, 5});
     TrailerWalker short_(early, 0, 5, 0);
     ASSERT_TRUE(short_.next(sec));
-    EXPECT_EQ(short_.body(sec).size(), early.size() - 5);
+    EXPECT_EQ(short_.body(sec).size(), 1u);
+    EXPECT_EQ(short_.readable(sec).size(), early.size() - 5);
     short_.finish(sec, 3);
     EXPECT_FALSE(short_.next(sec));
 
@@ -756,7 +759,7 @@ TEST(TrailerSections, TheCopyConversionMovesEveryEndByTheInsertedBytes) {
     TrailerSection sec;
     int sections = 0;
     while (walker.next(sec)) {
-        walker.finish(sec, static_cast<std::size_t>(sec.end - sec.bodyStart));
+        walker.finish(sec, walker.body(sec).size());
         ++sections;
     }
     EXPECT_EQ(sections, 3);

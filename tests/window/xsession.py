@@ -36,7 +36,8 @@ def until(what, attempt, process=None, deadline=DEADLINE):
             raise AssertionError("the program ended (%d) while awaiting %s; last seen: %s; its errors: %s" % (
                 process.returncode, what, seen, errors(process)))
         if time.monotonic() > end:
-            raise AssertionError("awaited %s for %d s; last seen: %s" % (what, deadline, seen))
+            said = "; its errors so far: %r" % errors(process) if process is not None else ""
+            raise AssertionError("awaited %s for %d s; last seen: %s%s" % (what, deadline, seen, said))
         time.sleep(0.05)
 
 
