@@ -11,13 +11,11 @@ import os
 import queue
 import subprocess
 import sys
-import tempfile
 import threading
-import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from xsession import DEADLINE, XSession, errors, wait_exit  # noqa: E402
+from xsession import DEADLINE, errors, run_scenario, wait_exit  # noqa: E402
 
 OPTIONS = None
 CAPTION_STRIP = (10, 36, 106)
@@ -221,14 +219,11 @@ def main():
     tests = {name[5:]: f for name, f in globals().items() if name.startswith("test_")}
     failed = 0
     for name in OPTIONS.tests or sorted(tests):
-        with tempfile.TemporaryDirectory() as folder, XSession(OPTIONS.send_close, OPTIONS.shots) as x:
-            try:
-                tests[name](x, folder)
-                print("ok   %s" % name)
-            except Exception:
-                failed += 1
-                print("FAIL %s" % name)
-                traceback.print_exc()
+        if run_scenario(tests[name], OPTIONS.send_close, OPTIONS.shots):
+            print("ok   %s" % name)
+        else:
+            failed += 1
+            print("FAIL %s" % name)
     return 1 if failed else 0
 
 

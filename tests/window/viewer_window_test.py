@@ -11,13 +11,11 @@ import re
 import signal
 import subprocess
 import sys
-import tempfile
-import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from make_sample import pixel, write_bitmap  # noqa: E402
-from xsession import NotYet, XSession, await_line, errors, until, wait_exit, until_stopped  # noqa: E402
+from xsession import NotYet, await_line, errors, run_scenario, until, until_stopped, wait_exit  # noqa: E402
 
 OPTIONS = None
 
@@ -360,14 +358,11 @@ def main():
     chosen = OPTIONS.tests or sorted(tests)
     failed = 0
     for name in chosen:
-        with tempfile.TemporaryDirectory() as folder, XSession(OPTIONS.send_close, OPTIONS.shots) as x:
-            try:
-                tests[name](x, folder)
-                print("ok   %s" % name)
-            except Exception:
-                failed += 1
-                print("FAIL %s" % name)
-                traceback.print_exc()
+        if run_scenario(tests[name], OPTIONS.send_close, OPTIONS.shots):
+            print("ok   %s" % name)
+        else:
+            failed += 1
+            print("FAIL %s" % name)
     return 1 if failed else 0
 
 
