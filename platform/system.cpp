@@ -44,17 +44,15 @@ int stopSignal() { return recordedSignal; }
 
 void clearStopSignal() { recordedSignal = 0; }
 
-static_assert(sizeof(sigset_t) <= 128, "a signal mask must fit StopSignalsHeldBack");
-
 StopSignalsHeldBack::StopSignalsHeldBack() {
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, reinterpret_cast<sigset_t*>(old_));
+    pthread_sigmask(SIG_BLOCK, &stop, &old_);
 }
 
-StopSignalsHeldBack::~StopSignalsHeldBack() { pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(old_), nullptr); }
+StopSignalsHeldBack::~StopSignalsHeldBack() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 void Event::set() {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -1,6 +1,8 @@
 // Clock, sleep, memory size, events and locks of the system.
 #pragma once
 
+#include <signal.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -39,7 +41,7 @@ public:
     StopSignalsHeldBack& operator=(const StopSignalsHeldBack&) = delete;
 
 private:
-    unsigned char old_[128]; // the thread's signal mask before (a sigset_t)
+    sigset_t old_; // the thread's signal mask before
 };
 
 // An event as a mutex and a condition variable: manual-reset events stay
