@@ -66,13 +66,6 @@ std::vector<Bytes> decodedRecords(const std::string& path) {
     return out;
 }
 
-std::vector<std::string> partFiles(const test::TempDir& dir) {
-    std::vector<std::string> out;
-    for (const std::string& n : test::listFolder(dir.path()))
-        if (n.size() > 5 && n.substr(n.size() - 5) == ".part") out.push_back(n);
-    return out;
-}
-
 // A packing run killed outright at each point where it leaves something
 // different behind: after its first, a middle and its last record, just
 // before and just after the finished file replaces the target. The target is
@@ -104,7 +97,7 @@ TEST(Hardening, APackingRunKilledAtAnyPointLeavesTheOldTargetOrTheWholeNewOne) {
         ASSERT_TRUE(run.waitForStop(&why)) << why;
         run.signal(SIGKILL);
         EXPECT_EQ(run.wait().exitCode, -1);
-        const std::vector<std::string> parts = partFiles(dir);
+        const std::vector<std::string> parts = test::partFiles(dir);
         if (c.recordsBeside == 0) {
             EXPECT_TRUE(decodedRecords(dir.file("f.vx")) == whole);
             EXPECT_TRUE(parts.empty());
@@ -139,7 +132,7 @@ TEST(Hardening, AFullDiskInTheMiddleOfASequenceKeepsEveryRecordWrittenBeforeIt) 
     EXPECT_GE(kept.size(), 5u);
     EXPECT_LT(kept.size(), 30u);
     for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_TRUE(kept[i] == whole[i]) << i;
-    EXPECT_TRUE(partFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
 }
 
 // Limits for the child before it starts.
@@ -197,7 +190,7 @@ TEST(Hardening, UnderAddressSpaceLimitsLargeWorkEndsWithItsMessageNeverACrash) {
         }
         EXPECT_TRUE(wholePicture("big_000000.bmp"));
     }
-    EXPECT_TRUE(partFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
 }
 
 TEST(Hardening, AThousandFrameSequenceUnderAFileSizeLimitKeepsItsWholeRecords) {
@@ -215,7 +208,7 @@ TEST(Hardening, AThousandFrameSequenceUnderAFileSizeLimitKeepsItsWholeRecords) {
     EXPECT_GE(chain.size(), 10u);
     EXPECT_LT(chain.size(), 1000u);
     EXPECT_EQ(decodedRecords(dir.file("f.vx")).size(), chain.size());
-    EXPECT_TRUE(partFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
 }
 
 TEST(Hardening, PicturesThatClaimMoreMemoryThanTheMachineHasAreRefusedBeforeAllocating) {
@@ -253,7 +246,7 @@ TEST(Hardening, PicturesThatClaimMoreMemoryThanTheMachineHasAreRefusedBeforeAllo
     // The pictures need 120 GB and 10 GB; the runs never held more than the
     // program itself (a few MiB, more under the sanitizers).
     for (const test::CommandResult& r : {a, b}) EXPECT_LT(r.peakResidentKib, 192 * 1024) << r.err;
-    EXPECT_TRUE(partFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
     EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"f1000.bmp", "f1000.vx", "huge.bmp", "huge.vx"}));
 }
 

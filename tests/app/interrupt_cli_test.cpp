@@ -33,13 +33,6 @@ void frames(const test::TempDir& dir, int count = kFrames) {
     }
 }
 
-std::vector<std::string> temporaryFiles(const test::TempDir& dir) {
-    std::vector<std::string> out;
-    for (const std::string& name : test::listFolder(dir.path()))
-        if (name.find(".part") != std::string::npos) out.push_back(name);
-    return out;
-}
-
 std::string bitmapName(int n) {
     const std::string digits = std::to_string(n);
     return "f_" + std::string(6 - digits.size(), '0') + digits + ".bmp";
@@ -81,7 +74,7 @@ TEST(Interrupt, ASignalWhilePackingKeepsTheRecordsWrittenSoFarInPlaceOfTheOldTar
             const auto records = test::recordsWithoutLinks(test::readFile(dir.file("f.vx")));
             ASSERT_EQ(records.size(), static_cast<std::size_t>(k + 1));
             for (int i = 0; i <= k; ++i) EXPECT_TRUE(records[i] == whole[i]) << "record " << i;
-            EXPECT_TRUE(temporaryFiles(dir).empty());
+            EXPECT_TRUE(test::partFiles(dir).empty());
         }
     }
 }
@@ -125,7 +118,7 @@ TEST(Interrupt, ASignalDuringTheRepackConversionKeepsTheConvertedRecordsSoFar) {
     const auto records = test::recordsWithoutLinks(test::readFile(dir.file("f_converted.vx")));
     ASSERT_EQ(records.size(), 4u);
     for (std::size_t i = 0; i < records.size(); ++i) EXPECT_TRUE(records[i] == whole[i]) << "record " << i;
-    EXPECT_TRUE(temporaryFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
 }
 
 TEST(Interrupt, KilledOutrightTheRunLeavesItsTemporaryFileAndTheOldTarget) {
@@ -140,7 +133,7 @@ TEST(Interrupt, KilledOutrightTheRunLeavesItsTemporaryFileAndTheOldTarget) {
     run.signal(SIGKILL);
     EXPECT_EQ(run.wait().exitCode, -1);
     EXPECT_EQ(test::readFile(dir.file("f.vx")), (Bytes{'o', 'l', 'd'}));
-    const std::vector<std::string> left = temporaryFiles(dir);
+    const std::vector<std::string> left = test::partFiles(dir);
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(test::recordChain(test::readFile(dir.file(left[0]))).size(), 3u);
 }
@@ -165,7 +158,7 @@ TEST(TemporaryFiles, ANameAnotherFileAlreadyHasIsLeftAloneAndTheNextOneIsTaken) 
         const test::CommandResult r = run.wait();
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(test::readFile(dir.file(taken)), theirs);
-        EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{taken});
+        EXPECT_EQ(test::partFiles(dir), std::vector<std::string>{taken});
         EXPECT_EQ(test::recordChain(test::readFile(dir.file(target))).size(), args[1] == "f1000.bmp" ? 1u : 3u);
         std::remove(dir.file(taken).c_str());
     }
@@ -183,7 +176,7 @@ TEST(TemporaryFiles, ASyncThatFailsBeforeTheRenameLeavesTheOldTarget) {
     EXPECT_EQ(single.exitCode, 2) << single.err;
     EXPECT_NE(single.err.find("Не удаётся запаковать файл:"), std::string::npos) << single.err;
     EXPECT_EQ(test::readFile(dir.file("f1000.vx")), old);
-    EXPECT_TRUE(temporaryFiles(dir).empty());
+    EXPECT_TRUE(test::partFiles(dir).empty());
     const test::CommandResult grouped = test::runVexel({"-c", "f*.bmp"}, dir.path());
     EXPECT_EQ(grouped.exitCode, 2) << grouped.err;
     EXPECT_EQ(test::readFile(dir.file("f.vx")), old);

@@ -162,6 +162,13 @@ ScopedEnv::~ScopedEnv() {
     else unsetenv(name_.c_str());
 }
 
+std::vector<std::string> partFiles(const TempDir& dir) {
+    std::vector<std::string> out;
+    for (const std::string& n : listFolder(dir.path()))
+        if (n.size() > 5 && n.compare(n.size() - 5, 5, ".part") == 0) out.push_back(n);
+    return out;
+}
+
 CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)()) {
     return VexelProcess(args, folder, extraSetup).wait();
 }

@@ -91,6 +91,8 @@ std::vector<std::uint8_t> readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool fileExists(const std::string& path);
 std::vector<std::string> listFolder(const std::string& path);
+// The names in a folder that end in ".part": the runs' temporary files.
+std::vector<std::string> partFiles(const TempDir& dir);
 
 // Blocks still live at the end of a test fail it, unless the test called this.
 void allowLiveBlocks();
