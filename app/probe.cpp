@@ -1,14 +1,13 @@
 #include "app/probe.h"
 
-#include "base/memdiag.h"
-#include "codec/codec_session.h"
-#include "codec/container.h"
-#include "platform/files.h"
-#include "platform/system.h"
-#include "platform/utf.h"
+#include <vexel/vexel.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <limits>
 
 namespace vexel {
 
@@ -20,12 +19,44 @@ std::string format(const char* pattern, auto... values) {
     return line;
 }
 
+// Text that is valid UTF-8: valid sequences as they are, each byte that
+// starts no valid sequence (overlong forms, surrogates and values past
+// U+10FFFF included) as U+FFFD.
+std::string displayUtf8(const std::string& text) {
+    std::string out;
+    std::size_t i = 0;
+    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
+    while (i < text.size()) {
+        const std::uint8_t b = byte(i);
+        int length = b < 0x80 ? 1 : b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        if (valid && length > 1) {
+            std::uint32_t c = b & (0xFF >> (length + 1));
+            for (int k = 1; k < length && valid; ++k) {
+                const std::uint8_t t = byte(i + k);
+                valid = (t & 0xC0) == 0x80;
+                c = (c << 6) | (t & 0x3F);
+            }
+            if (valid && ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+                          (c >= 0xD800 && c <= 0xDFFF)))
+                valid = false;
+        }
+        if (valid) {
+            out.append(text, i, static_cast<std::size_t>(length));
+            i += static_cast<std::size_t>(length);
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 // A JSON string: quotes, backslashes and control characters escaped; the
 // bytes of a name that is not UTF-8 as U+FFFD.
 std::string jsonString(const std::string& text) {
-    const std::string utf8 = platform::utf16ToDisplayUtf8(platform::utf8ToUtf16(text));
     std::string out = "\"";
-    for (unsigned char c : utf8) {
+    for (unsigned char c : displayUtf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -38,17 +69,16 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-// Decodes one record with the frame before it held in session.
-bool decodes(CodecSession& session, platform::File& file, const RecordHeader& h) {
-    if (decodeMemoryEstimate(h, 1, 0) > platform::physicalMemoryBytes()) return false;
-    TrackedBuffer<std::uint8_t> bytes;
-    if (!bytes.allocate(static_cast<std::size_t>(h.recordSize)) || !file.seek(h.recordStart) ||
-        !file.readExact(bytes.data(), h.recordSize))
-        return false;
-    RecordDecodeOptions options;
-    options.fastPaint = true;
-    return decodeRecordBytes(session.codec, session.picture, h, {bytes.data(), bytes.size()}, options) == kUnpackDone;
+std::uint64_t physicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size)
+                                 : std::numeric_limits<std::uint64_t>::max();
 }
+
+struct Reader {
+    vexel_reader* handle = nullptr;
+    ~Reader() { vexel_reader_close(handle); }
+};
 
 } // namespace
 
@@ -67,40 +97,54 @@ int probeFile(const std::string& path, bool check, ProbeReport& report) {
     report = ProbeReport();
     report.path = path;
     report.checked = check;
-    platform::File file;
-    if (!file.open(platform::utf8ToUtf16(path), platform::OpenMode::ReadExisting)) {
+    // Every record is checked as a viewer plays it, on the fast path, with
+    // the frame before it as its reference; only the machine's memory
+    // limits it.
+    vexel_read_options options;
+    vexel_read_options_default(&options);
+    options.fast_paint = 1;
+    options.max_pixels = std::numeric_limits<std::uint64_t>::max();
+    options.max_memory = physicalMemoryBytes();
+    Reader reader;
+    const vexel_status opened = vexel_reader_open_file(path.c_str(), &options, &reader.handle);
+    if (opened == VEXEL_ERROR_NOT_VX) {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0) report.fileSize = static_cast<std::uint64_t>(st.st_size);
+        report.failure = "record 0 at offset 0 is not a .vx record";
+        return kProbeNotVx;
+    }
+    if (opened != VEXEL_OK) {
         report.failure = "cannot be opened";
         return kProbeNotVx;
     }
-    report.fileSize = static_cast<std::uint64_t>(std::max<std::int64_t>(file.size(), 0));
-    CodecSession session;
-    session.picture.planesWanted = true;
-    for (std::uint64_t at = 0;;) {
-        RecordHeader h;
-        if (readRecordHeader(file, at, h) != kCodecDone) {
-            report.failure = format("record %zu at offset %" PRIu64 " is not a .vx record", report.records.size(), at);
-            return report.records.empty() ? kProbeNotVx : kProbeBadRecord;
-        }
+    vexel_reader_data_size(reader.handle, &report.fileSize);
+    std::size_t count = 0;
+    vexel_reader_record_count(reader.handle, &count);
+    for (std::size_t i = 0; i < count; ++i) {
+        vexel_record_info info;
+        vexel_reader_record_info(reader.handle, i, &info);
         ProbedRecord r;
-        r.offset = at;
-        r.size = h.recordSize;
-        r.headerSize = h.headerSize;
-        r.mode = h.mode;
-        r.streams = streamTotal(h);
-        r.width = h.width;
-        r.height = h.height;
-        r.blockSize = h.blockSize;
-        r.chromaStep = h.chromaStep;
-        r.frameRate = h.frameRate;
+        r.offset = info.offset;
+        r.size = info.size;
+        r.headerSize = info.header_size;
+        r.mode = info.mode;
+        r.streams = info.streams;
+        r.width = info.width;
+        r.height = info.height;
+        r.blockSize = info.block_size;
+        r.chromaStep = info.chroma_step;
+        r.frameRate = info.frame_rate;
         report.records.push_back(r);
-        if (check && !decodes(session, file, h)) {
-            report.failure = format("record %zu at offset %" PRIu64 " does not decode", report.records.size() - 1, at);
+        if (check && vexel_reader_verify(reader.handle, i) != VEXEL_OK) {
+            report.failure = format("record %zu at offset %" PRIu64 " does not decode", i, info.offset);
             return kProbeBadRecord;
         }
-        if (h.nextRecord == 0) break;
-        at = h.nextRecord;
     }
-    clearDecompressionStatusText();
+    std::uint64_t end = 0;
+    if (vexel_reader_chain_status(reader.handle, &end) != VEXEL_OK) {
+        report.failure = format("record %zu at offset %" PRIu64 " is not a .vx record", count, end);
+        return kProbeBadRecord;
+    }
     return kProbeDone;
 }
 

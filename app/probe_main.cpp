@@ -2,7 +2,6 @@
 // --check also decodes every record (writing nothing) and stops at the
 // first one that fails; --json prints the same as a JSON array.
 #include "app/probe.h"
-#include "base/units.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,7 +27,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vexel-probe [--check] [--json] FILE.vx...\n");
         return 64;
     }
-    vexel::initializeBaseUnits();
     int code = 0;
     if (json) std::fputs("[", stdout);
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -46,6 +44,5 @@ int main(int argc, char** argv) {
         if (result == vexel::kProbeBadRecord && check) break; // the first record that fails ends the check
     }
     if (json) std::fputs("]\n", stdout);
-    vexel::finalizeBaseUnits();
     return code;
 }

@@ -1,13 +1,10 @@
 #include "app/thumbnail.h"
 
-#include "base/memdiag.h"
-#include "codec/codec_session.h"
-#include "codec/container.h"
-#include "platform/files.h"
-#include "platform/utf.h"
+#include <vexel/vexel.h>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vexel {
 
@@ -25,39 +22,51 @@ void thumbnailSize(std::uint32_t width, std::uint32_t height, std::uint32_t size
 
 int makeThumbnail(const std::string& path, std::uint32_t size, Thumbnail& out, std::uint64_t memoryLimit) {
     out = Thumbnail();
-    platform::File file;
-    RecordHeader h;
-    if (size < 1 || !file.open(platform::utf8ToUtf16(path), platform::OpenMode::ReadExisting) ||
-        readRecordHeader(file, 0, h) != kCodecDone)
+    if (size < 1) return kThumbnailNotVx;
+    // Smooth painting: a still picture at its best. Only the memory its
+    // decoding needs limits a record.
+    vexel_read_options options;
+    vexel_read_options_default(&options);
+    options.max_pixels = std::numeric_limits<std::uint64_t>::max();
+    options.max_memory = memoryLimit;
+    struct Reader {
+        vexel_reader* handle = nullptr;
+        ~Reader() { vexel_reader_close(handle); }
+    } reader;
+    vexel_record_info info;
+    if (vexel_reader_open_file(path.c_str(), &options, &reader.handle) != VEXEL_OK ||
+        vexel_reader_record_info(reader.handle, 0, &info) != VEXEL_OK)
         return kThumbnailNotVx;
-    if (decodeMemoryEstimate(h, streamTotal(h), 0) > memoryLimit) return kThumbnailTooLarge;
-    TrackedBuffer<std::uint8_t> bytes;
-    if (!bytes.allocate(static_cast<std::size_t>(h.recordSize)) || !file.seek(0) ||
-        !file.readExact(bytes.data(), h.recordSize))
-        return kThumbnailBadRecord;
-    CodecSession session;
-    session.picture.planesWanted = true;
-    RecordDecodeOptions options; // smooth painting: a still picture at its best
-    const int decoded = decodeRecordBytes(session.codec, session.picture, h, {bytes.data(), bytes.size()}, options);
-    clearDecompressionStatusText();
-    if (decoded != kUnpackDone) return kThumbnailBadRecord;
+    const std::uint32_t width = info.width, height = info.height;
+    std::vector<std::uint8_t> picture;
+    const vexel_status decoded = [&] {
+        // The limit is checked before the picture's own buffer is had.
+        if (const vexel_status s = vexel_reader_verify(reader.handle, 0); s != VEXEL_OK) return s;
+        try {
+            picture.resize(std::size_t{width} * height * 3);
+        } catch (const std::bad_alloc&) {
+            return VEXEL_ERROR_NO_MEMORY;
+        }
+        return vexel_reader_decode(reader.handle, 0, VEXEL_PIXELS_RGB, picture.data(), std::size_t{width} * 3,
+                                   picture.size());
+    }();
+    if (decoded == VEXEL_ERROR_TOO_LARGE) return kThumbnailTooLarge;
+    if (decoded != VEXEL_OK) return kThumbnailBadRecord;
 
     // Each thumbnail pixel is the mean of the picture pixels its area covers.
-    const TPicturePlanes& planes = session.picture.planes;
-    thumbnailSize(h.width, h.height, size, out.width, out.height);
+    thumbnailSize(width, height, size, out.width, out.height);
     out.rgb.assign(static_cast<std::size_t>(out.width) * out.height * 3, 0);
     for (std::uint32_t ty = 0; ty < out.height; ++ty) {
-        const std::uint32_t y0 = static_cast<std::uint32_t>(std::uint64_t{ty} * h.height / out.height);
-        const std::uint32_t y1 = std::max(y0 + 1, static_cast<std::uint32_t>(std::uint64_t{ty + 1} * h.height / out.height));
+        const std::uint32_t y0 = static_cast<std::uint32_t>(std::uint64_t{ty} * height / out.height);
+        const std::uint32_t y1 = std::max(y0 + 1, static_cast<std::uint32_t>(std::uint64_t{ty + 1} * height / out.height));
         for (std::uint32_t tx = 0; tx < out.width; ++tx) {
-            const std::uint32_t x0 = static_cast<std::uint32_t>(std::uint64_t{tx} * h.width / out.width);
-            const std::uint32_t x1 = std::max(x0 + 1, static_cast<std::uint32_t>(std::uint64_t{tx + 1} * h.width / out.width));
+            const std::uint32_t x0 = static_cast<std::uint32_t>(std::uint64_t{tx} * width / out.width);
+            const std::uint32_t x1 = std::max(x0 + 1, static_cast<std::uint32_t>(std::uint64_t{tx + 1} * width / out.width));
             for (int c = 0; c < 3; ++c) {
                 std::uint64_t sum = 0;
                 for (std::uint32_t y = y0; y < y1; ++y) {
-                    // Plane rows run from the bottom; the thumbnail's from the top.
-                    const std::uint8_t* row = planes.row(c, static_cast<std::int32_t>(h.height - 1 - y));
-                    for (std::uint32_t x = x0; x < x1; ++x) sum += row[x];
+                    const std::uint8_t* row = picture.data() + std::size_t{y} * width * 3;
+                    for (std::uint32_t x = x0; x < x1; ++x) sum += row[std::size_t{x} * 3 + c];
                 }
                 const std::uint64_t n = std::uint64_t{y1 - y0} * (x1 - x0);
                 out.rgb[(static_cast<std::size_t>(ty) * out.width + tx) * 3 + c] = static_cast<std::uint8_t>((sum + n / 2) / n);

@@ -6,7 +6,6 @@
 // ended by the system.
 #include "app/png_writer.h"
 #include "app/thumbnail.h"
-#include "base/units.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -36,7 +35,6 @@ int main(int argc, char** argv) {
     const rlimit space{limit, limit};
     setrlimit(RLIMIT_AS, &space);
 #endif
-    vexel::initializeBaseUnits();
     vexel::Thumbnail thumbnail;
     const int result = vexel::makeThumbnail(argv[3], static_cast<std::uint32_t>(size), thumbnail);
     int code = 0;
@@ -48,6 +46,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vexel-thumbnailer: %s: cannot be written\n", argv[4]);
         code = 1;
     }
-    vexel::finalizeBaseUnits();
     return code;
 }

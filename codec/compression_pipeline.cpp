@@ -59,7 +59,7 @@ struct FrameWork {
     ColourPlanes colour;
     std::vector<StreamWork> work;
 
-    platform::File* file = nullptr;
+    RecordSink* sink = nullptr;
     std::uint64_t recordStart = 0;
     TrackedBuffer<std::uint8_t> header;
     bool writeFailed = false;
@@ -122,20 +122,20 @@ int encodeBand(FrameWork& f, StreamWork& s) {
 // Appends one stream at the end of the file: the header first for the stream
 // that carries it, the stream's slot in the table, then its payload.
 int writeStream(FrameWork& f, StreamWork& s) {
-    platform::File& file = *f.file;
+    RecordSink& sink = *f.sink;
     if (s.index <= 1) {
-        if (!file.seek(f.recordStart) || !file.write(f.header.data(), f.headerSize)) return kPackFileError;
+        if (!sink.writeAt(f.recordStart, f.header.data(), f.headerSize)) return kPackFileError;
     }
-    std::int64_t end = file.size();
-    if (end < 0 || !file.seek(static_cast<std::uint64_t>(end))) return kPackFileError;
+    const std::int64_t end = sink.size();
+    if (end < 0) return kPackFileError;
     if (s.index >= 1) {
         std::uint64_t offset = static_cast<std::uint64_t>(end) - f.recordStart;
-        if (offset > 0xFFFFFFFFu || !writeStreamSlot(file, f.recordStart, s.index, static_cast<std::uint32_t>(offset)) ||
-            !file.seek(static_cast<std::uint64_t>(end)))
+        if (offset > 0xFFFFFFFFu || !writeStreamSlot(sink, f.recordStart, s.index, static_cast<std::uint32_t>(offset)))
             return kPackFileError;
     }
     // A test's failure comes after the header and the slot: a torn stream.
-    if (failsIn(s.index, PackStage::Write) || (s.length && !file.write(s.payload.data(), s.length)))
+    if (failsIn(s.index, PackStage::Write) ||
+        (s.length && !sink.writeAt(static_cast<std::uint64_t>(end), s.payload.data(), s.length)))
         return kPackFileError;
     s.payload.reset();
     return kPackDone;
@@ -342,12 +342,28 @@ bool replaceTarget(platform::File& file, const TWideString& temporary, const TWi
     return true;
 }
 
-// The file one record goes to: a temporary file of its own beside a single
+// A record sink over an open file.
+class FileSink final : public RecordSink {
+public:
+    explicit FileSink(platform::File& file) : file_(file) {}
+    std::int64_t size() override { return file_.size(); }
+    bool writeAt(std::uint64_t position, const void* bytes, std::size_t n) override {
+        return file_.seek(position) && file_.write(bytes, n);
+    }
+    bool truncate(std::uint64_t size) override { return file_.truncate(size); }
+
+private:
+    platform::File& file_;
+};
+
+// Where one record goes: a temporary file of its own beside a single
 // picture's name, renamed over it once the record is whole; or the grouped
 // output's temporary file (made with the run's first record), whose new
-// record is cut off again when it fails.
+// record is cut off again when it fails; or the caller's memory, appended.
 struct RecordOutput {
     platform::File file;
+    FileSink fileSink{file};
+    RecordSink* sink = &fileSink;
     TWideString temporary;
     std::uint64_t recordStart = 0;
     bool appending = false;
@@ -355,7 +371,9 @@ struct RecordOutput {
     int open(CodecState& codec, const CompressionJob& job) {
         appending = job.groupFlag && !job.firstFrame;
         GroupedOutput& grouped = codec.grouped;
-        if (!job.groupFlag) {
+        if (job.memory) {
+            sink = job.memory;
+        } else if (!job.groupFlag) {
             if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
         } else if (job.firstFrame) {
             // A new grouped output: the one before it (if any) is finished first.
@@ -367,7 +385,7 @@ struct RecordOutput {
         } else if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting)) {
             return kPackFileError;
         }
-        const std::int64_t size = file.size();
+        const std::int64_t size = sink->size();
         if (size < 0) {
             finish(codec, job, kPackFileError);
             return kPackFileError;
@@ -381,9 +399,13 @@ struct RecordOutput {
     int finish(CodecState& codec, const CompressionJob& job, int result) {
         const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
                                   *job.lastRecordOffset + kLinkedHeaderSize <= recordStart;
-        if (linkPrevious && !linkPreviousRecord(file, *job.lastRecordOffset, recordStart)) result = kPackFileError;
+        if (linkPrevious && !linkPreviousRecord(*sink, *job.lastRecordOffset, recordStart)) result = kPackFileError;
         if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = recordStart;
 
+        if (job.memory) {
+            if (result < 1) sink->truncate(recordStart);
+            return result;
+        }
         if (job.groupFlag) {
             if (result < 1) file.truncate(recordStart);
             else ++codec.grouped.records;
@@ -459,8 +481,8 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
 
     RecordOutput output;
     if (int opened = output.open(codec, job); opened < 1) return opened;
-    int result = output.file.seek(output.recordStart) && output.file.write(bytes, length + growth) ? kPackDone
-                                                                                                  : kPackFileError;
+    int result = output.sink->writeAt(output.recordStart, bytes, static_cast<std::size_t>(length + growth)) ? kPackDone
+                                                                                                           : kPackFileError;
     return output.finish(codec, job, result);
 }
 
@@ -490,7 +512,8 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     // codec state, whatever the caller thinks: a chain never continues one
     // that is not open.
     CompressionJob job = asked;
-    if (job.groupFlag && (codec.grouped.temporary.empty() || !(codec.grouped.target == job.outputPath)))
+    if (job.groupFlag && !job.memory &&
+        (codec.grouped.temporary.empty() || !(codec.grouped.target == job.outputPath)))
         job.firstFrame = true;
     const bool keyframe = advanceKeyframeCounter(codec.keyframeCounter, job.frameRate);
     // A copy conversion whose source record could not be kept packs the decoded picture instead.
@@ -568,7 +591,7 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
 
     RecordOutput output;
     if (int opened = output.open(codec, job); opened < 1) return opened;
-    f.file = &output.file;
+    f.sink = output.sink;
     f.recordStart = output.recordStart;
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;

@@ -146,17 +146,17 @@ std::uint32_t writeRecordHeader(const RecordHeader& h, bool linkFields, std::uin
     return size;
 }
 
-bool linkPreviousRecord(platform::File& file, std::uint64_t previousRecordStart, std::uint64_t recordStart) {
+bool linkPreviousRecord(RecordSink& sink, std::uint64_t previousRecordStart, std::uint64_t recordStart) {
     std::uint8_t field[8];
     storeU64(field, recordStart);
-    return file.seek(previousRecordStart + kNextRecordOffset) && file.write(field, sizeof field);
+    return sink.writeAt(previousRecordStart + kNextRecordOffset, field, sizeof field);
 }
 
-bool writeStreamSlot(platform::File& file, std::uint64_t recordStart, std::uint32_t streamIndex, std::uint32_t offset) {
+bool writeStreamSlot(RecordSink& sink, std::uint64_t recordStart, std::uint32_t streamIndex, std::uint32_t offset) {
     assert(streamIndex >= 1 && streamIndex <= kMaxStreams);
     std::uint8_t field[4];
     storeU32(field, offset);
-    return file.seek(recordStart + streamSlotOffset(streamIndex)) && file.write(field, sizeof field);
+    return sink.writeAt(recordStart + streamSlotOffset(streamIndex), field, sizeof field);
 }
 
 // ---------------------------------------------------------------------------

@@ -79,6 +79,7 @@
 // eight parameter planes; detail luma; Cr and Cb planes), then a u32 zero.
 #pragma once
 
+#include "codec/record_sink.h"
 #include "platform/files.h"
 
 #include <array>
@@ -197,13 +198,12 @@ std::uint32_t writeRecordHeader(const RecordHeader& header, bool linkFields, std
 constexpr std::uint64_t streamSlotOffset(std::uint32_t streamIndex) { return kStreamCountOffset + 4u * streamIndex; }
 
 // Points the nextRecord field of the record at previousRecordStart to
-// recordStart. False when the seek does not land or the write fails. The
-// file position is left after the field.
-bool linkPreviousRecord(platform::File& file, std::uint64_t previousRecordStart, std::uint64_t recordStart);
+// recordStart. False when the write fails.
+bool linkPreviousRecord(RecordSink& sink, std::uint64_t previousRecordStart, std::uint64_t recordStart);
 
 // Fills stream i's slot (i = 1..N) of the record at recordStart with the
-// stream's offset from the record start. False on a failed seek or write.
-bool writeStreamSlot(platform::File& file, std::uint64_t recordStart, std::uint32_t streamIndex, std::uint32_t offset);
+// stream's offset from the record start. False on a failed write.
+bool writeStreamSlot(RecordSink& sink, std::uint64_t recordStart, std::uint32_t streamIndex, std::uint32_t offset);
 
 // ---------------------------------------------------------------------------
 // Streams and geometry

@@ -60,15 +60,21 @@ struct RecordDecodeOptions {
     bool fastPaint = false;
     bool surfaceMemory = true;  // the surface may ask for display memory
     std::uint8_t conversion = 0; // 2: the decoder keeps the records and planes for repacking
+    bool oneThread = false;      // the streams one after another in the calling thread
 };
 
 // Decodes a record already in memory (recordBytes: header.recordSize bytes
 // from the record's first byte; header from parseRecordHeader): the output
-// choice, the picture header of the record, the streams and the draw
-// statistics, as decompressRecord does after reading. Returns kUnpackDone,
-// kUnpackFailed or kUnpackNoMemory.
+// choice, the picture header of the record and the streams, as
+// decompressRecord does after reading. It touches no process-wide state, so
+// different codec states and pictures may decode in parallel. drawSeconds,
+// when given, receives how long drawing the gradients took (-1: not
+// measured). Returns kUnpackDone, kUnpackFailed or kUnpackNoMemory.
 int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
-                      const RecordDecodeOptions& options);
+                      const RecordDecodeOptions& options, long double* drawSeconds = nullptr);
+
+// How many streams of the record decode at once with these options.
+std::uint32_t concurrentStreams(const RecordHeader& header, const RecordDecodeOptions& options);
 
 // Bytes of memory decoding the record needs at least (record bytes, output,
 // the decoders' work areas for the streams that run at once).

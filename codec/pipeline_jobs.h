@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/tstring.h"
+#include "codec/record_sink.h"
 
 #include <cstdint>
 
@@ -19,6 +20,9 @@ struct CompressionJob {
     double* frameRate = nullptr;         // negative: every frame a keyframe
     std::uint8_t conversion = 0;         // 0 pictures, 1 copy, 2 repack
     std::uint32_t streamCount = 1;
+    // Set: the record is appended to this sink (which links the chain the
+    // same way) instead of a file; outputPath is not used.
+    RecordSink* memory = nullptr;
 };
 
 // One call of the decompression pipeline.

@@ -48,6 +48,8 @@ constexpr char kPixSprayMarker[] = "pixSpray_inst";
 PixSprayModule pixSprayModule();
 // Forgets the drawing entry for the rest of the run (the library stays loaded).
 void forgetPixSprayModule();
+// The binding's: makes module the drawing entry (null: none).
+void installPixSprayModule(PixSprayModule module);
 // Makes module the drawing entry without a library (null: none), for the
 // fuzz target that runs the decoder's GPU path on the processor.
 void setPixSprayModuleForTest(PixSprayModule module);

@@ -22,8 +22,14 @@ started=$(date +%s)
 section() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 section "layers point one way"
-if grep -rn '#include "display\|#include "ui\|#include "app' codec base platform; then
+if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/' codec base platform; then
   echo "the codec, the foundation or the platform layer includes a layer above it" >&2
+  exit 1
+fi
+# The probe and the thumbnailer stand on libvexel's public header alone.
+if grep -n '#include "' app/probe.cpp app/probe.h app/probe_main.cpp app/thumbnail.cpp app/thumbnail.h \
+     app/thumbnailer_main.cpp app/png_writer.cpp app/png_writer.h | grep -v '"app/\(probe\|thumbnail\|png_writer\)\.h"'; then
+  echo "the probe or the thumbnailer includes more of the project than libvexel's header" >&2
   exit 1
 fi
 
@@ -42,12 +48,13 @@ tools/build.sh build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILE
   -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF -DVEXEL_BENCH=OFF -DVEXEL_TEST_HOOKS=OFF
 ctest --test-dir build-clang --output-on-failure -j "$jobs"
 
-section "thread sanitizer: worker pools, the file cache, the frame loop and the viewer's pacing"
+section "thread sanitizer: worker pools, the file cache, the frame loop, the viewer's pacing and libvexel's handles"
 tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_WERROR=ON -DVEXEL_BENCH=OFF \
-  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF --target vexel_tests_codec --target vexel_tests_app
+  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF --target vexel_tests_codec --target vexel_tests_app --target vexel_tests_lib
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
 build-tsan/tests/vexel_tests_app --gtest_filter='Pacing*:FrameLoop*'
+build-tsan/tests/vexel_tests_lib
 unset TSAN_OPTIONS
 
 section "fuzz targets"

@@ -287,28 +287,33 @@ TEST(RecordHeader, TheWriterAndTheFileHelpersBuildALinkedChain) {
     test::TempDir dir;
     const std::string name = dir.file("chain.vx");
     const std::u16string path(name.begin(), name.end());
-    platform::File f;
-    ASSERT_TRUE(f.open(path, platform::OpenMode::CreateAlways));
+    MemorySink sink;
+    const auto append = [&](const std::uint8_t* bytes, std::size_t n) {
+        ASSERT_TRUE(sink.writeAt(static_cast<std::uint64_t>(sink.size()), bytes, n));
+    };
     // Record 1 at 0, two streams.
     RecordHeader first = pictureHeader();
     Bytes header = headerBytes(first, true, 2);
     ASSERT_EQ(header.size(), 83u);
-    ASSERT_TRUE(f.write(header.data(), header.size()));
+    append(header.data(), header.size());
     const Bytes payload1(10, 1), payload2(5, 2);
-    ASSERT_TRUE(writeStreamSlot(f, 0, 1, 83));
-    ASSERT_TRUE(f.seekToEnd());
-    ASSERT_TRUE(f.write(payload1.data(), payload1.size()));
-    ASSERT_TRUE(writeStreamSlot(f, 0, 2, 93));
-    ASSERT_TRUE(f.seekToEnd());
-    ASSERT_TRUE(f.write(payload2.data(), payload2.size()));
+    ASSERT_TRUE(writeStreamSlot(sink, 0, 1, 83));
+    append(payload1.data(), payload1.size());
+    ASSERT_TRUE(writeStreamSlot(sink, 0, 2, 93));
+    append(payload2.data(), payload2.size());
     // Record 2 at 98, single stream, linked back.
     RecordHeader second = pictureHeader();
     second.prevRecord = 0;
     header = headerBytes(second, true, 0);
-    ASSERT_TRUE(f.write(header.data(), header.size()));
-    ASSERT_TRUE(f.write(payload1.data(), 3));
-    ASSERT_TRUE(linkPreviousRecord(f, 0, 98));
+    append(header.data(), header.size());
+    append(payload1.data(), 3);
+    ASSERT_TRUE(linkPreviousRecord(sink, 0, 98));
+    // A link or slot past the end is refused rather than leaving a hole.
+    EXPECT_FALSE(linkPreviousRecord(sink, sink.bytes().size() + 1, 0));
 
+    platform::File f;
+    ASSERT_TRUE(f.open(path, platform::OpenMode::CreateAlways));
+    ASSERT_TRUE(f.write(sink.bytes().data(), sink.bytes().size()));
     RecordHeader h;
     ASSERT_EQ(readRecordHeader(f, 0, h), kCodecDone);
     EXPECT_EQ(h.nextRecord, 98u);

@@ -38,9 +38,25 @@ def headless():
     return env
 
 
-def install(prefix):
-    run(["cmake", "--install", OPTIONS.build, "--prefix", prefix, "--component", "vexel"])
+def install(prefix, components=("vexel", "libvexel1")):
+    for component in components:
+        run(["cmake", "--install", OPTIONS.build, "--prefix", prefix, "--component", component])
     return prefix
+
+
+def bitmap_rgb(path):
+    """The pixels of a bottom-up 24-bit bitmap as RGB rows from the top."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    row = (width * 3 + 3) // 4 * 4
+    out = bytearray()
+    for y in range(height - 1, -1, -1):
+        line = data[offset + y * row: offset + y * row + width * 3]
+        for x in range(width):
+            out += bytes((line[3 * x + 2], line[3 * x + 1], line[3 * x]))
+    return bytes(out)
 
 
 def sample(folder, name="sample.bmp", size=(320, 240)):
@@ -235,6 +251,32 @@ def test_the_probe_lists_records_and_checks_that_they_decode(folder):
     sample(folder)
     done = run([OPTIONS.probe, os.path.join(folder, "sample.bmp")], check=False)
     assert done.returncode == 1 and "not a .vx record" in done.stderr.decode()
+
+
+def test_a_c_program_packs_and_reads_through_the_installed_library_as_the_program_does(folder):
+    prefix = install(os.path.join(folder, "p"), ("vexel", "libvexel1", "libvexel-dev"))
+    env = dict(headless(), PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"))
+    flags = run(["pkg-config", "--cflags", "--libs", "vexel"], env=env).stdout.decode().split()
+    program = os.path.join(folder, "c_api_test")
+    run(["cc", "-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-o", program,
+         os.path.join(OPTIONS.source, "tests", "lib", "c_api_test.c")] + flags, env=env)
+    # The program found the library through the flags alone; it runs beside the installed one.
+    env["LD_LIBRARY_PATH"] = os.path.join(prefix, "lib")
+    # A picture, then a clip of three frames whose later frames keep blocks.
+    sample(folder)
+    run([OPTIONS.vexel, "-c", "sample.bmp"], cwd=folder, env=headless())
+    run([program, "0", "lib.vx", "sample.bmp"], cwd=folder, env=env)
+    video = clip(folder)
+    run([program, "25", "libclip.vx", "f10.bmp", "f11.bmp", "f12.bmp"], cwd=folder, env=env)
+    for ours, theirs in (("lib.vx", os.path.join(folder, "sample.vx")), ("libclip.vx", video)):
+        with open(os.path.join(folder, ours), "rb") as a, open(theirs, "rb") as b:
+            assert a.read() == b.read(), "%s differs from what vexel -c wrote" % ours
+    run([OPTIONS.vexel, "-uc", "sample.vx"], cwd=folder, env=headless())
+    run([OPTIONS.vexel, "-uc", "f.vx"], cwd=folder, env=headless())
+    for ours, theirs in (("lib.vx.0.rgb", "sample_000000.bmp"), ("libclip.vx.0.rgb", "f_000000.bmp"),
+                         ("libclip.vx.1.rgb", "f_000001.bmp"), ("libclip.vx.2.rgb", "f_000002.bmp")):
+        with open(os.path.join(folder, ours), "rb") as a:
+            assert a.read() == bitmap_rgb(os.path.join(folder, theirs)), "%s differs from %s" % (ours, theirs)
 
 
 def main():

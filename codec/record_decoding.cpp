@@ -1,0 +1,312 @@
+// Decoding a record held in memory: the output choice, the picture header
+// and the streams, in the calling thread or in a pool of worker threads, one
+// per stream, kept in the codec state from record to record (the protocol is
+// described in codec/decompression_pipeline.h). Apart from the pipeline's
+// reading of files, its read-ahead cache, its statistics and its messages,
+// so that a program that only decodes records in memory links none of them.
+#include "codec/decompression_pipeline.h"
+
+#include "base/informaciyaprocessora.h"
+#include "base/memdiag.h"
+#include "codec/frame_decoder.h"
+#include "codec/pixspray.h"
+#include "codec/pool_threads.h"
+#include "codec/screen.h"
+#include "platform/system.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace vexel {
+
+namespace {
+
+std::atomic<DecodeThreading> threadingChoice{DecodeThreading::Automatic};
+
+// ------------------------------------------------------------ streams
+
+// One record as every stream sees it.
+struct RecordJob {
+    CodecState* codec = nullptr;
+    PictureBuffer* picture = nullptr;
+    const RecordHeader* header = nullptr;
+    std::span<const std::uint8_t> bytes; // the whole record
+    RecordDecodeOptions options;
+    long double* drawSeconds = nullptr;
+};
+
+// Stream `index` (0 for the only stream, else 1..count) of the record.
+StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t count) {
+    const RecordHeader& h = *r.header;
+    const ByteRange range = streamRange(h, index);
+    StreamDecodeJob s;
+    s.streamIndex = index;
+    s.streamCount = count;
+    s.stream = r.bytes.subspan(range.begin, range.size());
+    s.headerSize = index <= 1 ? h.headerSize : 0;
+    s.surfaceMemory = r.options.surfaceMemory;
+    s.fastPaint = r.options.fastPaint;
+    s.mode = h.mode;
+    s.conversion = r.options.conversion;
+    s.width = h.width;
+    s.height = h.height;
+    s.blockSize = h.blockSize;
+    s.chromaStep = h.chromaStep;
+    s.coefShifts = h.coefShifts;
+    s.drawSeconds = r.drawSeconds;
+    return s;
+}
+
+// A record's result from its streams' results: the first negative one, else
+// 0 when any stream failed, else 1.
+int recordResult(const int* results, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (results[i] < 0) return results[i];
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (results[i] < 1) return kUnpackFailed;
+    return kUnpackDone;
+}
+
+// Streams 1..n one after another in this thread; the first that fails ends the record.
+int runSequentially(const RecordJob& job, std::uint32_t n) {
+    for (std::uint32_t i = 1; i <= n; ++i) {
+        const int r = decodeStream(*job.codec, *job.picture, streamJob(job, i, n));
+        if (r < 1) return r < 0 ? r : kUnpackFailed;
+    }
+    return kUnpackDone;
+}
+
+// One worker thread per stream; see the protocol in the header.
+class DecompressionPool final : public PoolThreads {
+public:
+    explicit DecompressionPool(std::uint32_t streams)
+        : streams_(streams), gates_(streams), parseResults_(streams), results_(streams), reported_(streams) {
+        for (std::uint32_t i = 0; i < streams; ++i) {
+            gates_[i].pool = this;
+            gates_[i].index = i;
+        }
+        // Too few threads (complete() false): the record runs without a pool.
+        startThreads(streams, [this](std::uint32_t i) { worker(i); });
+    }
+    ~DecompressionPool() override { stopAndJoin(); }
+
+    std::uint32_t streams() const { return streams_; }
+
+    int run(const RecordJob& job) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        job_ = &job;
+        parsed_ = done_ = 0;
+        stage_ = Stage::Parse;
+        std::fill(reported_.begin(), reported_.end(), 0);
+        std::fill(parseResults_.begin(), parseResults_.end(), kDecodeFailed);
+        std::fill(results_.begin(), results_.end(), kDecodeFailed);
+        ++generation_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return parsed_ == streams_; });
+        const bool parsedAll = recordResult(parseResults_.data(), streams_) == kUnpackDone;
+        stage_ = parsedAll ? Stage::Draw : Stage::Skip;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return done_ == streams_; });
+        job_ = nullptr;
+        return recordResult(results_.data(), streams_);
+    }
+
+private:
+    enum class Stage { Parse, Draw, Skip };
+
+    class Gate final : public StreamSync {
+    public:
+        bool parsedWaitForGo(int parseResult) override { return pool->parsedWaitForGo(index, parseResult); }
+        DecompressionPool* pool = nullptr;
+        std::uint32_t index = 0;
+    };
+
+    // Stores and reports a stream's parse result once; the caller holds the lock.
+    void reportParsed(std::uint32_t i, int result) {
+        if (reported_[i]) return;
+        reported_[i] = 1;
+        parseResults_[i] = result;
+        ++parsed_;
+        changed_.notify_all();
+    }
+
+    bool parsedWaitForGo(std::uint32_t i, int result) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        reportParsed(i, result);
+        changed_.wait(lock, [&] { return stop_ || stage_ != Stage::Parse; });
+        return !stop_ && stage_ == Stage::Draw;
+    }
+
+    void worker(std::uint32_t i) {
+        std::uint64_t seen = 0;
+        for (;;) {
+            const RecordJob* job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                if (stop_) return;
+                seen = generation_;
+                job = job_;
+            }
+            StreamDecodeJob s = streamJob(*job, i + 1, streams_);
+            s.sync = &gates_[i];
+            const int result = decodeStream(*job->codec, *job->picture, s);
+            std::lock_guard<std::mutex> lock(mutex_);
+            // A stream that ended before reporting its parse has parsed with this result.
+            reportParsed(i, result);
+            results_[i] = result;
+            ++done_;
+            changed_.notify_all();
+        }
+    }
+
+    const std::uint32_t streams_;
+    std::vector<Gate, TrackedAllocator<Gate>> gates_;
+    std::vector<int, TrackedAllocator<int>> parseResults_, results_;
+    std::vector<std::uint8_t, TrackedAllocator<std::uint8_t>> reported_;
+    const RecordJob* job_ = nullptr;
+    std::uint64_t generation_ = 0;
+    std::uint32_t parsed_ = 0, done_ = 0;
+    Stage stage_ = Stage::Parse;
+};
+
+bool usePool(const RecordDecodeOptions& options) {
+    if (options.conversion != 0 || options.oneThread) return false;
+    switch (threadingChoice.load()) {
+    case DecodeThreading::Sequential: return false;
+    case DecodeThreading::Pool: return true;
+    case DecodeThreading::Automatic: break;
+    }
+    return processorCount() >= 2 && !pixSprayModule();
+}
+
+int runStreams(const RecordJob& job, std::uint32_t n) {
+    CodecState& codec = *job.codec;
+    auto* pool = dynamic_cast<DecompressionPool*>(codec.decompressionPool.get());
+    if (codec.decompressionPool && (!pool || pool->streams() != n)) {
+        codec.decompressionPool.reset();
+        pool = nullptr;
+    }
+    if (!usePool(job.options)) return runSequentially(job, n);
+    if (!pool) {
+        std::unique_ptr<DecompressionPool> fresh;
+        try {
+            fresh = std::make_unique<DecompressionPool>(n);
+        } catch (const std::exception&) {
+            return runSequentially(job, n);
+        }
+        if (!fresh->complete()) return runSequentially(job, n);
+        pool = fresh.get();
+        codec.decompressionPool = std::move(fresh);
+    }
+    const int result = pool->run(job);
+    if (result < 1) codec.decompressionPool.reset(); // a failed record releases its pool
+    return result;
+}
+
+// ------------------------------------------------------------ output
+
+// The picture header of the decoded record, as a bitmap writer would write it.
+void describePicture(PictureBuffer& picture, const RecordHeader& h) {
+    BitmapInfoHeader& ih = picture.infoHeader;
+    ih = BitmapInfoHeader();
+    ih.size = 40;
+    ih.width = static_cast<std::int32_t>(h.width);
+    ih.height = static_cast<std::int32_t>(h.height);
+    ih.planes = 1;
+    ih.bitCount = 24;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(h.width) * 3 + 3) / 4 * 4;
+    ih.sizeImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(rowBytes * h.height, 0xFFFFFFFFu));
+    ih.xPelsPerMeter = static_cast<std::int32_t>(h.pixelsPerMeterX);
+    ih.yPelsPerMeter = static_cast<std::int32_t>(h.pixelsPerMeterY);
+}
+
+bool usesPlanes(const CodecState& codec, const PictureBuffer& picture, const RecordHeader& h) {
+    const bool fits = fitsScreen(h.width, h.height, codec.screen);
+    return !fits || picture.planesWanted || (streamTotal(h) >= 2 && processorCount() >= 2 && !pixSprayModule());
+}
+
+// Makes the output ready: the planes for the picture (kept when they have
+// its size, so kept blocks keep the previous picture), or none for the
+// surface, which the decoder sizes itself.
+bool prepareOutput(const CodecState& codec, PictureBuffer& picture, const RecordHeader& h, bool surfaceMemory) {
+    const bool fits = fitsScreen(h.width, h.height, codec.screen);
+    if (!usesPlanes(codec, picture, h)) {
+        picture.planes.reset();
+        picture.surfaceFollowsPicture = true;
+        return true;
+    }
+    const std::int32_t w = static_cast<std::int32_t>(h.width), ht = static_cast<std::int32_t>(h.height);
+    picture.surfaceFollowsPicture = fits;
+    if ((picture.planes.width() != w || picture.planes.height() != ht) && !picture.planes.allocate(w, ht)) return false;
+    const PictureRect rect{0, 0, w, ht};
+    return picture.surfaces->SetPictureSize(fits ? &rect : nullptr, surfaceMemory && fits ? 1 : 0,
+                                                 TPicturePlanes::kBorder, false);
+}
+
+} // namespace
+
+std::uint32_t concurrentStreams(const RecordHeader& h, const RecordDecodeOptions& options) {
+    const std::uint32_t n = streamTotal(h);
+    return n >= 2 && usePool(options) ? n : 1;
+}
+
+std::uint64_t decodeMemoryEstimate(const RecordHeader& h, std::uint32_t concurrent, std::uint8_t conversion) {
+    const FrameGrid g = frameGrid(h);
+    const std::uint64_t plane = g.paddedPlaneBytes;
+    std::uint64_t work = 6 * plane + 9 * g.blocks;
+    if (h.mode == 8) work += mode8ExpansionCapacity(g);
+    std::uint64_t need = h.recordSize + 4 * plane + std::max<std::uint32_t>(concurrent, 1) * work;
+    if (conversion == 2) need += 3 * plane + 9 * g.blocks;
+    return need;
+}
+
+int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& h, std::span<const std::uint8_t> bytes,
+                      const RecordDecodeOptions& options, long double* measuredDraw) {
+    if (measuredDraw) *measuredDraw = -1;
+    if (!picture.surfaces) return kUnpackNoMemory;
+    if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kUnpackFailed;
+    bytes = bytes.first(static_cast<std::size_t>(h.recordSize));
+    if (decodeMemoryEstimate(h, concurrentStreams(h, options), options.conversion) - h.recordSize >
+        platform::physicalMemoryBytes())
+        return kUnpackNoMemory;
+
+    // A previous picture of another size is no previous picture.
+    std::int32_t previousWidth = 0, previousHeight = 0;
+    if (picture.previousPictureSize(previousWidth, previousHeight) &&
+        (previousWidth != static_cast<std::int32_t>(h.width) || previousHeight != static_cast<std::int32_t>(h.height)))
+        picture.dropPreviousPicture();
+
+    describePicture(picture, h);
+    picture.paintable = false;
+    if (!prepareOutput(codec, picture, h, options.surfaceMemory)) return kUnpackNoMemory;
+
+    long double drawSeconds = -1;
+    RecordJob job;
+    job.codec = &codec;
+    job.picture = &picture;
+    job.header = &h;
+    job.bytes = bytes;
+    job.options = options;
+    job.options.surfaceMemory = options.surfaceMemory && fitsScreen(h.width, h.height, codec.screen);
+    job.drawSeconds = &drawSeconds;
+    const std::uint32_t n = streamTotal(h);
+    int result;
+    if (n < 2) result = decodeStream(codec, picture, streamJob(job, 0, 1));
+    else result = runStreams(job, n);
+    if (measuredDraw && result >= 1) *measuredDraw = drawSeconds;
+    picture.paintable = result >= 1;
+    picture.currentHeader = picture.infoHeader;
+    return result;
+}
+
+void finishDecompression(CodecState& codec) { codec.decompressionPool.reset(); }
+
+void setDecodeThreading(DecodeThreading threading) { threadingChoice = threading; }
+
+} // namespace vexel
