@@ -176,9 +176,14 @@ vexel_status vexel_writer_finish(vexel_writer* writer) {
         // One picture: a picture record of its own.
         writer->holding = false;
         if (const vexel_status s = writeRecord(*writer, false); s != VEXEL_OK) return s;
-    } else if (!writer->toMemory && vexel::finishGroupedOutput(writer->session.codec) != vexel::kPackDone) {
-        writer->failed = true;
-        return VEXEL_ERROR_IO;
+    } else if (!writer->toMemory) {
+        const vexel::TWideString temporary = writer->session.codec.grouped.temporary;
+        if (vexel::finishGroupedOutput(writer->session.codec) != vexel::kPackDone) {
+            // The records stay nowhere: the target keeps what it held.
+            vexel::platform::removeFile(temporary.view());
+            writer->failed = true;
+            return VEXEL_ERROR_IO;
+        }
     }
     writer->finished = true;
     return VEXEL_OK;
