@@ -45,7 +45,7 @@ constexpr int kBitmapDataTooSmall = -4; // pixel data size below width x height 
 constexpr int kBitmapPlanes = -5;       // planes other than 1
 constexpr int kBitmapBits = -6;         // not 24 bits per pixel
 constexpr int kBitmapCompressed = -7;   // compressed
-constexpr int kBitmapExtraBytes = -8;   // older versions refused padded rows with this; never returned now
+// (-8 was a padded row, which older versions refused; every row may be padded now.)
 constexpr int kBitmapBadHeader = -9;    // header size below 16, or a size no picture can have
 
 // Results of writeBitmap.

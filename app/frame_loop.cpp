@@ -169,12 +169,7 @@ private:
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
                 record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
-                int r = loadBitmap(record_, n.input, true);
-                if (r == kBitmapExtraBytes)
-                    return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension +
-                                    text(u",\rт.к. он содержит дополнительную информацию.\rПопробуйте пересохранить "
-                                         u"его с другими размерами\rили в другой программе."),
-                                1);
+                const int r = loadBitmap(record_, n.input, true);
                 if (r < 1) return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension, 1);
             }
         } else {

@@ -3,6 +3,7 @@
 #include "base/kernel.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/preobrazovaniechisel.h"
+#include "codec/legacy_flags.h"
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
@@ -62,8 +63,8 @@ const OptionRow kOptions[] = {
     {u"-f", [](RunSettings& s) { s.paintMode = 1; }},
     {u"-s", [](RunSettings& s) { s.paintMode = -1; }},
     {u"-t", [](RunSettings& s) { s.threadCount = 1; s.optionClasses |= kClassA; }},
-    {u"-4", [](RunSettings& s) { toggleLegacy(s, 1, 4); }},
-    {u"-x", [](RunSettings& s) { toggleLegacy(s, 2, 8); }},
+    {u"-4", [](RunSettings& s) { toggleLegacy(s, kLegacyOldLuma, kLegacyOldLumaWriter); }},
+    {u"-x", [](RunSettings& s) { toggleLegacy(s, kLegacyChromaAnchor, kLegacyChromaAnchorWriter); }},
     {u"/?", [](RunSettings& s) { s.showHelp = true; }},
     {u"-h", [](RunSettings& s) { s.showHelp = true; }},
 };
@@ -219,7 +220,7 @@ int finalizeSettings(RunSettings& s, const RunNames& names) {
     if (s.conversion == 0) {
         if (s.codecMode == 0) s.codecMode = 8;
         if (s.threadCount == 0) s.threadCount = 4;
-        s.legacyFlags |= static_cast<std::uint8_t>((s.legacyFlags >> 2) & 3);
+        s.legacyFlags |= legacyReadingFromWriting(s.legacyFlags);
     } else if (s.optionClasses & kClassB) {
         ui::showMessage(TWideString(kCopyConversionRefused));
         return 1;

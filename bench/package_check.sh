@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it into this system as root with
+# Builds the Debian packages, installs them into this system as root with
 # apt-get, uses the installed programs on the sample picture (pack, unpack,
-# probe, thumbnail, through the desktop's own thumbnailer entry), then
-# purges the package again. Not for CI: it changes the system.
+# probe, thumbnail, through the desktop's own thumbnailer entry) and builds
+# a C program against the installed libvexel, then purges the packages
+# again. Not for CI: it changes the system.
 # Usage: bench/package_check.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,12 +11,14 @@ cd "$(dirname "$0")/.."
 tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
 rm -f build-package/*.deb
 (cd build-package && cpack -G DEB >/dev/null)
-deb=$(ls build-package/vexel_*_amd64.deb)
-echo "== $deb"
-dpkg-deb -f "$deb" Package Version Depends
+debs=(build-package/vexel_*_amd64.deb build-package/libvexel1_*_amd64.deb build-package/libvexel-dev_*_amd64.deb)
+for deb in "${debs[@]}"; do
+  echo "== $deb"
+  dpkg-deb -f "$deb" Package Version Depends
+done
 export DEBIAN_FRONTEND=noninteractive
-trap 'apt-get purge -y -q vexel >/dev/null 2>&1 || true' EXIT
-apt-get install -y -q "./$deb" </dev/null >/dev/null
+trap 'apt-get purge -y -q vexel libvexel1 libvexel-dev >/dev/null 2>&1 || true' EXIT
+apt-get install -y -q "${debs[@]/#/./}" </dev/null >/dev/null
 work=$(mktemp -d)
 python3 tools/make_sample.py "$work/sample.bmp"
 cd "$work"
@@ -35,6 +38,10 @@ file thumbnail.png
 cp sample.vx no-extension
 grep -q 'image/x-vexel' /usr/share/mime/packages/vexel.xml
 [ -f /usr/share/mime/mime.cache ] && echo "mime database updated"
+# A C program against the installed header and library, through pkg-config.
+cc -std=c99 -o c_api_test "$OLDPWD/tests/lib/c_api_test.c" $(pkg-config --cflags --libs vexel)
+./c_api_test 0 lib.vx sample.bmp
+cmp lib.vx sample.vx && echo "libvexel writes the bytes vexel -c writes"
 ls -l "$work"
 rm -rf "$work"
 echo "== the package installs, works and purges"

@@ -63,6 +63,10 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The library scan finds libvexel.so.1 in the build tree; the programs'
+# dependency on its package is written out below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_VEXEL_PACKAGE_NAME vexel)
 # SDL2 and SDL2_ttf are loaded when the first window opens (not linked), so
 # the library scan cannot find them.

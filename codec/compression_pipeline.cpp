@@ -3,8 +3,10 @@
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/operaciispamyatyu.h"
+#include "codec/block_record.h"
 #include "codec/container.h"
 #include "codec/frame_encoder.h"
+#include "codec/legacy_flags.h"
 #include "codec/payload_writer.h"
 #include "codec/pool_threads.h"
 #include "codec/screen.h"
@@ -26,13 +28,7 @@ namespace vexel {
 
 namespace {
 
-std::atomic<StreamThreading> threadingChoice{StreamThreading::Automatic};
-std::atomic<std::int32_t> failingStream{-1};
-std::atomic<PackStage> failingStage{PackStage::Encode};
-
-bool failsIn(std::uint32_t stream, PackStage stage) {
-    return static_cast<std::int32_t>(stream) == failingStream.load() && failingStage.load() == stage;
-}
+std::atomic<Threading> threadingChoice{Threading::Automatic};
 
 struct StreamWork {
     std::uint32_t index = 0; // 0 for a single stream, else 1..n
@@ -69,12 +65,14 @@ struct FrameWork {
 // and 8 with anchors of at most 4): the anchor that gives its direction
 // modulo pi, the slopes turned round when that anchor points the other way.
 void reanchorForOneByte(std::uint8_t* r) {
-    const int dx = (r[2] & 15) - (r[1] & 15), dy = (r[2] >> 4) - (r[1] >> 4);
-    const FirstAnchor anchor = nearestFirstAnchor(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    const FirstAnchor anchor = nearestFirstAnchor(recordDirection(r));
     if (anchor.flip)
-        for (int k = 4; k <= 8; k += 2) r[k] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::max(-127, -static_cast<std::int8_t>(r[k]))));
-    r[1] = anchor.byte;
-    r[2] = 0;
+        for (int c = 0; c < 3; ++c) {
+            std::uint8_t& slope = r[kBaseByte[c] + 1];
+            slope = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::max(-127, -static_cast<std::int8_t>(slope))));
+        }
+    r[kRecordFirstAnchor] = anchor.byte;
+    r[kRecordSecondAnchor] = 0;
 }
 
 // The repack conversion's block decisions for a band: the decoded records of
@@ -98,7 +96,7 @@ bool repackBand(const RepackFrame& source, const EncoderSettings& settings, cons
 }
 
 int encodeBand(FrameWork& f, StreamWork& s) {
-    if (failsIn(s.index, PackStage::Encode)) return kPackStreamFailed;
+    if (platform::testStreamFails(s.index, platform::StreamFault::Encode)) return kPackStreamFailed;
     const std::uint32_t n = f.streams;
     s.grid = EncoderGrid::forStream(f.current.width, f.current.height, f.settings.B, s.index, n);
     if (f.repack) {
@@ -134,7 +132,7 @@ int writeStream(FrameWork& f, StreamWork& s) {
             return kPackFileError;
     }
     // A test's failure comes after the header and the slot: a torn stream.
-    if (failsIn(s.index, PackStage::Write) ||
+    if (platform::testStreamFails(s.index, platform::StreamFault::Write) ||
         (s.length && !sink.writeAt(static_cast<std::uint64_t>(end), s.payload.data(), s.length)))
         return kPackFileError;
     s.payload.reset();
@@ -260,9 +258,9 @@ int runInPool(CodecState& codec, FrameWork& f) {
 bool usePool(const CompressionJob& job, std::uint32_t streams) {
     if (streams < 2 || job.conversion != 0) return false;
     switch (threadingChoice.load()) {
-    case StreamThreading::Sequential: return false;
-    case StreamThreading::Pool: return true;
-    case StreamThreading::Automatic: break;
+    case Threading::Sequential: return false;
+    case Threading::Pool: return true;
+    case Threading::Automatic: break;
     }
     return processorCount() > 1;
 }
@@ -475,7 +473,7 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
     if (growth && h.mode >= 2 && h.mode <= 7) {
         // Walked in the old positions: the stream as it was, the ends as they were.
         const std::span<std::uint8_t> stream(bytes + kLinkedHeaderSize, static_cast<std::size_t>(length - h.headerSize));
-        const std::int64_t areaEnd = blockAreaEnd(stream, blockAreaLayout(h, (codec.legacyFlags & 2) != 0));
+        const std::int64_t areaEnd = blockAreaEnd(stream, blockAreaLayout(h, (codec.legacyFlags & kLegacyChromaAnchor) != 0));
         if (areaEnd >= 0) moveSectionEnds(stream, static_cast<std::size_t>(areaEnd), sectionEndBias(h, 0), growth);
     }
 
@@ -488,12 +486,7 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
 
 } // namespace
 
-void setStreamThreading(StreamThreading threading) { threadingChoice = threading; }
-
-void failStreamForTest(std::int32_t streamIndex, PackStage stage) {
-    failingStage = stage;
-    failingStream = streamIndex;
-}
+void setStreamThreading(Threading threading) { threadingChoice = threading; }
 
 bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     if (!frameRate || !(*frameRate > 0)) {
@@ -561,9 +554,9 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
         const ScreenSize screen = referenceScreenSize();
         f.chromaStep = chromaStepFor(job.mode, job.optimize, w, h, static_cast<std::uint32_t>(screen.width),
                                      static_cast<std::uint32_t>(screen.height));
-        f.settings = EncoderSettings::forFrame(job.optimize, job.mode);
-        f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
-                                               writerAnchorBytes(job.mode, f.legacyFlags, f.settings.B, f.chromaStep));
+        f.settings = EncoderSettings::forFrame(
+            job.optimize, job.mode,
+            writerAnchorBytes(job.mode, f.legacyFlags, EncoderSettings::blockSizeFor(job.optimize), f.chromaStep));
         if (!currentSource(picture, currentAccess, f.current)) return kPackNoMemory;
         // Conversions never keep blocks: the decoded frame is not the source of the previous one.
         if (!keyframe && job.mode >= 7 && job.conversion == 0) {

@@ -50,14 +50,6 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate);
 
 // How the streams of a frame run: by processor count (the default), always
 // one after another, or always in the pool (tests compare the two).
-enum class StreamThreading { Automatic, Sequential, Pool };
-void setStreamThreading(StreamThreading threading);
-
-// Makes the stream with this index (0 for a single stream, else 1..n) fail
-// in one stage: while it is encoded, as if a working buffer could not be
-// had, or while it is written, as if the disk were full; -1 for none. For
-// tests.
-enum class PackStage { Encode, Write };
-void failStreamForTest(std::int32_t streamIndex, PackStage stage = PackStage::Encode);
+void setStreamThreading(Threading threading);
 
 } // namespace vexel

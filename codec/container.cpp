@@ -205,16 +205,21 @@ std::uint64_t mode9PartLimit(const FrameGrid& g) {
     return 4 * (11 * g.blocks + std::uint64_t{g.width} * g.height + 2 * g.chromaSamples);
 }
 
+void streamBlockRows(std::uint32_t rows, std::uint32_t i, std::uint32_t n, std::uint32_t& first, std::uint32_t& end) {
+    if (i == 0 || n < 2) {
+        first = 0;
+        end = rows;
+        return;
+    }
+    assert(i <= n);
+    const std::uint32_t per = ceilDiv(rows, n);
+    first = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{i - 1} * per, rows));
+    end = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{i} * per, rows));
+}
+
 StreamBand streamBand(const FrameGrid& g, std::uint32_t i, std::uint32_t n) {
     StreamBand band;
-    if (i == 0 || n < 2) {
-        band.endBlockRow = g.blockRows;
-    } else {
-        assert(i <= n);
-        const std::uint32_t per = ceilDiv(g.blockRows, n);
-        band.firstBlockRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{i - 1} * per, g.blockRows));
-        band.endBlockRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{i} * per, g.blockRows));
-    }
+    streamBlockRows(g.blockRows, i, n, band.firstBlockRow, band.endBlockRow);
     band.firstPixelRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{band.firstBlockRow} * g.blockSize, g.height));
     band.endPixelRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{band.endBlockRow} * g.blockSize, g.height));
     band.firstChromaRow = ceilDiv(band.firstPixelRow, g.chromaStep);

@@ -258,6 +258,9 @@ struct StreamBand {
 };
 // streamIndex 0: the whole picture; else 1..streamCount.
 StreamBand streamBand(const FrameGrid& grid, std::uint32_t streamIndex, std::uint32_t streamCount);
+// The block rows alone: [first, end) of blockRows, for the encoder's grid.
+void streamBlockRows(std::uint32_t blockRows, std::uint32_t streamIndex, std::uint32_t streamCount,
+                     std::uint32_t& first, std::uint32_t& end);
 
 // ---------------------------------------------------------------------------
 // Block types

@@ -100,7 +100,6 @@ void releaseDecompressionState();
 // How the streams of a multi-stream record run: by processor count and GPU
 // binding (the default), always one after another, or always in the pool
 // (tests compare the two).
-enum class DecodeThreading { Automatic, Sequential, Pool };
-void setDecodeThreading(DecodeThreading threading);
+void setDecodeThreading(Threading threading);
 
 } // namespace vexel

@@ -4,9 +4,12 @@
 #include "codec/compression.h"
 #include "codec/container.h"
 #include "codec/gradient_renderer.h"
+#include "codec/legacy_flags.h"
 #include "codec/pixspray.h"
+#include "codec/rounding.h"
 #include "codec/pixspray_layout.h"
 #include "platform/system.h"
+#include "platform/test_hooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,13 +20,6 @@
 namespace vexel {
 
 namespace {
-
-std::atomic<std::int32_t> failingStream{-1};
-std::atomic<DecodeStage> failingStage{DecodeStage::Allocate};
-
-bool failsIn(std::uint32_t stream, DecodeStage stage) {
-    return static_cast<std::int32_t>(stream) == failingStream.load() && failingStage.load() == stage;
-}
 
 // The kinds of the decoder's block records (byte 0; codec/container.h).
 constexpr std::uint8_t kDetail = kindByte(BlockKind::Detail);
@@ -40,7 +36,7 @@ constexpr std::uint8_t kFlagBackConverted = 2;
 // Motion parameters beyond this (or not finite) switch motion off.
 constexpr double kMotionLimit = 1 << 20;
 
-inline std::uint8_t toByte(float v) { return static_cast<std::uint8_t>(std::nearbyint(std::clamp(v, 0.0f, 255.0f))); }
+inline std::uint8_t toByte(float v) { return static_cast<std::uint8_t>(roundEvenFast(std::clamp(v, 0.0f, 255.0f))); }
 
 // The work area of one call: six padded planes and the block records.
 struct Work {
@@ -274,10 +270,10 @@ void applyMotion(Work& w, const PixelTarget& out, const PixelTarget& previous) {
             const std::uint32_t x0 = bx * w.B, y0 = by * w.B;
             for (std::uint32_t y = y0; y < std::min(y0 + w.B, w.H); ++y) {
                 const std::int64_t sy = static_cast<std::int64_t>(y) -
-                                        static_cast<std::int64_t>(std::nearbyint(m.shiftY + m.zoomY * (static_cast<double>(y) / w.H - m.centreY)));
+                                        static_cast<std::int64_t>(roundEvenFast(m.shiftY + m.zoomY * (static_cast<double>(y) / w.H - m.centreY)));
                 for (std::uint32_t x = x0; x < std::min(x0 + w.B, w.W); ++x) {
                     const std::int64_t sx = static_cast<std::int64_t>(x) -
-                                            static_cast<std::int64_t>(std::nearbyint(m.shiftX + m.zoomX * (static_cast<double>(x) / w.W - m.centreX)));
+                                            static_cast<std::int64_t>(roundEvenFast(m.shiftX + m.zoomX * (static_cast<double>(x) / w.W - m.centreX)));
                     const bool inside = sx >= 0 && sy >= 0 && sx < w.W && sy < w.H;
                     for (int c = 0; c < 3; ++c) out.at(c, x, y) = inside ? previous.at(c, sx, sy) : 0;
                 }
@@ -507,11 +503,11 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
     w.grid = frameGrid(w.W, w.H, w.B, w.D);
     if (w.grid.paddedPlaneBytes > kMaxPlaneBytes) return kDecodeNoMemory;
     w.band = streamBand(w.grid, job.streamIndex, job.streamCount);
-    const bool oldLuma = codec.legacyFlags & 1, oldParameterSize = codec.legacyFlags & 2;
+    const bool oldLuma = codec.legacyFlags & kLegacyOldLuma, oldParameterSize = codec.legacyFlags & kLegacyChromaAnchor;
     w.lumaShift = oldLuma && w.mode > 5 ? 2 : 0;
     w.anchorBytes = anchorByteCount(w.mode, w.B, w.D, oldParameterSize);
     w.transforms = ColourTransforms::forMode(w.mode);
-    if (failsIn(job.streamIndex, DecodeStage::Allocate) || !w.allocate()) {
+    if (platform::testStreamFails(job.streamIndex, platform::StreamFault::Allocate) || !w.allocate()) {
         if (job.sync) job.sync->parsedWaitForGo(kDecodeNoMemory);
         return kDecodeNoMemory;
     }
@@ -535,7 +531,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
             readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
         if (parsed) completePackedGradients(w, job.coefShifts);
     }
-    parsed = parsed && !failsIn(job.streamIndex, DecodeStage::Parse);
+    parsed = parsed && !platform::testStreamFails(job.streamIndex, platform::StreamFault::Parse);
     const int parseResult = parsed ? kDecodeDone : kDecodeFailed;
     if (job.sync && !job.sync->parsedWaitForGo(parseResult)) return parsed ? kDecodeFailed : parseResult;
     if (!parsed) return kDecodeFailed;
@@ -581,7 +577,8 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
 
     int result = kDecodeDone;
     const long double drawStart = job.drawSeconds && job.streamIndex <= 1 ? platform::clockSeconds() : 0;
-    if (!drawGradients(w, out, job.fastPaint) || failsIn(job.streamIndex, DecodeStage::Draw)) result = kDecodeFailed;
+    if (!drawGradients(w, out, job.fastPaint) || platform::testStreamFails(job.streamIndex, platform::StreamFault::Draw))
+        result = kDecodeFailed;
     if (job.drawSeconds && job.streamIndex <= 1) *job.drawSeconds = platform::clockSeconds() - drawStart;
 
     if (hasPrevious) {
@@ -600,11 +597,6 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
     if (previousAccess.bits) picture.surfaceReference->unlock();
     if (locked.surface) g->unlockPicture(locked);
     return result;
-}
-
-void failDecodingStreamForTest(std::int32_t streamIndex, DecodeStage stage) {
-    failingStage = stage;
-    failingStream = streamIndex;
 }
 
 } // namespace vexel

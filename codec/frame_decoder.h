@@ -64,10 +64,4 @@ struct StreamDecodeJob {
 // kDecodeNoMemory.
 int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJob& job);
 
-// Makes the stream with this index fail in one stage: its work area cannot
-// be had, it does not parse, or a renderer fails while it draws; -1 for
-// none. For tests.
-enum class DecodeStage { Allocate, Parse, Draw };
-void failDecodingStreamForTest(std::int32_t streamIndex, DecodeStage stage);
-
 } // namespace vexel

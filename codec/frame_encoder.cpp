@@ -1,5 +1,6 @@
 #include "codec/frame_encoder.h"
 
+#include "codec/block_record.h"
 #include "codec/rounding.h"
 
 #include <algorithm>
@@ -12,11 +13,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTwoPi = 2 * kPi;
-
-// Channels are red, green, blue; their base byte in a record is 7, 5, 3.
-constexpr int kBaseByte[3] = {7, 5, 3};
-
-inline double roundEven(double v) { return roundEvenFast(v); }
 
 inline std::uint8_t clampToByte(double v) { return roundToByte(v); }
 
@@ -145,7 +141,7 @@ void fitBlock(const SourcePlanes& s, const EncoderGrid& grid, const BlockPixels&
         int lastX = -1, lastY = -1;
         bool recorded = false;
         while (x >= 0 && x <= B - 1 && y >= 0 && y <= B - 1) {
-            int ix = static_cast<int>(roundEven(x)), iy = static_cast<int>(roundEven(y));
+            int ix = static_cast<int>(roundEvenFast(x)), iy = static_cast<int>(roundEvenFast(y));
             if (static_cast<std::uint32_t>(ix) < p.wIn && static_cast<std::uint32_t>(iy) < p.hIn) {
                 for (int c = 0; c < 3; ++c) baseSum[c] += value(c, ix, iy);
                 ++baseCount;
@@ -202,18 +198,18 @@ void fitBlock(const SourcePlanes& s, const EncoderGrid& grid, const BlockPixels&
             for (double& v : slope) v = -v;
     }
     for (int c = 0; c < 3; ++c) {
-        record[kBaseByte[c]] = static_cast<std::uint8_t>(roundEven(base[c]));
-        record[kBaseByte[c] + 1] = static_cast<std::uint8_t>(static_cast<std::int8_t>(roundEven(slope[c])));
+        record[kBaseByte[c]] = static_cast<std::uint8_t>(roundEvenFast(base[c]));
+        record[kBaseByte[c] + 1] = static_cast<std::uint8_t>(static_cast<std::int8_t>(roundEvenFast(slope[c])));
     }
     if (firstAnchorOnly) {
-        record[1] = anchor.byte;
-        record[2] = 0;
+        record[kRecordFirstAnchor] = anchor.byte;
+        record[kRecordSecondAnchor] = 0;
         return;
     }
     const double L = B - 1;
-    auto nibble = [](double v) { return static_cast<std::uint8_t>(static_cast<int>(roundEven(v)) & 15); };
-    record[1] = static_cast<std::uint8_t>(nibble(L * (1 - ca) / 2) | (nibble(L * (1 - sa) / 2) << 4));
-    record[2] = static_cast<std::uint8_t>(nibble(L * (1 + ca) / 2) | (nibble(L * (1 + sa) / 2) << 4));
+    auto nibble = [](double v) { return static_cast<std::uint8_t>(static_cast<int>(roundEvenFast(v)) & 15); };
+    record[kRecordFirstAnchor] = static_cast<std::uint8_t>(nibble(L * (1 - ca) / 2) | (nibble(L * (1 - sa) / 2) << 4));
+    record[kRecordSecondAnchor] = static_cast<std::uint8_t>(nibble(L * (1 + ca) / 2) | (nibble(L * (1 + sa) / 2) << 4));
 }
 
 // A block's model as a decoder reads it: corner(sx, sy) = base + sx * ax + sy * ay.
@@ -224,13 +220,12 @@ struct Model {
 
 Model modelOf(const std::uint8_t* record, std::uint32_t B) {
     const double G = B * (std::sqrt(2.0) / 2 + 0.5) / 2;
-    int dx = (record[2] & 15) - (record[1] & 15), dy = (record[2] >> 4) - (record[1] >> 4);
-    double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+    const double theta = recordDirection(record);
     double ct = std::cos(theta), st = std::sin(theta);
     Model m;
     for (int c = 0; c < 3; ++c) {
-        double slope = static_cast<std::int8_t>(record[kBaseByte[c] + 1]) * 0.1;
-        m.base[c] = record[kBaseByte[c]];
+        const double slope = recordSlope(record, c);
+        m.base[c] = recordBase(record, c);
         m.ax[c] = G * slope * ct;
         m.ay[c] = G * slope * st;
     }
@@ -330,10 +325,12 @@ void cleanUp(const EncoderGrid& grid, BlockMap& map, const EncoderSettings& sett
 
 } // namespace
 
+std::uint32_t EncoderSettings::blockSizeFor(std::int8_t optimize) { return optimize < 0 ? 4 : optimize > 0 ? 16 : 8; }
+
 EncoderSettings EncoderSettings::forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorBytes) {
     EncoderSettings e;
     e.k = optimize < 0 ? 2 : optimize > 0 ? 4 : 3;
-    e.B = optimize < 0 ? 4 : optimize > 0 ? 16 : 8;
+    e.B = blockSizeFor(optimize);
     if (anchorBytes == 0) anchorBytes = anchorByteCount(mode, e.B, e.B, false);
     e.firstAnchorOnly = storedKind(mode, BlockKind::Gradient) == BlockKind::PackedGradient && anchorBytes == 1 &&
                         !anchorsPackedInOneByte(mode);
@@ -350,16 +347,7 @@ EncoderGrid EncoderGrid::forStream(std::uint32_t width, std::uint32_t height, st
     g.B = B;
     g.columns = (width + B - 1) / B;
     g.rows = (height + B - 1) / B;
-    if (stream == 0 || streams < 2) {
-        g.firstRow = 0;
-        g.endRow = g.rows;
-    } else {
-        std::uint32_t P = (g.rows + streams - 1) / streams;
-        std::uint64_t first = static_cast<std::uint64_t>(stream - 1) * P;
-        std::uint64_t end = static_cast<std::uint64_t>(stream) * P;
-        g.endRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(end, g.rows));
-        g.firstRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(first, g.endRow));
-    }
+    streamBlockRows(g.rows, stream, streams, g.firstRow, g.endRow);
     return g;
 }
 

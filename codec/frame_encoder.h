@@ -45,6 +45,8 @@ struct EncoderSettings {
     // anchorBytes: the payload writer's anchor bytes (writerAnchorBytes),
     // 0 for those of B.
     static EncoderSettings forFrame(std::int8_t optimize, std::uint8_t mode, std::uint32_t anchorBytes = 0);
+    // B alone.
+    static std::uint32_t blockSizeFor(std::int8_t optimize);
 };
 
 // The block grid of a picture and the band of block rows one stream encodes.
@@ -60,10 +62,8 @@ struct EncoderGrid {
                                  std::uint32_t streams);
 };
 
-// The record map of one stream: 9 bytes per block of the whole picture, in
-// block order. Byte 0 is the type; byte 1 the first anchor point (x in bits
-// 0-3, y in bits 4-7); byte 2 the second; bytes 3, 5, 7 the base value of
-// blue, green, red; bytes 4, 6, 8 their slopes (signed, tenths per pixel).
+// The record map of one stream: a block record (codec/block_record.h) per
+// block of the whole picture, in block order.
 struct BlockMap {
     TrackedBuffer<std::uint8_t> records;
     TrackedBuffer<float> maeGreen; // per block, from the decision

@@ -1,6 +1,7 @@
 #include "codec/gradient_renderer.h"
 
 #include "base/memdiag.h"
+#include "codec/block_record.h"
 #include "codec/rounding.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@ namespace vexel {
 
 namespace {
 
-// Channels red, green, blue; their (base, slope) bytes in a record.
-constexpr int kBaseByte[3] = {7, 5, 3};
 const double kJ = std::sqrt(2.0) * 0.5 + 0.5;
 
 struct BlockModel {
@@ -20,13 +19,12 @@ struct BlockModel {
     double base[3], slope[3]; // slope in value per pixel, before the J factor
 
     void read(const std::uint8_t* r) {
-        int dx = (r[2] & 15) - (r[1] & 15), dy = (r[2] >> 4) - (r[1] >> 4);
-        double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+        const double theta = recordDirection(r);
         cosine = std::cos(theta);
         sine = std::sin(theta);
         for (int c = 0; c < 3; ++c) {
-            base[c] = r[kBaseByte[c]];
-            slope[c] = static_cast<std::int8_t>(r[kBaseByte[c] + 1]) * 0.1;
+            base[c] = recordBase(r, c);
+            slope[c] = recordSlope(r, c);
         }
     }
     // The value at corner (cx, cy) of the block, cx, cy in {-1, +1}.

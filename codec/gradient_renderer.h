@@ -1,11 +1,8 @@
 // Drawing of gradient blocks: the processor's renderer, the reference that
 // the GPU module must match.
 //
-// A gradient block record (9 bytes): byte 0 type (1 = gradient); bytes 1 and
-// 2 two anchor points (x in the low nibble, y in the high nibble) whose
-// difference gives the direction theta = atan2(dy, dx); bytes 3..8 the
-// (base, slope in tenths) pairs of blue, green and red. The value grows by
-// J x slope per pixel along theta, J = sqrt(2) / 2 + 1/2.
+// A gradient block (its record: codec/block_record.h) grows by J x slope
+// per pixel along its direction, J = sqrt(2) / 2 + 1/2.
 #pragma once
 
 #include "codec/plane_view.h"

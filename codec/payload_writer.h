@@ -11,16 +11,13 @@
 #pragma once
 
 #include "codec/container.h"
+#include "codec/legacy_flags.h"
 #include "codec/frame_encoder.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace vexel {
-
-// Legacy writer flags (the run's legacyFlags).
-constexpr std::uint8_t kLegacyOldLumaWriter = 4;    // bit 2: luma shifted right by 2 in modes 6 to 8
-constexpr std::uint8_t kLegacyChromaAnchorWriter = 8; // bit 3: anchor size from the chroma cell in modes <= 7
 
 // Chroma cell edge Q: 2 in modes 0 and 1 and for quality, else 4; doubled
 // above mode 1 for a picture more than 1.5 times the screen in either

@@ -9,6 +9,11 @@
 
 namespace vexel {
 
+// How the streams of a record run: chosen by the pipeline (by processor
+// count and GPU binding), always one after another in the calling thread,
+// or always in the worker pool. Tests compare the two.
+enum class Threading { Automatic, Sequential, Pool };
+
 // One call of the compression pipeline.
 struct CompressionJob {
     TWideString outputPath;

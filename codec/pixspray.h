@@ -13,6 +13,8 @@
 // the library fails or is of no use for the rest of the run.
 #pragma once
 
+#include "codec/block_record.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -33,7 +35,7 @@ struct TPnt {
     std::uint8_t baseR;
     std::int8_t slopeR;
 };
-static_assert(sizeof(TPnt) == 9, "the point record is 9 bytes");
+static_assert(sizeof(TPnt) == kBlockRecordSize, "the point record is a block record");
 
 using PixSprayInit = int (*)(int device);
 using PixSprayModule = bool (*)(std::uint8_t* base, int offsetR, int offsetG, int offsetB, int dqx1, int dqy1,

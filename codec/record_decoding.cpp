@@ -26,7 +26,7 @@ namespace vexel {
 
 namespace {
 
-std::atomic<DecodeThreading> threadingChoice{DecodeThreading::Automatic};
+std::atomic<Threading> threadingChoice{Threading::Automatic};
 
 // ------------------------------------------------------------ streams
 
@@ -178,9 +178,9 @@ private:
 bool usePool(const RecordDecodeOptions& options) {
     if (options.conversion != 0 || options.oneThread) return false;
     switch (threadingChoice.load()) {
-    case DecodeThreading::Sequential: return false;
-    case DecodeThreading::Pool: return true;
-    case DecodeThreading::Automatic: break;
+    case Threading::Sequential: return false;
+    case Threading::Pool: return true;
+    case Threading::Automatic: break;
     }
     return processorCount() >= 2 && !pixSprayModule();
 }
@@ -307,6 +307,6 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
 
 void finishDecompression(CodecState& codec) { codec.decompressionPool.reset(); }
 
-void setDecodeThreading(DecodeThreading threading) { threadingChoice = threading; }
+void setDecodeThreading(Threading threading) { threadingChoice = threading; }
 
 } // namespace vexel

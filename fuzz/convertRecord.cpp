@@ -28,7 +28,7 @@ std::vector<std::uint8_t> fileBytes(const std::string& path) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::prepareFileTarget();
-    setStreamThreading(StreamThreading::Sequential);
+    setStreamThreading(Threading::Sequential);
     return 0;
 }
 

@@ -41,7 +41,7 @@ bool sprayOnProcessor(std::uint8_t* base, int offsetR, int offsetG, int offsetB,
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     initializeBaseUnits();
-    setDecodeThreading(DecodeThreading::Sequential);
+    setDecodeThreading(Threading::Sequential);
     return 0;
 }
 

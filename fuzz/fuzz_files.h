@@ -72,7 +72,7 @@ inline void prepareFileTarget() {
     initializeBaseUnits();
     static Silent silent;
     installDialogs(&silent);
-    setDecodeThreading(DecodeThreading::Sequential);
+    setDecodeThreading(Threading::Sequential);
 }
 
 } // namespace vexel::fuzz

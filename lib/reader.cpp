@@ -6,6 +6,7 @@
 #include "base/memdiag.h"
 #include "codec/codec_session.h"
 #include "codec/container.h"
+#include "codec/legacy_flags.h"
 #include "lib/internal.h"
 #include "platform/files.h"
 #include "platform/utf.h"
@@ -47,7 +48,7 @@ using vexel::RecordHeader;
 vexel_status checkOptions(const vexel_read_options* given, vexel_read_options& out) {
     vexel_read_options_default(&out);
     if (!given) return VEXEL_OK;
-    if ((given->legacy_flags & ~3u) != 0 || given->threads > 1) return VEXEL_ERROR_ARGUMENT;
+    if ((given->legacy_flags & ~unsigned{vexel::kLegacyReadingBits}) != 0 || given->threads > 1) return VEXEL_ERROR_ARGUMENT;
     out = *given;
     out.fast_paint = given->fast_paint ? 1 : 0;
     if (out.max_pixels == 0) out.max_pixels = kDefaultMaxPixels;

@@ -38,7 +38,19 @@ StopRequest& stopRequest() {
 
 std::mutex stopLock;
 
+std::atomic<std::int32_t> failingStream{-1};
+std::atomic<StreamFault> failingStage{StreamFault::Encode};
+
 } // namespace
+
+void failStreamForTest(std::int32_t streamIndex, StreamFault stage) {
+    failingStage = stage;
+    failingStream = streamIndex;
+}
+
+bool testStreamFails(std::uint32_t streamIndex, StreamFault stage) {
+    return static_cast<std::int32_t>(streamIndex) == failingStream.load() && failingStage.load() == stage;
+}
 
 void testStopPoint(const char* point) {
     std::lock_guard<std::mutex> guard(stopLock);

@@ -13,6 +13,8 @@
 //                                unpacked bitmap is whole), "before-rename"
 //                                and "after-rename" (a finished output
 //                                replacing its target).
+// and, asked for by the unit tests themselves, a stream of a record that
+// fails on purpose at one stage of packing or unpacking.
 // They are compiled only into builds made with VEXEL_TEST_HOOKS, which the
 // test builds turn on and the packaged release leaves off: there every
 // function below does nothing and no variable is read.
@@ -22,14 +24,26 @@
 
 namespace vexel::platform {
 
+// Where a stream fails: while it is packed (as if a working buffer could
+// not be had), while it is written (as if the disk were full), or while it
+// is unpacked (its work area cannot be had, it does not parse, a renderer
+// fails while it draws).
+enum class StreamFault : std::uint8_t { Encode, Write, Allocate, Parse, Draw };
+
 #if VEXEL_TEST_HOOKS
 void testStopPoint(const char* point);
 bool testFullDisk(std::uint64_t bytesToWrite);
 bool testFailSync();
+// Makes the stream with this index (0 for a single stream, else 1..n) fail
+// at one stage from now on; -1 for none.
+void failStreamForTest(std::int32_t streamIndex, StreamFault stage);
+bool testStreamFails(std::uint32_t streamIndex, StreamFault stage);
 #else
 inline void testStopPoint(const char*) {}
 inline bool testFullDisk(std::uint64_t) { return false; }
 inline bool testFailSync() { return false; }
+inline void failStreamForTest(std::int32_t, StreamFault) {}
+inline bool testStreamFails(std::uint32_t, StreamFault) { return false; }
 #endif
 
 } // namespace vexel::platform

@@ -3,6 +3,7 @@
 
 #include "codec/container.h"
 #include "platform/files.h"
+#include "platform/test_hooks.h"
 #include "tests/support/test_util.h"
 #include "tests/support/vx_files.h"
 
@@ -35,14 +36,16 @@ void paintFrame(CodecSession& record, int width, int height, int frame) {
         }
 }
 
-struct Threading {
-    explicit Threading(StreamThreading t) { setStreamThreading(t); }
-    ~Threading() { setStreamThreading(StreamThreading::Automatic); }
+struct ThreadingChoice {
+    explicit ThreadingChoice(Threading t) { setStreamThreading(t); }
+    ~ThreadingChoice() { setStreamThreading(Threading::Automatic); }
 };
 
 struct FailingStream {
-    explicit FailingStream(std::int32_t i, PackStage stage = PackStage::Encode) { failStreamForTest(i, stage); }
-    ~FailingStream() { failStreamForTest(-1); }
+    explicit FailingStream(std::int32_t i, platform::StreamFault stage = platform::StreamFault::Encode) {
+        platform::failStreamForTest(i, stage);
+    }
+    ~FailingStream() { platform::failStreamForTest(-1, platform::StreamFault::Encode); }
 };
 
 // A job that adds frames to the grouped file at path, chained through last.
@@ -99,11 +102,11 @@ TEST(CompressionPipeline, ThreadsAndSequentialStreamsWriteTheSameBytes) {
     for (std::uint8_t mode : {1, 7, 8, 9}) {
         Bytes sequential, pooled;
         {
-            Threading t(StreamThreading::Sequential);
+            ThreadingChoice t(Threading::Sequential);
             sequential = writeVideo(dir.file("a.vx"), 12, mode, 4, 5);
         }
         {
-            Threading t(StreamThreading::Pool);
+            ThreadingChoice t(Threading::Pool);
             pooled = writeVideo(dir.file("b.vx"), 12, mode, 4, 5);
         }
         ASSERT_GT(sequential.size(), 1000u);
@@ -129,8 +132,9 @@ TEST(CompressionPipeline, GroupedRecordsAreChainedBothWaysWithTheirRate) {
 }
 
 TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastWholeRecord) {
-    for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
-        Threading t(threading);
+    VEXEL_NEEDS_TEST_HOOKS(); // the failing streams are test hooks
+    for (Threading threading : {Threading::Sequential, Threading::Pool}) {
+        ThreadingChoice t(threading);
         test::TempDir dir;
         const std::string path = dir.file("v.vx");
         CodecSession record;
@@ -167,10 +171,11 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
 // under way keeps exactly the records before it, and the next frame is
 // written as if the failed one had never been asked for.
 TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
+    VEXEL_NEEDS_TEST_HOOKS(); // the failing streams are test hooks
     struct Failure {
         int frame = -1;
         std::int32_t stream = -1;
-        PackStage stage = PackStage::Encode;
+        platform::StreamFault stage = platform::StreamFault::Encode;
     };
     const std::vector<int> frames{0, 1, 2, 3, 4};
     // Writes the frames, the failing one with the failure; checks what the
@@ -192,7 +197,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
             const std::size_t before = test::readFile(temporary).size();
             const std::uint64_t chainEnd = last;
             FailingStream failing(failure.stream, failure.stage);
-            EXPECT_EQ(compressFrame(record, job), failure.stage == PackStage::Encode ? kPackStreamFailed : kPackFileError);
+            EXPECT_EQ(compressFrame(record, job), failure.stage == platform::StreamFault::Encode ? kPackStreamFailed : kPackFileError);
             EXPECT_EQ(last, chainEnd);
             EXPECT_EQ(test::readFile(temporary).size(), before);
         }
@@ -200,11 +205,11 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
         return test::readFile(path);
     };
     test::TempDir dir;
-    for (StreamThreading threading : {StreamThreading::Sequential, StreamThreading::Pool}) {
-        Threading t(threading);
+    for (Threading threading : {Threading::Sequential, Threading::Pool}) {
+        ThreadingChoice t(threading);
         const Bytes whole = write(dir.file("whole.vx"), {});
         ASSERT_EQ(records(whole).size(), frames.size());
-        for (PackStage stage : {PackStage::Encode, PackStage::Write})
+        for (platform::StreamFault stage : {platform::StreamFault::Encode, platform::StreamFault::Write})
             for (std::int32_t stream = 1; stream <= 4; ++stream) {
                 SCOPED_TRACE(testing::Message() << "stage " << int(stage) << " stream " << stream);
                 const std::string path = dir.file("v" + std::to_string(int(stage)) + std::to_string(stream) + ".vx");
@@ -221,6 +226,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
 }
 
 TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFailedFirstRecordLeavesIt) {
+    VEXEL_NEEDS_TEST_HOOKS(); // the failing streams are test hooks
     test::TempDir dir;
     const std::string path = dir.file("v.vx");
     ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));
@@ -249,6 +255,7 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
 }
 
 TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile) {
+    VEXEL_NEEDS_TEST_HOOKS(); // the failing streams are test hooks
     test::TempDir dir;
     const std::string path = dir.file("pic.vx");
     ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));

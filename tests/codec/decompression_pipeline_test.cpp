@@ -10,6 +10,7 @@
 #include "codec/frame_decoder.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/dialog_capture.h"
+#include "platform/test_hooks.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -137,9 +138,9 @@ void writeFile(const std::string& path, const std::vector<Picture>& frames, cons
 
 // ------------------------------------------------------------ reading
 
-struct Threading {
-    explicit Threading(DecodeThreading t) { setDecodeThreading(t); }
-    ~Threading() { setDecodeThreading(DecodeThreading::Automatic); }
+struct ThreadingChoice {
+    explicit ThreadingChoice(Threading t) { setDecodeThreading(t); }
+    ~ThreadingChoice() { setDecodeThreading(Threading::Automatic); }
 };
 
 // Process-wide state the pipeline keeps gives its memory back at the end of
@@ -290,11 +291,11 @@ TEST_F(DecompressionPipeline, SeveralStreamsInThePoolAndInOrderGiveIdenticalPixe
             EXPECT_EQ(headerOf(test::readFile(path)).streamCount, streams);
             Picture inOrder, inPool;
             {
-                Threading t(DecodeThreading::Sequential);
+                ThreadingChoice t(Threading::Sequential);
                 inOrder = readOne(path);
             }
             {
-                Threading t(DecodeThreading::Pool);
+                ThreadingChoice t(Threading::Pool);
                 inPool = readOne(path);
             }
             EXPECT_TRUE(inOrder == inPool) << "mode " << int(mode) << ", " << streams << " streams";
@@ -311,11 +312,11 @@ TEST_F(DecompressionPipeline, AVideoWithKeptBlocksDecodesEveryFrameInOrderAndInT
         writeFile(path, frames, {mode, 0, 2, 25});
         std::vector<Picture> inOrder, inPool;
         {
-            Threading t(DecodeThreading::Sequential);
+            ThreadingChoice t(Threading::Sequential);
             inOrder = readAll(path);
         }
         {
-            Threading t(DecodeThreading::Pool);
+            ThreadingChoice t(Threading::Pool);
             inPool = readAll(path);
         }
         ASSERT_EQ(inOrder.size(), frames.size());
@@ -481,7 +482,7 @@ TEST_F(DecompressionPipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToTh
 // ------------------------------------------------------------ the pool
 
 TEST_F(DecompressionPipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) {
-    Threading t(DecodeThreading::Pool);
+    ThreadingChoice t(Threading::Pool);
     const std::string three = file("three.vx"), four = file("four.vx");
     writeFile(three, std::vector<Picture>(2, smoothPicture(48, 80)), {8, 0, 3, 0});
     writeFile(four, {smoothPicture(48, 80)}, {8, 0, 4, 0});
@@ -500,7 +501,7 @@ TEST_F(DecompressionPipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) 
 }
 
 TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecodesOnAFreshPool) {
-    Threading t(DecodeThreading::Pool);
+    ThreadingChoice t(Threading::Pool);
     const std::string good = file("good.vx"), bad = file("bad.vx");
     const Picture picture = textPicture(60, 90);
     writeFile(good, {picture}, {8, 0, 3, 0});
@@ -523,7 +524,7 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
     r.call.path = TWideString::fromUtf8(good);
     ASSERT_EQ(r.next(), kUnpackDone);
     Picture pooled = heldPicture(r.record);
-    Threading sequential(DecodeThreading::Sequential);
+    ThreadingChoice sequential(Threading::Sequential);
     EXPECT_TRUE(pooled == readOne(good));
 }
 
@@ -532,19 +533,20 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
 // result, nothing hangs, and the same record read again (on a fresh pool)
 // and the records after it give the uninterrupted run's pictures.
 TEST_F(DecompressionPipeline, AStreamFailingInAnyStageFailsOnlyItsRecord) {
+    VEXEL_NEEDS_TEST_HOOKS(); // the failing streams are test hooks
     struct FailingStage {
-        FailingStage(std::int32_t stream, DecodeStage stage) { failDecodingStreamForTest(stream, stage); }
-        ~FailingStage() { failDecodingStreamForTest(-1, DecodeStage::Allocate); }
+        FailingStage(std::int32_t stream, platform::StreamFault stage) { platform::failStreamForTest(stream, stage); }
+        ~FailingStage() { platform::failStreamForTest(-1, platform::StreamFault::Allocate); }
     };
     std::vector<Picture> frames;
     for (int f = 0; f < 5; ++f) frames.push_back(movingPicture(96, 72, f));
     const std::string path = file("video.vx");
     writeFile(path, frames, {8, 0, 4, 25});
-    for (DecodeThreading threading : {DecodeThreading::Sequential, DecodeThreading::Pool}) {
-        Threading t(threading);
+    for (Threading threading : {Threading::Sequential, Threading::Pool}) {
+        ThreadingChoice t(threading);
         const std::vector<Picture> whole = readAll(path);
         ASSERT_EQ(whole.size(), frames.size());
-        for (DecodeStage stage : {DecodeStage::Allocate, DecodeStage::Parse, DecodeStage::Draw})
+        for (platform::StreamFault stage : {platform::StreamFault::Allocate, platform::StreamFault::Parse, platform::StreamFault::Draw})
             for (std::int32_t stream = 1; stream <= 4; ++stream) {
                 SCOPED_TRACE(testing::Message() << "stage " << int(stage) << " stream " << stream);
                 Reader r(path);
@@ -553,7 +555,7 @@ TEST_F(DecompressionPipeline, AStreamFailingInAnyStageFailsOnlyItsRecord) {
                     if (f == 2) {
                         const std::uint64_t at = r.position;
                         FailingStage failing(stream, stage);
-                        EXPECT_EQ(r.next(), stage == DecodeStage::Allocate ? kUnpackNoMemory : kUnpackFailed);
+                        EXPECT_EQ(r.next(), stage == platform::StreamFault::Allocate ? kUnpackNoMemory : kUnpackFailed);
                         EXPECT_FALSE(r.record.picture.paintable);
                         EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
                         r.position = at;
