@@ -259,7 +259,7 @@ def test_a_c_program_packs_and_reads_through_the_installed_library_as_the_progra
     flags = run(["pkg-config", "--cflags", "--libs", "vexel"], env=env).stdout.decode().split()
     program = os.path.join(folder, "c_api_test")
     run(["cc", "-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-o", program,
-         os.path.join(OPTIONS.source, "tests", "lib", "c_api_test.c")] + flags, env=env)
+         os.path.join(OPTIONS.source, "tests", "lib", "c_api_test.c")] + OPTIONS.c_flags.split() + flags, env=env)
     # The program found the library through the flags alone; it runs beside the installed one.
     env["LD_LIBRARY_PATH"] = os.path.join(prefix, "lib")
     # A picture, then a clip of three frames whose later frames keep blocks.
@@ -284,6 +284,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--c-flags", default="", help="extra flags for the C programs the tests build")
     parser.add_argument("tests", nargs="*")
     OPTIONS = parser.parse_args()
     OPTIONS.build = os.path.abspath(OPTIONS.build)
