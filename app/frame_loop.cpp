@@ -279,17 +279,21 @@ private:
     int unpack(const TWideString& path, bool reopen) {
         decoded_.restore(record_);
         DecompressionCall call;
+        RecordRead read;
         call.path = path;
-        call.codecMode = &s_.codecMode;
-        call.threadCount = &s_.threadCount;
         call.frameDropped = &record_.frameDropped;
         call.fastPaint = s_.paintMode >= 1;
         call.recordPosition = &framesLeft_;
-        call.frameRate = s_.frameRate == 0 ? &s_.frameRate : nullptr;
+        call.read = &read;
         call.conversion = s_.conversion;
         call.surfaceMemory = true;
         call.cache = reopen;
-        return codec_.decompressRecord(record_.codec, record_.picture, call);
+        const int result = codec_.decompressRecord(record_.codec, record_.picture, call);
+        // A mode, thread count or frame rate the run was not given is the record's.
+        if (read.headerRead && s_.codecMode == 0) s_.codecMode = read.mode;
+        if (read.headerRead && s_.frameRate == 0) s_.frameRate = read.frameRate;
+        if (read.threadsKnown && s_.threadCount == 0) s_.threadCount = read.threads;
+        return result;
     }
 
     int pack(const TWideString& path) {

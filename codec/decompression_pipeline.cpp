@@ -175,11 +175,15 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
 
     RecordHeader h;
     if (int r = source.readHeader(position, h); r < 1) return r;
-    if (call.codecMode && *call.codecMode == 0) *call.codecMode = h.mode;
+    if (call.read) {
+        *call.read = RecordRead();
+        call.read->headerRead = true;
+        call.read->mode = h.mode;
+        call.read->frameRate = h.frameRate;
+    }
     if (call.recordPosition) *call.recordPosition = h.nextRecord;
     // A still picture never draws on the GPU.
     if (position == 0 && h.nextRecord == 0) forgetPixSprayModule();
-    if (call.frameRate) *call.frameRate = h.frameRate;
     if (call.frameDropped && *call.frameDropped) return kUnpackDone;
 
     noteFrameInterval();
@@ -197,8 +201,10 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
         // Without the buffer the record is decoded and packed again instead.
     }
 
-    if (call.threadCount && *call.threadCount == 0)
-        *call.threadCount = h.streamCount < 2 || h.mode < 2 ? 1 : static_cast<std::int32_t>(h.streamCount);
+    if (call.read) {
+        call.read->threadsKnown = true;
+        call.read->threads = h.streamCount < 2 || h.mode < 2 ? 1 : static_cast<std::int32_t>(h.streamCount);
+    }
 
     RecordDecodeOptions options;
     options.fastPaint = call.fastPaint;

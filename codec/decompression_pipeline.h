@@ -46,11 +46,9 @@ constexpr int kUnpackNoMemory = -3;   // memory, planes or surface cannot be had
 
 // Reads the record at *call.recordPosition (0 without one) and decodes it
 // into the record's output. On success *call.recordPosition holds the next
-// record's file offset (0 after the last record). A codec mode of 0 takes
-// the record's mode; a thread count of 0 takes its stream count (1 when
-// that is below 2 or the mode below 2); the frame rate, when asked, is the
-// file's (0 when absent, not finite or outside (0, 1000]). A dropped record
-// is read and checked but not decoded. The copy conversion (conversion 1)
+// record's file offset (0 after the last record), and *call.read what the
+// call learnt of the record. A dropped record is read and checked but not
+// decoded. The copy conversion (conversion 1)
 // keeps the record's raw bytes in codec.copyBuffer (codec.copyLength
 // bytes, room for a header grown to 71 bytes) instead of decoding.
 int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call);

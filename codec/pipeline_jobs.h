@@ -30,15 +30,26 @@ struct CompressionJob {
     RecordSink* memory = nullptr;
 };
 
+// What a call of the decompression pipeline learnt of the record it read;
+// the caller decides what to take from it (a run's mode and thread count
+// of 0 take the record's).
+struct RecordRead {
+    bool headerRead = false; // the fields below hold the record's
+    std::uint8_t mode = 0;
+    double frameRate = 0;    // 0 when absent, not finite or outside (0, 1000]
+    // Set once the call went on to decode: the threads the record's streams
+    // take (1 below two streams or below mode 2, else the stream count).
+    bool threadsKnown = false;
+    std::int32_t threads = 1;
+};
+
 // One call of the decompression pipeline.
 struct DecompressionCall {
     TWideString path;
-    std::uint8_t* codecMode = nullptr;      // in/out: 0 takes the record's mode
-    std::int32_t* threadCount = nullptr;    // in/out: 0 takes the record's stream count
     bool* frameDropped = nullptr;           // set: read and check the record, do not decode it
     bool fastPaint = false;
     std::uint64_t* recordPosition = nullptr; // in: the record to read (0 the first); out: the next one, 0 after the last
-    double* frameRate = nullptr;            // out when given: the record's frame rate
+    RecordRead* read = nullptr;             // out when given
     std::uint8_t conversion = 0;
     bool surfaceMemory = true;              // the surface may ask for display memory
     bool cache = false;                     // read through the read-ahead cache (reopened videos)

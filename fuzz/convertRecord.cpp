@@ -42,18 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::uint8_t conversion = size & 1 ? 1 : 2;
     CodecSession session;
-    std::uint8_t mode = 0;
-    std::int32_t threads = 0;
     bool dropped = false;
     std::uint64_t position = 0;
+    RecordRead learnt;
     DecompressionCall read;
     read.path = TWideString::fromUtf8(in);
-    read.codecMode = &mode;
-    read.threadCount = &threads;
     read.frameDropped = &dropped;
     read.recordPosition = &position;
+    read.read = &learnt;
     read.conversion = conversion;
     if (decompressRecord(session, read) != kUnpackDone) return 0;
+    const std::uint8_t mode = learnt.mode;
+    const std::int32_t threads = learnt.threadsKnown ? learnt.threads : 0;
 
     std::remove(out.c_str());
     std::uint64_t last = 0;

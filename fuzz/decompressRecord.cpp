@@ -23,23 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!fuzz::recordsFitInMemory(path)) return 0;
     CodecSession session;
     session.picture.planesWanted = size & 1;
-    std::uint8_t mode = 0;
-    std::int32_t threads = 0;
     bool dropped = false;
     std::uint64_t position = 0;
-    double rate = 0;
+    RecordRead read;
     DecompressionCall call;
     call.path = TWideString::fromUtf8(path);
-    call.codecMode = &mode;
-    call.threadCount = &threads;
     call.frameDropped = &dropped;
     call.fastPaint = size & 2;
     call.recordPosition = &position;
-    call.frameRate = &rate;
+    call.read = &read;
     call.cache = size & 4;
     for (int records = 0; records < 16; ++records) {
         const int result = decompressRecord(session, call);
         if (result > kUnpackDone || result < kUnpackNoMemory) std::abort();
+        if (result == kUnpackDone && (!read.headerRead || read.mode > kMaxMode)) std::abort();
         if (result < kUnpackDone || position == 0) break;
         if (session.picture.pictureWidth() < 1 || session.picture.pictureHeight() < 1) std::abort();
     }

@@ -47,8 +47,9 @@ int fakeDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call)
     decoded.push_back({call.path.toUtf8(), *call.recordPosition, call.cache, *call.frameDropped});
     if (decodeResult < 1) return decodeResult;
     std::uint64_t frame = *call.recordPosition;
-    if (*call.codecMode == 0) *call.codecMode = 8;
-    if (call.frameRate) *call.frameRate = fileRate;
+    call.read->headerRead = true;
+    call.read->mode = 8;
+    call.read->frameRate = fileRate;
     picture.infoHeader.width = 4;
     picture.infoHeader.height = 2;
     PictureRect r{0, 0, 4, 2};

@@ -46,14 +46,10 @@ std::vector<Bytes> decodedRecords(const std::string& path) {
     std::vector<Bytes> out;
     CodecSession session;
     session.picture.planesWanted = true;
-    std::uint8_t mode = 0;
-    std::int32_t threads = 0;
     bool dropped = false;
     std::uint64_t position = 0;
     DecompressionCall call;
     call.path = TWideString::fromUtf8(path);
-    call.codecMode = &mode;
-    call.threadCount = &threads;
     call.frameDropped = &dropped;
     call.fastPaint = true;
     call.recordPosition = &position;

@@ -181,20 +181,16 @@ Picture heldPicture(CodecSession& record) {
 
 struct Reader {
     CodecSession record;
-    std::uint8_t mode = 0;
-    std::int32_t threads = 0;
+    RecordRead read;
     bool dropped = false;
     std::uint64_t position = 0;
-    double rate = -1;
     DecompressionCall call;
 
     explicit Reader(const std::string& path, std::uint8_t conversion = 0, bool cache = false) {
         call.path = TWideString::fromUtf8(path);
-        call.codecMode = &mode;
-        call.threadCount = &threads;
         call.frameDropped = &dropped;
         call.recordPosition = &position;
-        call.frameRate = &rate;
+        call.read = &read;
         call.conversion = conversion;
         call.cache = cache;
     }
@@ -350,9 +346,10 @@ TEST_F(DecompressionPipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFro
     const Bytes bytes = test::readFile(path);
     Reader r(path);
     ASSERT_EQ(r.next(), kUnpackDone);
-    EXPECT_EQ(r.mode, 8);
-    EXPECT_EQ(r.threads, 3);
-    EXPECT_EQ(r.rate, 12.5);
+    EXPECT_TRUE(r.read.headerRead && r.read.threadsKnown);
+    EXPECT_EQ(r.read.mode, 8);
+    EXPECT_EQ(r.read.threads, 3);
+    EXPECT_EQ(r.read.frameRate, 12.5);
     // "Frames left" is the next record's file offset.
     EXPECT_EQ(r.position, headerOf(bytes).nextRecord);
     ASSERT_EQ(r.next(), kUnpackDone);
@@ -364,16 +361,21 @@ TEST_F(DecompressionPipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFro
     writeFile(one, {smoothPicture(64, 40)}, {1, 0, 3, 0});
     Reader m(one);
     ASSERT_EQ(m.next(), kUnpackDone);
-    EXPECT_EQ(m.threads, 1);
-    EXPECT_EQ(m.mode, 1);
+    EXPECT_EQ(m.read.threads, 1);
+    EXPECT_EQ(m.read.mode, 1);
 
-    // Values given by the caller stay.
-    Reader given(path);
-    given.mode = 5;
-    given.threads = 2;
-    ASSERT_EQ(given.next(), kUnpackDone);
-    EXPECT_EQ(given.mode, 5);
-    EXPECT_EQ(given.threads, 2);
+    // A dropped record is read, not decoded: its threads are not learnt.
+    Reader dropped(path);
+    dropped.dropped = true;
+    ASSERT_EQ(dropped.next(), kUnpackDone);
+    EXPECT_TRUE(dropped.read.headerRead);
+    EXPECT_FALSE(dropped.read.threadsKnown);
+    // Not a record: nothing is learnt.
+    const std::string text = file("text.vx");
+    test::writeFile(text, Bytes(100, 'x'));
+    Reader none(text);
+    EXPECT_EQ(none.next(), kUnpackNotVx);
+    EXPECT_FALSE(none.read.headerRead);
 }
 
 TEST_F(DecompressionPipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
@@ -389,7 +391,7 @@ TEST_F(DecompressionPipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
         ASSERT_TRUE(test::writeFile(name, b));
         Reader r(name);
         ASSERT_EQ(r.next(), kUnpackDone) << i;
-        EXPECT_EQ(r.rate, expected[i]) << i;
+        EXPECT_EQ(r.read.frameRate, expected[i]) << i;
     }
 }
 
@@ -736,16 +738,16 @@ int copyConvert(const std::string& source, const std::string& target, std::uint8
         if (!more) return kPackDone;
         int result = r.next();
         if (result < 1) return result;
-        if (rate == 0) rate = r.rate;
+        if (rate == 0) rate = r.read.frameRate;
         CompressionJob job;
         job.outputPath = TWideString::fromUtf8(target);
-        job.mode = r.mode;
+        job.mode = r.read.mode;
         job.groupFlag = frame > 0 || r.position != 0;
         job.firstFrame = frame == 0;
         job.lastRecordOffset = &last;
         job.frameRate = &rate;
         job.conversion = 1;
-        job.streamCount = static_cast<std::uint32_t>(r.threads);
+        job.streamCount = r.read.threadsKnown ? static_cast<std::uint32_t>(r.read.threads) : 0;
         result = compressFrame(r.record, job);
         if (result < 1) return result;
     }
@@ -877,7 +879,6 @@ TEST_F(DecompressionPipeline, CopyingAVideoKeepsItsChainAndPictures) {
 // Repacks every record of source into target with the mode and streams given.
 int repack(const std::string& source, const std::string& target, std::uint8_t mode, std::uint32_t streams) {
     Reader r(source, 2);
-    r.mode = mode;
     std::uint64_t last = 0;
     double rate = 0;
     for (int frame = 0; frame == 0 || r.position != 0; ++frame) {
@@ -885,7 +886,7 @@ int repack(const std::string& source, const std::string& target, std::uint8_t mo
         if (result < 1) return result;
         CompressionJob job;
         job.outputPath = TWideString::fromUtf8(target);
-        job.mode = r.mode;
+        job.mode = mode != 0 ? mode : r.read.mode;
         job.groupFlag = true;
         job.firstFrame = frame == 0;
         job.lastRecordOffset = &last;
