@@ -4,6 +4,7 @@
 
 #include "base/memdiag.h"
 #include "base/tstring.h"
+#include "codec/frame_decoder.h"
 #include "codec/screen.h"
 
 #include <cstdint>
@@ -16,23 +17,6 @@ namespace vexel {
 class WorkerPool {
 public:
     virtual ~WorkerPool() = default;
-};
-
-// A repack conversion's decoded frame: the 9-byte records of all blocks,
-// then three padded planes Y, Cb and Cr ((width + 32) x (height + 32) each,
-// bottom row first), each stream's band at its own position.
-struct RepackFrame {
-    TrackedBuffer<std::uint8_t> bytes;
-    std::uint32_t width = 0, height = 0, blockSize = 0, chromaStep = 0;
-    std::uint8_t mode = 0;
-    std::uint64_t blocks() const {
-        return blockSize ? static_cast<std::uint64_t>((width + blockSize - 1) / blockSize) *
-                               ((height + blockSize - 1) / blockSize)
-                         : 0;
-    }
-    std::uint64_t planeSize() const { return static_cast<std::uint64_t>(width + 32) * (height + 32); }
-    std::uint8_t* records() { return bytes.data(); }
-    std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
 };
 
 // A grouped output while a run writes it: the records go to a temporary

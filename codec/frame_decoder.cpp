@@ -491,7 +491,7 @@ bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
 
 } // namespace
 
-int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJob& job) {
+int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job) {
     Work w;
     w.W = job.width;
     w.H = job.height;
@@ -503,7 +503,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
     w.grid = frameGrid(w.W, w.H, w.B, w.D);
     if (w.grid.paddedPlaneBytes > kMaxPlaneBytes) return kDecodeNoMemory;
     w.band = streamBand(w.grid, job.streamIndex, job.streamCount);
-    const bool oldLuma = codec.legacyFlags & kLegacyOldLuma, oldParameterSize = codec.legacyFlags & kLegacyChromaAnchor;
+    const bool oldLuma = job.legacyFlags & kLegacyOldLuma, oldParameterSize = job.legacyFlags & kLegacyChromaAnchor;
     w.lumaShift = oldLuma && w.mode > 5 ? 2 : 0;
     w.anchorBytes = anchorByteCount(w.mode, w.B, w.D, oldParameterSize);
     w.transforms = ColourTransforms::forMode(w.mode);
@@ -585,7 +585,7 @@ int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJo
         if (w.motionPresent) applyMotion(w, out, previous);
         else if (toPlanes) copyKeptBlocks(w, out, previous);
     }
-    if (job.conversion == 2 && !keepForRepack(w, codec.repack, job.streamIndex)) result = kDecodeNoMemory;
+    if (job.conversion == 2 && (!job.repack || !keepForRepack(w, *job.repack, job.streamIndex))) result = kDecodeNoMemory;
     bool anyDetail = false;
     for (std::uint64_t i = static_cast<std::uint64_t>(w.band.firstBlockRow) * w.grid.blockColumns;
          i < static_cast<std::uint64_t>(w.band.endBlockRow) * w.grid.blockColumns && !anyDetail; ++i)

@@ -13,7 +13,7 @@
 // not drawn at all.
 #pragma once
 
-#include "codec/codec_state.h"
+#include "base/memdiag.h"
 #include "codec/container.h"
 #include "codec/picture_buffer.h"
 
@@ -27,6 +27,24 @@ namespace vexel {
 constexpr int kDecodeDone = 1;
 constexpr int kDecodeFailed = 0;   // the stream does not expand, or a renderer failed
 constexpr int kDecodeNoMemory = -3; // the work area or the output cannot be had
+
+// A repack conversion's decoded frame: the block records of all blocks
+// (codec/block_record.h), then three padded planes Y, Cb and Cr
+// ((width + 32) x (height + 32) each, bottom row first), each stream's band
+// at its own position.
+struct RepackFrame {
+    TrackedBuffer<std::uint8_t> bytes;
+    std::uint32_t width = 0, height = 0, blockSize = 0, chromaStep = 0;
+    std::uint8_t mode = 0;
+    std::uint64_t blocks() const {
+        return blockSize ? static_cast<std::uint64_t>((width + blockSize - 1) / blockSize) *
+                               ((height + blockSize - 1) / blockSize)
+                         : 0;
+    }
+    std::uint64_t planeSize() const { return static_cast<std::uint64_t>(width + 32) * (height + 32); }
+    std::uint8_t* records() { return bytes.data(); }
+    std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
+};
 
 // Several streams of one record decoded at once: each reports when it has
 // parsed and waits until every sibling has; false means the drawing stage
@@ -51,6 +69,8 @@ struct StreamDecodeJob {
     std::uint32_t blockSize = 8;  // B
     std::uint32_t chromaStep = 4; // D
     std::array<std::uint8_t, 6> coefShifts = kDefaultCoefShifts;
+    std::uint8_t legacyFlags = 0; // the reading bits of codec/legacy_flags.h
+    RepackFrame* repack = nullptr; // conversion 2: receives the band's records and planes
     StreamSync* sync = nullptr;   // null: this stream runs alone
     // Stream 0 or 1 stores here how long drawing the gradient blocks took
     // (seconds), for the draw-interval statistics; null: not measured.
@@ -59,9 +79,7 @@ struct StreamDecodeJob {
 
 // Decodes and draws one stream into the picture buffer (its picture planes
 // when it holds planes of the frame's size, else the surface, which is made
-// to measure). The codec state gives the legacy reader flags and keeps a
-// repack conversion's frame. Returns kDecodeDone, kDecodeFailed or
-// kDecodeNoMemory.
-int decodeStream(CodecState& codec, PictureBuffer& picture, const StreamDecodeJob& job);
+// to measure). Returns kDecodeDone, kDecodeFailed or kDecodeNoMemory.
+int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job);
 
 } // namespace vexel

@@ -59,6 +59,8 @@ StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t
     s.chromaStep = h.chromaStep;
     s.coefShifts = h.coefShifts;
     s.drawSeconds = r.drawSeconds;
+    s.legacyFlags = r.codec->legacyFlags;
+    s.repack = &r.codec->repack;
     return s;
 }
 
@@ -75,7 +77,7 @@ int recordResult(const int* results, std::uint32_t n) {
 // Streams 1..n one after another in this thread; the first that fails ends the record.
 int runSequentially(const RecordJob& job, std::uint32_t n) {
     for (std::uint32_t i = 1; i <= n; ++i) {
-        const int r = decodeStream(*job.codec, *job.picture, streamJob(job, i, n));
+        const int r = decodeStream(*job.picture, streamJob(job, i, n));
         if (r < 1) return r < 0 ? r : kUnpackFailed;
     }
     return kUnpackDone;
@@ -155,7 +157,7 @@ private:
             }
             StreamDecodeJob s = streamJob(*job, i + 1, streams_);
             s.sync = &gates_[i];
-            const int result = decodeStream(*job->codec, *job->picture, s);
+            const int result = decodeStream(*job->picture, s);
             std::lock_guard<std::mutex> lock(mutex_);
             // A stream that ended before reporting its parse has parsed with this result.
             reportParsed(i, result);
@@ -297,7 +299,7 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
     job.drawSeconds = &drawSeconds;
     const std::uint32_t n = streamTotal(h);
     int result;
-    if (n < 2) result = decodeStream(codec, picture, streamJob(job, 0, 1));
+    if (n < 2) result = decodeStream(picture, streamJob(job, 0, 1));
     else result = runStreams(job, n);
     if (measuredDraw && result >= 1) *measuredDraw = drawSeconds;
     picture.paintable = result >= 1;

@@ -115,7 +115,9 @@ int decode(CodecSession& session, const Bytes& stream, bool fast) {
     job.chromaStep = kD;
     job.fastPaint = fast;
     job.headerSize = 47;
-    return decodeStream(session.codec, session.picture, job);
+    job.legacyFlags = session.codec.legacyFlags;
+    job.repack = &session.codec.repack;
+    return decodeStream(session.picture, job);
 }
 
 // The previous frame: a pattern no block of the stream could make.

@@ -335,7 +335,9 @@ int decode(CodecSession& s, const Frame& f, std::uint8_t mode, const Bytes& stre
     job.coefShifts = shifts;
     job.streamIndex = streamIndex;
     job.streamCount = streamCount;
-    return decodeStream(s.codec, s.picture, job);
+    job.legacyFlags = s.codec.legacyFlags;
+    job.repack = &s.codec.repack;
+    return decodeStream(s.picture, job);
 }
 
 // ------------------------------------------------------------ modes 0 to 4

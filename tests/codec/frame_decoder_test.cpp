@@ -84,7 +84,9 @@ int decode(CodecSession& record, const Encoded& e, std::uint32_t w, std::uint32_
         job.height = h;
         job.blockSize = e.B;
         job.chromaStep = e.D;
-        int r = decodeStream(record.codec, record.picture, job);
+        job.legacyFlags = record.codec.legacyFlags;
+        job.repack = &record.codec.repack;
+        int r = decodeStream(record.picture, job);
         if (r < 1) result = r;
     }
     return result;
@@ -193,7 +195,8 @@ TEST(FrameDecoder, OnlyTheLastBandReachesThePicturesEnd) {
     job.height = 24;
     job.blockSize = e.B;
     job.chromaStep = e.D;
-    ASSERT_EQ(decodeStream(record.codec, record.picture, job), 1);
+    job.repack = &record.codec.repack;
+    ASSERT_EQ(decodeStream(record.picture, job), 1);
     for (int y = 16; y < 24; ++y)
         for (int x = 0; x < 16; ++x) ASSERT_EQ(record.picture.planes.row(1, y)[x], 77) << x << "," << y;
     EXPECT_NE(record.picture.planes.row(1, 15)[3], 77);
@@ -236,7 +239,9 @@ int decodeKept(CodecSession& record, const Bytes& stream) {
     job.height = 16;
     job.blockSize = 8;
     job.chromaStep = 4;
-    return decodeStream(record.codec, record.picture, job);
+    job.legacyFlags = record.codec.legacyFlags;
+    job.repack = &record.codec.repack;
+    return decodeStream(record.picture, job);
 }
 
 void previousFrame(CodecSession& record) {
