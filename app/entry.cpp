@@ -6,8 +6,8 @@
 #include "base/kernel.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/tspisokstrok.h"
-#include "codec/pixspray.h"
 #include "display/twnd.h"
+#include "pipeline/pixspray_binding.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {

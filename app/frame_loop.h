@@ -17,9 +17,9 @@
 
 #include "app/options.h"
 #include "base/tspisokstrok.h"
-#include "codec/compression_pipeline.h"
-#include "codec/decompression_pipeline.h"
 #include "display/twnd.h"
+#include "pipeline/compression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 
 #include <cstdint>
 

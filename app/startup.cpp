@@ -2,7 +2,7 @@
 
 #include "base/memdiag.h"
 #include "base/units.h"
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 #include "ui/toknosoobzheniy.h"
 
 namespace vexel {

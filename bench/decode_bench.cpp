@@ -4,10 +4,10 @@
 // fast and smooth painting. Targets on the development machine: mode 8 with
 // two streams in at most 20 ms fast and 40 ms smooth.
 #include "app/startup.h"
-#include "codec/compression_pipeline.h"
 #include "codec/container.h"
-#include "codec/decompression_pipeline.h"
-#include "codec/codec_session.h"
+#include "pipeline/codec_session.h"
+#include "pipeline/compression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 #include "platform/files.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // does (a 256-byte header read, then the whole record from its start).
 #include "base/memdiag.h"
 #include "base/units.h"
-#include "codec/tfayloviykesh.h"
+#include "pipeline/tfayloviykesh.h"
 #include "platform/files.h"
 
 #include <benchmark/benchmark.h>

@@ -1,15 +1,7 @@
-// The optional GPU point-drawing library and the marker that one running
-// instance uses it.
-//
-// "libpixSpray_module.so" is loaded from the program's own folder only, only
-// for viewing, and only while this process holds an exclusive flock on the
-// file "pixSpray_inst" in $XDG_RUNTIME_DIR (else the temporary folder); the
-// kernel drops the lock when the process ends, even after a crash. A missing
-// library, a missing export or a negative pixSpray_init result is silent:
-// the program then draws on the processor.
-//
-// The bound entry points live here, in one process-wide place, so that the
-// frame decoder can reach them; the decoder forgets the drawing entry when
+// The GPU point-drawing library's drawing entry, as the frame decoder sees
+// it: the point record it draws, the entry's type, and the one process-wide
+// place that holds the entry while a library is bound
+// (pipeline/pixspray_binding.h binds it). The decoder forgets the entry when
 // the library fails or is of no use for the rest of the run.
 #pragma once
 
@@ -17,8 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace vexel {
 
@@ -37,13 +27,9 @@ struct TPnt {
 };
 static_assert(sizeof(TPnt) == kBlockRecordSize, "the point record is a block record");
 
-using PixSprayInit = int (*)(int device);
 using PixSprayModule = bool (*)(std::uint8_t* base, int offsetR, int offsetG, int offsetB, int dqx1, int dqy1,
                                 std::uint8_t blockSize, std::uint32_t firstRow, std::uint32_t endRow,
                                 const TPnt* points, std::uint32_t pointsPerRow, std::uint32_t pointRows);
-
-constexpr char kPixSprayLibrary[] = "libpixSpray_module.so";
-constexpr char kPixSprayMarker[] = "pixSpray_inst";
 
 // The drawing entry while the library is bound, else null. Safe to read
 // from any thread.
@@ -55,20 +41,4 @@ void installPixSprayModule(PixSprayModule module);
 // Makes module the drawing entry without a library (null: none), for the
 // fuzz target that runs the decoder's GPU path on the processor.
 void setPixSprayModuleForTest(PixSprayModule module);
-// The last result of pixSpray_init (-1 until it is called).
-int pixSprayDevice();
-// True while the marker lock is held.
-bool pixSprayMarkerHeld();
-
-// Binds the library from folder (ending with "/") when allowed (a viewing
-// run) and no other process holds the marker. True when it is bound.
-bool bindPixSpray(std::u16string_view folder, bool allowed);
-// Lets go of the marker lock (the end of a run; the library stays loaded).
-void releasePixSprayMarker();
-// Unloads the library and lets go of the marker (tests).
-void unbindPixSpray();
-
-// The marker file's path.
-std::string pixSprayMarkerPath();
-
 } // namespace vexel

@@ -5,13 +5,13 @@
 // buffer, the picture buffers themselves (current and previous picture,
 // their headers; codec/picture_buffer.h), the codec's state for the run
 // (worker pools, work buffers, counters, the legacy option bits and the
-// screen it measures against; codec/codec_state.h) and the playback flags.
+// screen it measures against; pipeline/codec_state.h) and the playback flags.
 #pragma once
 
 #include "base/tstring.h"
-#include "codec/codec_state.h"
 #include "codec/picture_buffer.h"
 #include "display/tgraficheskoeokno.h"
+#include "pipeline/codec_state.h"
 
 #include <cstdint>
 

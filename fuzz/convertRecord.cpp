@@ -2,9 +2,9 @@
 // size's low bit) or decoded for a repack, then written into a new grouped
 // file by compressFrame. A conversion that reports success leaves a file
 // whose records the container's parser accepts.
-#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "fuzz/fuzz_files.h"
+#include "pipeline/codec_session.h"
 #include "platform/files.h"
 
 #include <cstdint>

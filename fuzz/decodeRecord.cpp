@@ -9,11 +9,11 @@
 // read and write must stay inside its buffer and every call must end.
 #include "base/units.h"
 #include "codec/container.h"
-#include "codec/decompression_pipeline.h"
-#include "codec/codec_session.h"
 #include "codec/pixspray.h"
 #include "fuzz/fuzz_files.h"
 #include "gpu/pixspray_host.h"
+#include "pipeline/codec_session.h"
+#include "pipeline/decompression_pipeline.h"
 
 #include <algorithm>
 #include <cstdint>

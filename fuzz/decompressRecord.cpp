@@ -4,8 +4,8 @@
 // the planes or the surface, fast or smooth painting, and reading through
 // the read-ahead cache. A record that fails ends the file; what decodes has
 // the record's size.
-#include "codec/codec_session.h"
 #include "fuzz/fuzz_files.h"
+#include "pipeline/codec_session.h"
 
 #include <cstdint>
 #include <cstdlib>

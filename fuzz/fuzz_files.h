@@ -7,7 +7,7 @@
 #include "base/dialogs.h"
 #include "base/units.h"
 #include "codec/container.h"
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 #include "platform/files.h"
 
 #include <unistd.h>

@@ -1,8 +1,8 @@
 // The thumbnailer's reading of a file: its first record decoded and scaled
 // into a square from the first byte's size; a thumbnail fits the square.
 #include "app/thumbnail.h"
-#include "codec/codec_session.h"
 #include "fuzz/fuzz_files.h"
+#include "pipeline/codec_session.h"
 
 #include <cstdlib>
 

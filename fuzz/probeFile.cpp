@@ -1,8 +1,8 @@
 // vexel-probe's reading of a file: the records by their links, each decoded
 // in order (--check), and the text and JSON written of it.
 #include "app/probe.h"
-#include "codec/codec_session.h"
 #include "fuzz/fuzz_files.h"
+#include "pipeline/codec_session.h"
 
 #include <cstdlib>
 

@@ -8,11 +8,11 @@
 //   vexel_gpu_check LIBRARY FILE.vx...
 // Exit status 0 when every comparison passed.
 #include "base/units.h"
-#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "codec/gradient_renderer.h"
-#include "codec/pixspray.h"
 #include "codec/pixspray_layout.h"
+#include "pipeline/codec_session.h"
+#include "pipeline/pixspray_binding.h"
 #include "platform/system.h"
 
 #include <dlfcn.h>

@@ -4,10 +4,10 @@
 // the planes, none to an off-screen surface.
 
 #include "base/memdiag.h"
-#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "codec/legacy_flags.h"
 #include "lib/internal.h"
+#include "pipeline/codec_session.h"
 #include "platform/files.h"
 #include "platform/utf.h"
 

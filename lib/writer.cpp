@@ -3,9 +3,9 @@
 // settings "vexel -c" uses, into a temporary file beside the target or into
 // memory. The previous picture stays as the reference for kept blocks.
 
-#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "lib/internal.h"
+#include "pipeline/codec_session.h"
 #include "platform/files.h"
 #include "platform/utf.h"
 

@@ -22,8 +22,12 @@ started=$(date +%s)
 section() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 section "layers point one way"
-if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/' codec base platform; then
+if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/\|#include "pipeline/' codec base platform; then
   echo "the codec, the foundation or the platform layer includes a layer above it" >&2
+  exit 1
+fi
+if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/' pipeline; then
+  echo "the pipeline layer includes a layer above it" >&2
   exit 1
 fi
 # The probe and the thumbnailer stand on libvexel's public header alone.
@@ -50,9 +54,9 @@ ctest --test-dir build-clang --output-on-failure -j "$jobs"
 
 section "thread sanitizer: worker pools, the file cache, the frame loop, the viewer's pacing and libvexel's handles"
 tools/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_TSAN=ON -DVEXEL_WERROR=ON -DVEXEL_BENCH=OFF \
-  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF --target vexel_tests_codec --target vexel_tests_app --target vexel_tests_lib
+  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF --target vexel_tests_pipeline --target vexel_tests_app --target vexel_tests_lib
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-build-tsan/tests/vexel_tests_codec --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
+build-tsan/tests/vexel_tests_pipeline --gtest_filter='CompressionPipeline*:FileCache*:DecompressionPipeline*:Decompression*'
 build-tsan/tests/vexel_tests_app --gtest_filter='Pacing*:FrameLoop*'
 build-tsan/tests/vexel_tests_lib
 unset TSAN_OPTIONS

@@ -4,10 +4,10 @@
 #include "app/entry.h"
 #include "app/frame_loop.h"
 #include "base/informaciyaprocessora.h"
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 #include "tests/support/bitmap_files.h"
-#include "tests/support/ui_message_capture.h"
 #include "tests/support/test_util.h"
+#include "tests/support/ui_message_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // memory than the machine has. An existing output is replaced only by a
 // whole new one or by every record written before the trouble; the program
 // ends with its message and exit code, never a crash.
-#include "codec/codec_session.h"
 #include "codec/container.h"
+#include "pipeline/codec_session.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/test_util.h"
 #include "tests/support/vx_files.h"

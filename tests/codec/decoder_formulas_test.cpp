@@ -1,8 +1,8 @@
 // The decoder against the format itself: streams written byte by byte here,
 // pixels expected from the format's formulas computed here - never from the
 // project's encoder, so a fault made the same way in both cannot pass.
-#include "codec/codec_session.h"
 #include "codec/frame_decoder.h"
+#include "pipeline/codec_session.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // sections, delta chunks, stored compressed streams, the four parts of
 // mode 9), and every expected pixel comes from the drawing formulas computed
 // here - never from the project's encoder, writer or colour module.
-#include "codec/codec_session.h"
 #include "codec/frame_decoder.h"
+#include "pipeline/codec_session.h"
 
 #include <gtest/gtest.h>
 

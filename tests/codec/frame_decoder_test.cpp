@@ -1,8 +1,8 @@
 #include "codec/frame_decoder.h"
 
-#include "codec/codec_session.h"
 #include "codec/container.h"
 #include "codec/payload_writer.h"
+#include "pipeline/codec_session.h"
 #include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "codec/picture_buffer.h"
-#include "codec/screen.h"
+#include "pipeline/screen.h"
 
 #include <gtest/gtest.h>
 

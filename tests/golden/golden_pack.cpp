@@ -4,7 +4,7 @@
 //   vexel_golden_pack INPUT.bmp OUTPUT.vx MODE STREAMS [OPTIMIZE]
 #include "app/bitmap.h"
 #include "app/startup.h"
-#include "codec/compression_pipeline.h"
+#include "pipeline/compression_pipeline.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -19,9 +19,9 @@
 // the temporary file. Every file is synced before it replaces its target.
 #pragma once
 
-#include "codec/pipeline_jobs.h"
-#include "codec/codec_state.h"
 #include "codec/picture_buffer.h"
+#include "pipeline/codec_state.h"
+#include "pipeline/pipeline_jobs.h"
 
 #include <cstdint>
 

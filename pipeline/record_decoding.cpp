@@ -1,17 +1,17 @@
 // Decoding a record held in memory: the output choice, the picture header
 // and the streams, in the calling thread or in a pool of worker threads, one
 // per stream, kept in the codec state from record to record (the protocol is
-// described in codec/decompression_pipeline.h). Apart from the pipeline's
+// described in pipeline/decompression_pipeline.h). Apart from the pipeline's
 // reading of files, its read-ahead cache, its statistics and its messages,
 // so that a program that only decodes records in memory links none of them.
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 
 #include "base/informaciyaprocessora.h"
 #include "base/memdiag.h"
 #include "codec/frame_decoder.h"
 #include "codec/pixspray.h"
-#include "codec/pool_threads.h"
-#include "codec/screen.h"
+#include "pipeline/pool_threads.h"
+#include "pipeline/screen.h"
 #include "platform/system.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "codec/screen.h"
+#include "pipeline/screen.h"
 
 namespace vexel {
 

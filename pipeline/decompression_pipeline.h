@@ -2,7 +2,7 @@
 // the picture buffer.
 //
 // One call opens the file (directly, or through the read-ahead cache of
-// codec/tfayloviykesh.h while a video plays), reads the first 256 bytes of
+// pipeline/tfayloviykesh.h while a video plays), reads the first 256 bytes of
 // the record and has the container's one parser check them, keeps the
 // frame-interval statistics, decides whether the picture goes to the
 // picture planes or to the off-screen surface, reads the whole record and
@@ -28,9 +28,9 @@
 
 #include "base/tstring.h"
 #include "codec/container.h"
-#include "codec/pipeline_jobs.h"
-#include "codec/codec_state.h"
 #include "codec/picture_buffer.h"
+#include "pipeline/codec_state.h"
+#include "pipeline/pipeline_jobs.h"
 
 #include <cstdint>
 #include <span>

@@ -5,7 +5,7 @@
 #include "base/memdiag.h"
 #include "base/tstring.h"
 #include "codec/frame_decoder.h"
-#include "codec/screen.h"
+#include "pipeline/screen.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,7 +21,7 @@ public:
 
 // A grouped output while a run writes it: the records go to a temporary
 // file beside the target, which replaces the target when the run ends
-// (finishGroupedOutput, codec/compression_pipeline.h).
+// (finishGroupedOutput, pipeline/compression_pipeline.h).
 struct GroupedOutput {
     TWideString target;
     TWideString temporary; // empty: none open

@@ -3,10 +3,10 @@
 // the codec without a viewer.
 #pragma once
 
-#include "codec/codec_state.h"
-#include "codec/compression_pipeline.h"
-#include "codec/decompression_pipeline.h"
 #include "codec/picture_buffer.h"
+#include "pipeline/codec_state.h"
+#include "pipeline/compression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 
 namespace vexel {
 

@@ -1,4 +1,4 @@
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 
 #include "base/dlitelnostintervalavremeni.h"
 #include "base/informaciyaprocessora.h"
@@ -6,10 +6,10 @@
 #include "base/sistemniesoobzheniya.h"
 #include "base/vvodchisel.h"
 #include "codec/frame_decoder.h"
-#include "codec/pool_threads.h"
-#include "codec/tfayloviykesh.h"
 #include "codec/pixspray.h"
-#include "codec/screen.h"
+#include "pipeline/pool_threads.h"
+#include "pipeline/screen.h"
+#include "pipeline/tfayloviykesh.h"
 #include "platform/files.h"
 #include "platform/system.h"
 

@@ -1,5 +1,5 @@
-#include "codec/codec_session.h"
-#include "codec/compression_pipeline.h"
+#include "pipeline/codec_session.h"
+#include "pipeline/compression_pipeline.h"
 
 #include "codec/container.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-#include "codec/pixspray.h"
+#include "pipeline/pixspray_binding.h"
 
 #include "platform/utf.h"
 

@@ -1,6 +1,6 @@
-#include "codec/codec_state.h"
+#include "pipeline/codec_state.h"
 
-#include "codec/compression_pipeline.h"
+#include "pipeline/compression_pipeline.h"
 
 namespace vexel {
 

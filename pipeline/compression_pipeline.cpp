@@ -1,4 +1,4 @@
-#include "codec/compression_pipeline.h"
+#include "pipeline/compression_pipeline.h"
 
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
@@ -8,8 +8,8 @@
 #include "codec/frame_encoder.h"
 #include "codec/legacy_flags.h"
 #include "codec/payload_writer.h"
-#include "codec/pool_threads.h"
-#include "codec/screen.h"
+#include "pipeline/pool_threads.h"
+#include "pipeline/screen.h"
 #include "platform/files.h"
 #include "platform/test_hooks.h"
 

@@ -1,4 +1,4 @@
-#include "codec/tfayloviykesh.h"
+#include "pipeline/tfayloviykesh.h"
 
 #include "base/memdiag.h"
 #include "platform/system.h"

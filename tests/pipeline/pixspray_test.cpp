@@ -1,7 +1,7 @@
-#include "codec/pixspray.h"
+#include "pipeline/pixspray_binding.h"
 
-#include "codec/codec_session.h"
 #include "codec/container.h"
+#include "pipeline/codec_session.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>

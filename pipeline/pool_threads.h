@@ -3,7 +3,7 @@
 // own members are ready, and stops them first thing in its destructor.
 #pragma once
 
-#include "codec/codec_state.h"
+#include "pipeline/codec_state.h"
 #include "platform/system.h"
 
 #include <condition_variable>

@@ -2,15 +2,15 @@
 // compression pipeline (or by hand) read back through decompressRecord, in
 // order and in the pool, directly and through the cache; the copy and repack
 // conversions; bad and hostile files.
-#include "codec/decompression_pipeline.h"
+#include "pipeline/decompression_pipeline.h"
 
-#include "codec/codec_session.h"
-#include "codec/compression_pipeline.h"
 #include "codec/container.h"
 #include "codec/frame_decoder.h"
+#include "pipeline/codec_session.h"
+#include "pipeline/compression_pipeline.h"
+#include "platform/test_hooks.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/dialog_capture.h"
-#include "platform/test_hooks.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
