@@ -10,6 +10,7 @@
 #include "base/memdiag.h"
 #include "codec/container.h"
 #include "pipeline/pixspray_binding.h"
+#include "pipeline/record_file.h"
 #include "platform/system.h"
 #include "ui/toknosoobzheniy.h"
 

@@ -80,7 +80,6 @@
 #pragma once
 
 #include "codec/record_sink.h"
-#include "platform/files.h"
 
 #include <array>
 #include <cstddef>
@@ -173,11 +172,6 @@ std::uint32_t blockSizeFromCode(std::uint8_t code);
 // Returns kCodecDone, or kCodecNotVxRecord with header unspecified.
 int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
                       RecordHeader& header);
-
-// Reads up to 256 bytes at recordStart and parses them. kCodecDone;
-// kCodecFailed when the position cannot be reached or nothing can be read
-// there; kCodecNotVxRecord when the header is refused.
-int readRecordHeader(platform::File& file, std::uint64_t recordStart, RecordHeader& header);
 
 // ---------------------------------------------------------------------------
 // Writing headers

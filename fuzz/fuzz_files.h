@@ -8,6 +8,7 @@
 #include "base/units.h"
 #include "codec/container.h"
 #include "pipeline/decompression_pipeline.h"
+#include "pipeline/record_file.h"
 #include "platform/files.h"
 
 #include <unistd.h>

@@ -8,6 +8,7 @@
 #include "codec/legacy_flags.h"
 #include "lib/internal.h"
 #include "pipeline/codec_session.h"
+#include "pipeline/record_file.h"
 #include "platform/files.h"
 #include "platform/utf.h"
 

@@ -8,6 +8,7 @@
 #include "codec/frame_decoder.h"
 #include "codec/pixspray.h"
 #include "pipeline/pool_threads.h"
+#include "pipeline/record_file.h"
 #include "pipeline/screen.h"
 #include "pipeline/tfayloviykesh.h"
 #include "platform/files.h"

@@ -26,6 +26,12 @@ if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/\|#in
   echo "the codec, the foundation or the platform layer includes a layer above it" >&2
   exit 1
 fi
+# The codec takes bytes and pixels: it opens no file, makes no temporary
+# name, loads no library and shows no message.
+if grep -rnE '\b(open|rename|dlopen|getpid)\(|"platform/files\.h"|"base/(dialogs|sistemniesoobzheniya)\.h"' codec; then
+  echo "the codec opens files, loads libraries or shows messages" >&2
+  exit 1
+fi
 if grep -rn '#include "display\|#include "ui\|#include "app\|#include "lib/' pipeline; then
   echo "the pipeline layer includes a layer above it" >&2
   exit 1

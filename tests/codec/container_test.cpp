@@ -1,5 +1,6 @@
 #include "codec/container.h"
 
+#include "pipeline/record_file.h"
 #include "platform/files.h"
 #include "tests/support/test_util.h"
 

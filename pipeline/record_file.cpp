@@ -1,0 +1,15 @@
+#include "pipeline/record_file.h"
+
+namespace vexel {
+
+int readRecordHeader(platform::File& file, std::uint64_t recordStart, RecordHeader& header) {
+    const std::int64_t size = file.size();
+    if (size < 0 || !file.seek(recordStart)) return kCodecFailed;
+    std::uint8_t bytes[kRecordHeaderLimit];
+    const std::int64_t got = file.read(bytes, sizeof bytes);
+    if (got <= 0) return kCodecFailed;
+    return parseRecordHeader({bytes, static_cast<std::size_t>(got)}, recordStart, static_cast<std::uint64_t>(size),
+                             header);
+}
+
+} // namespace vexel
