@@ -15,7 +15,6 @@ namespace vexel {
 
 namespace {
 
-constexpr std::int32_t kBorder = TPicturePlanes::kBorder;
 constexpr std::int64_t kMaxSide = TPicturePlanes::kMaxSide;
 constexpr std::uint64_t kHeadersSize = 54;
 // Pixel rows are read and written in pieces of about this many bytes.
@@ -157,20 +156,14 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     // The destination.
     TGraficheskoeOkno& window = *record.graphicsWindow;
     const bool fits = fitsScreen(width, rows, record.codec.screen);
-    const int memory = fits && displayAllowed ? 1 : 0;
-    PictureRect rect{0, 0, width, rows};
     Destination destination;
     destination.window = &window;
-    if (!fits || record.picture.planesWanted) {
-        record.picture.surfaceFollowsPicture = fits;
-        if (record.picture.planes.width() != width || record.picture.planes.height() != rows) {
-            if (!record.picture.planes.allocate(width, rows)) return kBitmapNoBuffer;
-        }
-        if (!window.SetPictureSize(fits ? &rect : nullptr, memory, kBorder, false)) return kBitmapNoBuffer;
+    if (!record.picture.prepare(width, rows, !fits || record.picture.planesWanted, fits, displayAllowed))
+        return kBitmapNoBuffer;
+    if (record.picture.pictureInPlanes()) {
         destination.planes = &record.picture.planes;
     } else {
-        record.picture.planes.reset();
-        if (!window.SetPictureSize(&rect, memory, kBorder, false)) return kBitmapNoBuffer;
+        if (!record.picture.surfaceToMeasure(width, rows)) return kBitmapNoBuffer;
         if (!window.lockPicture(destination.picture)) return kBitmapNoBuffer;
         if (destination.picture.width != width || destination.picture.height != rows) return kBitmapNoBuffer;
     }

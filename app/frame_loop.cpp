@@ -133,7 +133,7 @@ public:
         int code = passes();
         // A grouped output replaces its target now, after a failure or an
         // interruption too: with every record written before it.
-        if (finishGroupedOutput(record_.codec) < 1 && code == 0)
+        if (grouped_.finish() < 1 && code == 0)
             code = fail(text(u"Не удаётся запаковать файл:\r") + names_.stem + names_.outputExtension, 2);
         return code;
     }
@@ -287,6 +287,7 @@ private:
         call.recordPosition = &framesLeft_;
         call.read = &read;
         call.conversion = s_.conversion;
+        call.repack = &repack_;
         call.surfaceMemory = true;
         call.cache = reopen;
         const int result = codec_.decompressRecord(record_.codec, record_.picture, call);
@@ -315,6 +316,8 @@ private:
         job.frameRate = &s_.frameRate;
         job.conversion = s_.conversion;
         job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
+        job.grouped = &grouped_;
+        job.repack = &repack_;
         int result = codec_.compressFrame(record_.codec, record_.picture, job);
         if (result >= 1) firstFrameOfOutput_ = false;
         return result;
@@ -442,6 +445,10 @@ private:
     long double playingSince_ = 0; // when playing first started
     long double lastPassTime_ = 0;
     DecodedFrame decoded_;
+    // A repack conversion's decoded frame, from the unpacking to the packing of each pass.
+    RepackFrame repack_;
+    // The grouped output being written; one still open when the loop ends is finished then.
+    GroupedOutput grouped_;
     std::unique_ptr<FrameProgress> progress_;
 };
 

@@ -491,7 +491,7 @@ bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
 
 } // namespace
 
-int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job) {
+int decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
     Work w;
     w.W = job.width;
     w.H = job.height;
@@ -537,43 +537,9 @@ int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job) {
     if (!parsed) return kDecodeFailed;
     w.motionPresent = motionUsable(w.motion);
 
-    // The output: the record's planes when it holds planes of this size, else the surface.
-    PixelTarget out, previous;
-    bool hasPrevious = false;
-    PictureAccess locked;
-    SurfaceAccess previousAccess;
-    OffScreenBuffer* g = picture.surfaces;
-    const bool toPlanes = !picture.planes.empty() && picture.planes.width() == static_cast<std::int32_t>(w.W) &&
-                          picture.planes.height() == static_cast<std::int32_t>(w.H);
-    if (toPlanes) {
-        out = PixelTarget::fromPlanes(picture.planes.data(), w.W, w.H);
-        if (!picture.frameBuffer.empty() && picture.frameBuffer.width() == static_cast<std::int32_t>(w.W) &&
-            picture.frameBuffer.height() == static_cast<std::int32_t>(w.H)) {
-            previous = PixelTarget::fromPlanes(picture.frameBuffer.data(), w.W, w.H);
-            hasPrevious = true;
-        }
-    } else {
-        const PictureRect rect{0, 0, static_cast<std::int32_t>(w.W), static_cast<std::int32_t>(w.H)};
-        if (!g || !g->SetPictureSize(&rect, job.surfaceMemory ? 1 : 0, TPicturePlanes::kBorder, false) ||
-            !g->lockPicture(locked))
-            return kDecodeNoMemory;
-        out = PixelTarget::fromSurface(locked.buffer.bits, locked.buffer.pitch, w.W, w.H,
-                                       static_cast<std::uint32_t>(locked.border), g->redShift(), g->greenShift(),
-                                       g->blueShift());
-        TSurface* reference = picture.surfaceReference;
-        if (reference && reference != locked.surface &&
-            reference->width() == static_cast<std::int32_t>(w.W) + 2 * TPicturePlanes::kBorder &&
-            reference->height() == static_cast<std::int32_t>(w.H) + 2 * TPicturePlanes::kBorder) {
-            if (!reference->lock(previousAccess) || previousAccess.pitch != locked.buffer.pitch) {
-                if (previousAccess.bits) reference->unlock();
-                g->unlockPicture(locked);
-                return kDecodeNoMemory;
-            }
-            previous = PixelTarget::fromSurface(previousAccess.bits, previousAccess.pitch, w.W, w.H,
-                                                TPicturePlanes::kBorder, g->redShift(), g->greenShift(), g->blueShift());
-            hasPrevious = true;
-        }
-    }
+    FramePixels pixels;
+    if (!target.beginDrawing(w.W, w.H, pixels)) return kDecodeNoMemory;
+    const PixelTarget& out = pixels.current;
 
     int result = kDecodeDone;
     const long double drawStart = job.drawSeconds && job.streamIndex <= 1 ? platform::clockSeconds() : 0;
@@ -581,9 +547,9 @@ int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job) {
         result = kDecodeFailed;
     if (job.drawSeconds && job.streamIndex <= 1) *job.drawSeconds = platform::clockSeconds() - drawStart;
 
-    if (hasPrevious) {
-        if (w.motionPresent) applyMotion(w, out, previous);
-        else if (toPlanes) copyKeptBlocks(w, out, previous);
+    if (pixels.hasPrevious) {
+        if (w.motionPresent) applyMotion(w, out, pixels.previous);
+        else if (pixels.copyKeptBlocks) copyKeptBlocks(w, out, pixels.previous);
     }
     if (job.conversion == 2 && (!job.repack || !keepForRepack(w, *job.repack, job.streamIndex))) result = kDecodeNoMemory;
     bool anyDetail = false;
@@ -594,8 +560,7 @@ int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job) {
     if (smooth) smoothChroma(w, out);
     drawDetail(w, out, smooth);
 
-    if (previousAccess.bits) picture.surfaceReference->unlock();
-    if (locked.surface) g->unlockPicture(locked);
+    target.endDrawing();
     return result;
 }
 

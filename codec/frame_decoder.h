@@ -5,8 +5,7 @@
 // sections, waits until every sibling stream has parsed (when several run in
 // parallel), and draws its band: gradient blocks from their parameters, kept
 // blocks from the previous frame (optionally displaced), detail blocks from
-// Y, Cb and Cr, into the picture buffer: its picture planes when it holds
-// them, else its off-screen surface.
+// Y, Cb and Cr, into the pixels its caller's target gives it.
 //
 // The stream is untrusted: every read is bounded, block types and counts that
 // do not fit the picture end the parse, and a stream that does not expand is
@@ -15,7 +14,7 @@
 
 #include "base/memdiag.h"
 #include "codec/container.h"
-#include "codec/picture_buffer.h"
+#include "codec/plane_view.h"
 
 #include <array>
 #include <cstdint>
@@ -44,6 +43,8 @@ struct RepackFrame {
     std::uint64_t planeSize() const { return static_cast<std::uint64_t>(width + 32) * (height + 32); }
     std::uint8_t* records() { return bytes.data(); }
     std::uint8_t* plane(int p) { return bytes.data() + 9 * blocks() + p * planeSize(); }
+    const std::uint8_t* records() const { return bytes.data(); }
+    const std::uint8_t* plane(int p) const { return bytes.data() + 9 * blocks() + p * planeSize(); }
 };
 
 // Several streams of one record decoded at once: each reports when it has
@@ -61,7 +62,6 @@ struct StreamDecodeJob {
     std::uint32_t streamCount = 1;
     std::span<const std::uint8_t> stream;
     std::uint32_t headerSize = 0; // section ends of modes 2..7 count it in the stream after the header
-    bool surfaceMemory = true;    // the surface may ask for display memory
     bool fastPaint = false;
     std::uint8_t mode = 0;
     std::uint8_t conversion = 0;  // 2: keep the decoded records and planes for repacking
@@ -77,9 +77,52 @@ struct StreamDecodeJob {
     long double* drawSeconds = nullptr;
 };
 
-// Decodes and draws one stream into the picture buffer (its picture planes
-// when it holds planes of the frame's size, else the surface, which is made
-// to measure). Returns kDecodeDone, kDecodeFailed or kDecodeNoMemory.
-int decodeStream(PictureBuffer& picture, const StreamDecodeJob& job);
+// The pixels one stream draws into: the current frame and, for kept blocks,
+// the previous one, both of the frame's size with at least 16 pixels of
+// margin on every side (cells cut by the picture's edge are drawn into it,
+// displaced kept blocks read from it).
+struct FramePixels {
+    PixelTarget current;
+    PixelTarget previous;
+    bool hasPrevious = false;
+    // Kept blocks are copied from previous. False when current holds the
+    // previous frame already (a surface drawn over in place): kept blocks
+    // are then left as they are, and previous serves displaced blocks only.
+    bool copyKeptBlocks = true;
+};
+
+// Where the streams of a record draw. A stream asks for its pixels once it
+// has parsed, so that parallel streams parse while another draws, and gives
+// them back when it has drawn: each call of decodeStream that gets as far
+// as drawing makes one beginDrawing and, when that succeeds, one endDrawing,
+// in the stream's own thread. Streams of one record may run in parallel.
+class FrameTarget {
+public:
+    virtual ~FrameTarget() = default;
+    // The pixels of a width x height frame; false when they cannot be had
+    // (the stream then ends with kDecodeNoMemory).
+    virtual bool beginDrawing(std::uint32_t width, std::uint32_t height, FramePixels& pixels) = 0;
+    virtual void endDrawing() {}
+};
+
+// A target whose pixels the caller holds for the whole decode.
+class FixedFrameTarget final : public FrameTarget {
+public:
+    explicit FixedFrameTarget(const FramePixels& pixels) : pixels_(pixels) {}
+    bool beginDrawing(std::uint32_t width, std::uint32_t height, FramePixels& pixels) override {
+        if (!pixels_.current.valid() || pixels_.current.width != width || pixels_.current.height != height ||
+            (pixels_.hasPrevious && (pixels_.previous.width != width || pixels_.previous.height != height)))
+            return false;
+        pixels = pixels_;
+        return true;
+    }
+
+private:
+    FramePixels pixels_;
+};
+
+// Decodes one stream and draws it into the target's pixels. Returns
+// kDecodeDone, kDecodeFailed or kDecodeNoMemory.
+int decodeStream(FrameTarget& target, const StreamDecodeJob& job);
 
 } // namespace vexel

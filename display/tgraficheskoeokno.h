@@ -1,13 +1,13 @@
 // The graphics window: the owner of the picture buffer every part of the
 // program reads and writes (the off-screen surface; its contract is in
-// codec/picture_buffer.h), bound to the viewer window that shows it.
+// pipeline/picture_buffer.h), bound to the viewer window that shows it.
 //
 // Locks: the surface lock guards creating, replacing and filling surfaces; the
 // position lock guards the screen rectangle; when both are needed the surface
 // lock is taken first.
 #pragma once
 
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 
 #include <cstdint>
 

@@ -3,13 +3,13 @@
 // It holds the window and everything the parts of the program share about
 // the picture: the graphics window whose off-screen surface is the picture
 // buffer, the picture buffers themselves (current and previous picture,
-// their headers; codec/picture_buffer.h), the codec's state for the run
+// their headers; pipeline/picture_buffer.h), the codec's state for the run
 // (worker pools, work buffers, counters, the legacy option bits and the
 // screen it measures against; pipeline/codec_state.h) and the playback flags.
 #pragma once
 
 #include "base/tstring.h"
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 #include "display/tgraficheskoeokno.h"
 #include "pipeline/codec_state.h"
 

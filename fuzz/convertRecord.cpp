@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     job.conversion = conversion;
     job.streamCount = static_cast<std::uint32_t>(threads < 1 ? 1 : threads);
     const int packed = compressFrame(session, job);
-    if (finishGroupedOutput(session.codec) != kPackDone) std::abort();
+    if (session.grouped.finish() != kPackDone) std::abort();
     clearDecompressionStatusText();
     if (packed != kPackDone) return 0;
     const std::vector<std::uint8_t> written = fileBytes(out);

@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
             ok = false;
             continue;
         }
-        for (bool planar : {false, true}) ok = check(lib, argv[i], session.codec.repack, planar) && ok;
+        for (bool planar : {false, true}) ok = check(lib, argv[i], session.repack, planar) && ok;
     }
     std::printf(ok ? "gpu check passed\n" : "gpu check FAILED\n");
     return ok ? 0 : 1;

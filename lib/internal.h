@@ -3,7 +3,7 @@
 // caller's pixel rows and the picture planes.
 #pragma once
 
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 #include "include/vexel/vexel.h"
 
 #include <cstddef>

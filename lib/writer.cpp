@@ -29,11 +29,7 @@ struct vexel_writer {
 
     ~vexel_writer() {
         // An output that did not finish leaves its target as it was.
-        vexel::GroupedOutput& grouped = session.codec.grouped;
-        if (!grouped.temporary.empty()) {
-            vexel::platform::removeFile(grouped.temporary.view());
-            grouped = vexel::GroupedOutput();
-        }
+        session.grouped.discard();
     }
 };
 
@@ -177,8 +173,8 @@ vexel_status vexel_writer_finish(vexel_writer* writer) {
         writer->holding = false;
         if (const vexel_status s = writeRecord(*writer, false); s != VEXEL_OK) return s;
     } else if (!writer->toMemory) {
-        const vexel::TWideString temporary = writer->session.codec.grouped.temporary;
-        if (vexel::finishGroupedOutput(writer->session.codec) != vexel::kPackDone) {
+        const vexel::TWideString temporary = writer->session.grouped.temporary;
+        if (writer->session.grouped.finish() != vexel::kPackDone) {
             // The records stay nowhere: the target keeps what it held.
             vexel::platform::removeFile(temporary.view());
             writer->failed = true;

@@ -4,7 +4,6 @@
 
 #include "base/memdiag.h"
 #include "base/tstring.h"
-#include "codec/frame_decoder.h"
 #include "pipeline/screen.h"
 
 #include <cstdint>
@@ -19,23 +18,13 @@ public:
     virtual ~WorkerPool() = default;
 };
 
-// A grouped output while a run writes it: the records go to a temporary
-// file beside the target, which replaces the target when the run ends
-// (finishGroupedOutput, pipeline/compression_pipeline.h).
-struct GroupedOutput {
-    TWideString target;
-    TWideString temporary; // empty: none open
-    std::uint64_t records = 0;
-};
-
 struct CodecState {
     CodecState() = default;
     ~CodecState() { release(); }
     CodecState(const CodecState&) = delete;
     CodecState& operator=(const CodecState&) = delete;
 
-    // Stops the pools, finishes a grouped output still open (it replaces its
-    // target when it holds a record) and frees the work buffers.
+    // Stops the pools and frees the work buffers.
     void release();
 
     // The screen pictures are measured against: the fixed reference for
@@ -51,9 +40,6 @@ struct CodecState {
     // room for a header grown to 71 bytes; copyLength is 0 when none is held.
     TrackedBuffer<std::uint8_t> copyBuffer;
     std::uint64_t copyLength = 0;
-
-    RepackFrame repack;
-    GroupedOutput grouped;
 };
 
 } // namespace vexel

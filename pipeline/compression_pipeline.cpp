@@ -366,16 +366,17 @@ struct RecordOutput {
     std::uint64_t recordStart = 0;
     bool appending = false;
 
-    int open(CodecState& codec, const CompressionJob& job) {
+    int open(const CompressionJob& job) {
         appending = job.groupFlag && !job.firstFrame;
-        GroupedOutput& grouped = codec.grouped;
         if (job.memory) {
             sink = job.memory;
         } else if (!job.groupFlag) {
             if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
-        } else if (job.firstFrame) {
+        } else if (!job.grouped) {
+            return kPackFileError;
+        } else if (GroupedOutput& grouped = *job.grouped; job.firstFrame) {
             // A new grouped output: the one before it (if any) is finished first.
-            if (finishGroupedOutput(codec) < 1) return kPackFileError;
+            if (grouped.finish() < 1) return kPackFileError;
             if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
             grouped.target = job.outputPath;
             grouped.temporary = temporary;
@@ -385,7 +386,7 @@ struct RecordOutput {
         }
         const std::int64_t size = sink->size();
         if (size < 0) {
-            finish(codec, job, kPackFileError);
+            finish(job, kPackFileError);
             return kPackFileError;
         }
         recordStart = static_cast<std::uint64_t>(size);
@@ -394,7 +395,7 @@ struct RecordOutput {
 
     // Links the record last (the previous record points here only once this
     // one is whole), then keeps or discards it. Returns the record's result.
-    int finish(CodecState& codec, const CompressionJob& job, int result) {
+    int finish(const CompressionJob& job, int result) {
         const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
                                   *job.lastRecordOffset + kLinkedHeaderSize <= recordStart;
         if (linkPrevious && !linkPreviousRecord(*sink, *job.lastRecordOffset, recordStart)) result = kPackFileError;
@@ -406,7 +407,7 @@ struct RecordOutput {
         }
         if (job.groupFlag) {
             if (result < 1) file.truncate(recordStart);
-            else ++codec.grouped.records;
+            else ++job.grouped->records;
             file.close();
             if (result >= 1) platform::testStopPoint("after-record");
             return result;
@@ -478,10 +479,10 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
     }
 
     RecordOutput output;
-    if (int opened = output.open(codec, job); opened < 1) return opened;
+    if (int opened = output.open(job); opened < 1) return opened;
     int result = output.sink->writeAt(output.recordStart, bytes, static_cast<std::size_t>(length + growth)) ? kPackDone
                                                                                                            : kPackFileError;
-    return output.finish(codec, job, result);
+    return output.finish(job, result);
 }
 
 } // namespace
@@ -505,8 +506,8 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     // codec state, whatever the caller thinks: a chain never continues one
     // that is not open.
     CompressionJob job = asked;
-    if (job.groupFlag && !job.memory &&
-        (codec.grouped.temporary.empty() || !(codec.grouped.target == job.outputPath)))
+    if (job.groupFlag && !job.memory && job.grouped &&
+        (!job.grouped->isOpen() || !(job.grouped->target == job.outputPath)))
         job.firstFrame = true;
     const bool keyframe = advanceKeyframeCounter(codec.keyframeCounter, job.frameRate);
     // A copy conversion whose source record could not be kept packs the decoded picture instead.
@@ -534,7 +535,8 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     if (job.conversion == 2) {
         // The repack conversion encodes the decoded records and planes again,
         // with the record's own block and chroma cell sizes.
-        const RepackFrame& repack = codec.repack;
+        if (!job.repack) return kPackNoMemory;
+        const RepackFrame& repack = *job.repack;
         if (repack.width < 1 || repack.height < 1 || repack.blockSize < 1 || repack.blockSize > kMaxBlockSize ||
             repack.chromaStep < 1 || repack.bytes.size() != 9 * repack.blocks() + 3 * repack.planeSize())
             return kPackNoMemory;
@@ -546,7 +548,7 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
                                                writerAnchorBytes(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
         f.settings.B = repack.blockSize;
         if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
-        std::memcpy(f.colour.planes.data(), codec.repack.plane(0), 3 * f.colour.planeSize());
+        std::memcpy(f.colour.planes.data(), repack.plane(0), 3 * f.colour.planeSize());
     } else {
         if (picture.pictureWidth() < 1 || picture.pictureHeight() < 1) return kPackNoMemory;
         const std::uint32_t w = static_cast<std::uint32_t>(picture.pictureWidth());
@@ -583,30 +585,36 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     writeRecordHeader(header, job.groupFlag, table ? f.streams : 0, {f.header.data(), f.headerSize});
 
     RecordOutput output;
-    if (int opened = output.open(codec, job); opened < 1) return opened;
+    if (int opened = output.open(job); opened < 1) return opened;
     f.sink = output.sink;
     f.recordStart = output.recordStart;
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;
 
     const int result = usePool(job, f.streams) ? runInPool(codec, f) : runSequentially(f);
-    return output.finish(codec, job, result);
+    return output.finish(job, result);
 }
 
-int finishGroupedOutput(CodecState& codec) {
-    GroupedOutput& grouped = codec.grouped;
-    if (grouped.temporary.empty()) return kPackDone;
+int GroupedOutput::finish() {
+    if (temporary.empty()) return kPackDone;
     int result = kPackDone;
-    if (grouped.records == 0) {
-        platform::removeFile(grouped.temporary.view());
+    if (records == 0) {
+        platform::removeFile(temporary.view());
     } else {
         platform::File file;
-        if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting) ||
-            !replaceTarget(file, grouped.temporary, grouped.target))
+        if (!file.open(temporary.view(), platform::OpenMode::ReadWriteExisting) ||
+            !replaceTarget(file, temporary, target))
             result = kPackFileError;
     }
-    grouped = GroupedOutput();
+    target = temporary = TWideString();
+    records = 0;
     return result;
+}
+
+void GroupedOutput::discard() {
+    if (!temporary.empty()) platform::removeFile(temporary.view());
+    target = temporary = TWideString();
+    records = 0;
 }
 
 } // namespace vexel

@@ -12,14 +12,14 @@
 // ("<target>.<pid>-<n>.part"), so an existing file is only ever replaced by
 // a new one that is whole. A single picture's replaces the target once its
 // record is written. A grouped file collects its records there and replaces
-// the target when the run finishes it (finishGroupedOutput) - also after a
+// the target when the run finishes it (GroupedOutput::finish) - also after a
 // failure or an interruption, with every record written before; a frame
 // that fails is cut off again, leaving the chain of earlier records intact.
 // A run killed outright leaves the old target untouched and its records in
 // the temporary file. Every file is synced before it replaces its target.
 #pragma once
 
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 #include "pipeline/codec_state.h"
 #include "pipeline/pipeline_jobs.h"
 
@@ -34,15 +34,35 @@ constexpr int kPackFileError = -1;   // the output cannot be opened, written or 
 constexpr int kPackBadMode = -2;     // a mode above 9
 constexpr int kPackNoMemory = -3;    // the picture cannot be read or a payload buffer cannot be had
 
-// Packs the current picture (the previous one is the reference for kept
-// blocks), or the codec state's copy or repack frame in a conversion.
-int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
+// A grouped output while a run writes it: the records go to a temporary
+// file beside the target, which replaces the target when the run finishes
+// it. Its owner (the frame loop, for a run) hands it to every job of the
+// output; one still open when it is destroyed is finished then.
+class GroupedOutput {
+public:
+    GroupedOutput() = default;
+    ~GroupedOutput() { finish(); }
+    GroupedOutput(const GroupedOutput&) = delete;
+    GroupedOutput& operator=(const GroupedOutput&) = delete;
 
-// Ends the grouped output being written, if any: a temporary file holding
-// at least one record replaces its target; one holding none is removed (the
-// target stays as it was). kPackDone, or kPackFileError when the file
-// cannot be synced or renamed (then it stays beside the target).
-int finishGroupedOutput(CodecState& codec);
+    // Ends the output, if one is open: a temporary file holding at least one
+    // record replaces its target; one holding none is removed (the target
+    // stays as it was). kPackDone, or kPackFileError when the file cannot be
+    // synced or renamed (then it stays beside the target).
+    int finish();
+    // Ends the output without touching the target: the temporary file goes.
+    void discard();
+    bool isOpen() const { return !temporary.empty(); }
+
+    TWideString target;
+    TWideString temporary; // empty: none open
+    std::uint64_t records = 0;
+};
+
+// Packs the current picture (the previous one is the reference for kept
+// blocks), the codec state's copy of the record in a copy conversion, or
+// the job's repack frame in a repack conversion.
+int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
 
 // The keyframe counter: becomes 1 without a rate above 0; otherwise counts
 // up and becomes 1 again when it reaches round(rate). True for a keyframe.

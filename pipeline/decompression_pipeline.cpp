@@ -211,6 +211,7 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
     options.fastPaint = call.fastPaint;
     options.surfaceMemory = call.surfaceMemory;
     options.conversion = call.conversion;
+    options.repack = call.repack;
     if (decodeMemoryEstimate(h, concurrentStreams(h, options), call.conversion) > platform::physicalMemoryBytes())
         return kUnpackNoMemory;
     TrackedBuffer<std::uint8_t> bytes;

@@ -28,7 +28,7 @@
 
 #include "base/tstring.h"
 #include "codec/container.h"
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 #include "pipeline/codec_state.h"
 #include "pipeline/pipeline_jobs.h"
 
@@ -58,6 +58,7 @@ struct RecordDecodeOptions {
     bool fastPaint = false;
     bool surfaceMemory = true;  // the surface may ask for display memory
     std::uint8_t conversion = 0; // 2: the decoder keeps the records and planes for repacking
+    RepackFrame* repack = nullptr; // conversion 2: where they go
     bool oneThread = false;      // the streams one after another in the calling thread
 };
 

@@ -9,6 +9,9 @@
 
 namespace vexel {
 
+struct RepackFrame;  // codec/frame_decoder.h
+class GroupedOutput; // pipeline/compression_pipeline.h
+
 // How the streams of a record run: chosen by the pipeline (by processor
 // count and GPU binding), always one after another in the calling thread,
 // or always in the worker pool. Tests compare the two.
@@ -25,6 +28,12 @@ struct CompressionJob {
     double* frameRate = nullptr;         // negative: every frame a keyframe
     std::uint8_t conversion = 0;         // 0 pictures, 1 copy, 2 repack
     std::uint32_t streamCount = 1;
+    // The grouped output the records go to, owned by the caller: needed
+    // when groupFlag is set and memory is not.
+    GroupedOutput* grouped = nullptr;
+    // Conversion 2: the decoded frame to encode again (what the decompression
+    // call's repack received).
+    const RepackFrame* repack = nullptr;
     // Set: the record is appended to this sink (which links the chain the
     // same way) instead of a file; outputPath is not used.
     RecordSink* memory = nullptr;
@@ -51,6 +60,7 @@ struct DecompressionCall {
     std::uint64_t* recordPosition = nullptr; // in: the record to read (0 the first); out: the next one, 0 after the last
     RecordRead* read = nullptr;             // out when given
     std::uint8_t conversion = 0;
+    RepackFrame* repack = nullptr;          // conversion 2: receives the decoded records and planes
     bool surfaceMemory = true;              // the surface may ask for display memory
     bool cache = false;                     // read through the read-ahead cache (reopened videos)
 };

@@ -49,7 +49,6 @@ StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t
     s.streamCount = count;
     s.stream = r.bytes.subspan(range.begin, range.size());
     s.headerSize = index <= 1 ? h.headerSize : 0;
-    s.surfaceMemory = r.options.surfaceMemory;
     s.fastPaint = r.options.fastPaint;
     s.mode = h.mode;
     s.conversion = r.options.conversion;
@@ -60,7 +59,7 @@ StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t
     s.coefShifts = h.coefShifts;
     s.drawSeconds = r.drawSeconds;
     s.legacyFlags = r.codec->legacyFlags;
-    s.repack = &r.codec->repack;
+    s.repack = r.options.repack;
     return s;
 }
 
@@ -77,7 +76,8 @@ int recordResult(const int* results, std::uint32_t n) {
 // Streams 1..n one after another in this thread; the first that fails ends the record.
 int runSequentially(const RecordJob& job, std::uint32_t n) {
     for (std::uint32_t i = 1; i <= n; ++i) {
-        const int r = decodeStream(*job.picture, streamJob(job, i, n));
+        PictureBufferTarget target(*job.picture);
+        const int r = decodeStream(target, streamJob(job, i, n));
         if (r < 1) return r < 0 ? r : kUnpackFailed;
     }
     return kUnpackDone;
@@ -157,7 +157,8 @@ private:
             }
             StreamDecodeJob s = streamJob(*job, i + 1, streams_);
             s.sync = &gates_[i];
-            const int result = decodeStream(*job->picture, s);
+            PictureBufferTarget target(*job->picture);
+            const int result = decodeStream(target, s);
             std::lock_guard<std::mutex> lock(mutex_);
             // A stream that ended before reporting its parse has parsed with this result.
             reportParsed(i, result);
@@ -233,24 +234,6 @@ bool usesPlanes(const CodecState& codec, const PictureBuffer& picture, const Rec
     return !fits || picture.planesWanted || (streamTotal(h) >= 2 && processorCount() >= 2 && !pixSprayModule());
 }
 
-// Makes the output ready: the planes for the picture (kept when they have
-// its size, so kept blocks keep the previous picture), or none for the
-// surface, which the decoder sizes itself.
-bool prepareOutput(const CodecState& codec, PictureBuffer& picture, const RecordHeader& h, bool surfaceMemory) {
-    const bool fits = fitsScreen(h.width, h.height, codec.screen);
-    if (!usesPlanes(codec, picture, h)) {
-        picture.planes.reset();
-        picture.surfaceFollowsPicture = true;
-        return true;
-    }
-    const std::int32_t w = static_cast<std::int32_t>(h.width), ht = static_cast<std::int32_t>(h.height);
-    picture.surfaceFollowsPicture = fits;
-    if ((picture.planes.width() != w || picture.planes.height() != ht) && !picture.planes.allocate(w, ht)) return false;
-    const PictureRect rect{0, 0, w, ht};
-    return picture.surfaces->SetPictureSize(fits ? &rect : nullptr, surfaceMemory && fits ? 1 : 0,
-                                                 TPicturePlanes::kBorder, false);
-}
-
 } // namespace
 
 std::uint32_t concurrentStreams(const RecordHeader& h, const RecordDecodeOptions& options) {
@@ -286,7 +269,10 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
 
     describePicture(picture, h);
     picture.paintable = false;
-    if (!prepareOutput(codec, picture, h, options.surfaceMemory)) return kUnpackNoMemory;
+    const bool fits = fitsScreen(h.width, h.height, codec.screen);
+    if (!picture.prepare(static_cast<std::int32_t>(h.width), static_cast<std::int32_t>(h.height),
+                         usesPlanes(codec, picture, h), fits, options.surfaceMemory))
+        return kUnpackNoMemory;
 
     long double drawSeconds = -1;
     RecordJob job;
@@ -295,11 +281,13 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
     job.header = &h;
     job.bytes = bytes;
     job.options = options;
-    job.options.surfaceMemory = options.surfaceMemory && fitsScreen(h.width, h.height, codec.screen);
     job.drawSeconds = &drawSeconds;
     const std::uint32_t n = streamTotal(h);
     int result;
-    if (n < 2) result = decodeStream(picture, streamJob(job, 0, 1));
+    if (n < 2) {
+        PictureBufferTarget target(picture);
+        result = decodeStream(target, streamJob(job, 0, 1));
+    }
     else result = runStreams(job, n);
     if (measuredDraw && result >= 1) *measuredDraw = drawSeconds;
     picture.paintable = result >= 1;

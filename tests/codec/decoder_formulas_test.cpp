@@ -116,8 +116,9 @@ int decode(CodecSession& session, const Bytes& stream, bool fast) {
     job.fastPaint = fast;
     job.headerSize = 47;
     job.legacyFlags = session.codec.legacyFlags;
-    job.repack = &session.codec.repack;
-    return decodeStream(session.picture, job);
+    job.repack = &session.repack;
+    PictureBufferTarget target(session.picture);
+    return decodeStream(target, job);
 }
 
 // The previous frame: a pattern no block of the stream could make.

@@ -336,8 +336,9 @@ int decode(CodecSession& s, const Frame& f, std::uint8_t mode, const Bytes& stre
     job.streamIndex = streamIndex;
     job.streamCount = streamCount;
     job.legacyFlags = s.codec.legacyFlags;
-    job.repack = &s.codec.repack;
-    return decodeStream(s.picture, job);
+    job.repack = &s.repack;
+    PictureBufferTarget target(s.picture);
+    return decodeStream(target, job);
 }
 
 // ------------------------------------------------------------ modes 0 to 4

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -85,8 +86,9 @@ int decode(CodecSession& record, const Encoded& e, std::uint32_t w, std::uint32_
         job.blockSize = e.B;
         job.chromaStep = e.D;
         job.legacyFlags = record.codec.legacyFlags;
-        job.repack = &record.codec.repack;
-        int r = decodeStream(record.picture, job);
+        job.repack = &record.repack;
+        PictureBufferTarget target(record.picture);
+        int r = decodeStream(target, job);
         if (r < 1) result = r;
     }
     return result;
@@ -195,8 +197,9 @@ TEST(FrameDecoder, OnlyTheLastBandReachesThePicturesEnd) {
     job.height = 24;
     job.blockSize = e.B;
     job.chromaStep = e.D;
-    job.repack = &record.codec.repack;
-    ASSERT_EQ(decodeStream(record.picture, job), 1);
+    job.repack = &record.repack;
+    PictureBufferTarget target(record.picture);
+    ASSERT_EQ(decodeStream(target, job), 1);
     for (int y = 16; y < 24; ++y)
         for (int x = 0; x < 16; ++x) ASSERT_EQ(record.picture.planes.row(1, y)[x], 77) << x << "," << y;
     EXPECT_NE(record.picture.planes.row(1, 15)[3], 77);
@@ -240,8 +243,9 @@ int decodeKept(CodecSession& record, const Bytes& stream) {
     job.blockSize = 8;
     job.chromaStep = 4;
     job.legacyFlags = record.codec.legacyFlags;
-    job.repack = &record.codec.repack;
-    return decodeStream(record.picture, job);
+    job.repack = &record.repack;
+    PictureBufferTarget target(record.picture);
+    return decodeStream(target, job);
 }
 
 void previousFrame(CodecSession& record) {
@@ -250,6 +254,105 @@ void previousFrame(CodecSession& record) {
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) record.picture.frameBuffer.row(p, y)[x] = static_cast<std::uint8_t>(x * 16 + y + p);
     record.picture.planes.allocate(16, 16);
+}
+
+// A caller's own 32-bit buffer: blue, green, red, unused, a pitch wider than
+// its rows, a 16-pixel margin, top row first.
+struct CallerBuffer {
+    static constexpr std::uint32_t kMargin = 16;
+    CallerBuffer(std::uint32_t width, std::uint32_t height, std::uint8_t fill)
+        : w(width), h(height), pitch(4 * (width + 2 * kMargin) + 20), bytes(pitch * (height + 2 * kMargin), fill) {}
+    PixelTarget view() { return PixelTarget::fromSurface(bytes.data(), static_cast<std::ptrdiff_t>(pitch), w, h, kMargin, 16, 8, 0); }
+    // Channel c (0 red) of pixel (x, y), y from the bottom.
+    std::uint8_t at(int c, std::uint32_t x, std::uint32_t y) const {
+        return bytes[(kMargin + h - 1 - y) * pitch + 4 * (kMargin + x) + 2 - c];
+    }
+    std::uint32_t w, h;
+    std::size_t pitch;
+    Bytes bytes;
+};
+
+TEST(FrameDecoder, DrawsIntoAnyBufferItsCallerGivesAsItDrawsIntoThePlanes) {
+    Source s(100, 76);
+    photoLike(s, 3);
+    for (std::uint8_t mode : {0, 2, 5, 8, 9})
+        for (std::uint32_t streams : {1u, 3u}) {
+            const Encoded e = encode(s, mode, 0, streams);
+            CodecSession record;
+            ASSERT_EQ(decode(record, e, s.w, s.h, false), 1);
+
+            CallerBuffer buffer(s.w, s.h, 0xA5);
+            FramePixels pixels;
+            pixels.current = buffer.view();
+            FixedFrameTarget target(pixels);
+            const std::uint32_t n = static_cast<std::uint32_t>(e.streams.size());
+            for (std::uint32_t i = 0; i < n; ++i) {
+                StreamDecodeJob job;
+                job.streamIndex = n > 1 ? i + 1 : 0;
+                job.streamCount = n;
+                job.stream = e.streams[i];
+                job.headerSize = e.headerSize;
+                job.mode = e.mode;
+                job.width = s.w;
+                job.height = s.h;
+                job.blockSize = e.B;
+                job.chromaStep = e.D;
+                ASSERT_EQ(decodeStream(target, job), 1) << int(mode);
+            }
+            int differing = 0;
+            for (int c = 0; c < 3; ++c)
+                for (std::uint32_t y = 0; y < s.h; ++y)
+                    for (std::uint32_t x = 0; x < s.w; ++x)
+                        differing += buffer.at(c, x, y) != record.picture.planes.row(c, static_cast<std::int32_t>(y))[x];
+            EXPECT_EQ(differing, 0) << "mode " << int(mode) << ", " << streams << " streams";
+            // The unused fourth byte of each pixel and the bytes past each row are the caller's.
+            EXPECT_EQ(buffer.bytes[(CallerBuffer::kMargin + 10) * buffer.pitch + 4 * (CallerBuffer::kMargin + 10) + 3], 0xA5);
+            EXPECT_EQ(buffer.bytes[(CallerBuffer::kMargin + 10) * buffer.pitch + buffer.pitch - 1], 0xA5);
+        }
+}
+
+TEST(FrameDecoder, ATargetThatCannotGiveItsPixelsEndsTheStreamWithoutDrawing) {
+    Source s(40, 24);
+    photoLike(s);
+    const Encoded e = encode(s, 8, 0);
+    StreamDecodeJob job;
+    job.stream = e.streams[0];
+    job.headerSize = e.headerSize;
+    job.mode = e.mode;
+    job.width = s.w;
+    job.height = s.h;
+    job.blockSize = e.B;
+    job.chromaStep = e.D;
+
+    // Pixels of another size are refused, and nothing is written.
+    CallerBuffer small(s.w - 1, s.h, 0x11);
+    FramePixels pixels;
+    pixels.current = small.view();
+    FixedFrameTarget wrongSize(pixels);
+    EXPECT_EQ(decodeStream(wrongSize, job), kDecodeNoMemory);
+    EXPECT_TRUE(std::all_of(small.bytes.begin(), small.bytes.end(), [](std::uint8_t b) { return b == 0x11; }));
+
+    // A previous frame of another size is refused as well.
+    CallerBuffer current(s.w, s.h, 0x11), previous(s.w, s.h + 1, 0x22);
+    pixels.current = current.view();
+    pixels.previous = previous.view();
+    pixels.hasPrevious = true;
+    FixedFrameTarget wrongPrevious(pixels);
+    EXPECT_EQ(decodeStream(wrongPrevious, job), kDecodeNoMemory);
+
+    // A target is asked once and given back once, after the stream parsed.
+    struct Counting final : FrameTarget {
+        bool beginDrawing(std::uint32_t, std::uint32_t, FramePixels&) override { ++begun; return false; }
+        void endDrawing() override { ++ended; }
+        int begun = 0, ended = 0;
+    } refusing;
+    EXPECT_EQ(decodeStream(refusing, job), kDecodeNoMemory);
+    EXPECT_EQ(refusing.begun, 1);
+    EXPECT_EQ(refusing.ended, 0);
+    const Bytes broken(e.streams[0].begin(), e.streams[0].begin() + 10);
+    job.stream = broken;
+    EXPECT_EQ(decodeStream(refusing, job), kDecodeFailed);
+    EXPECT_EQ(refusing.begun, 1); // a stream that does not parse never asks
 }
 
 TEST(FrameDecoder, KeptBlocksCopyThePreviousFrameAndMotionDisplacesThem) {
@@ -319,19 +422,19 @@ TEST(FrameDecoder, ARepackConversionKeepsTheDecodedRecordsAndPlanes) {
     Encoded e = encode(s, 7, 0, 2);
     CodecSession record;
     ASSERT_EQ(decode(record, e, 40, 24, true, 2), 1);
-    ASSERT_EQ(record.codec.repack.width, 40u);
-    ASSERT_EQ(record.codec.repack.blockSize, 8u);
-    ASSERT_EQ(record.codec.repack.blocks(), 15u);
+    ASSERT_EQ(record.repack.width, 40u);
+    ASSERT_EQ(record.repack.blockSize, 8u);
+    ASSERT_EQ(record.repack.blocks(), 15u);
     int gradients = 0, details = 0;
-    for (std::uint64_t i = 0; i < record.codec.repack.blocks(); ++i) {
-        const std::uint8_t t = record.codec.repack.records()[9 * i];
+    for (std::uint64_t i = 0; i < record.repack.blocks(); ++i) {
+        const std::uint8_t t = record.repack.records()[9 * i];
         gradients += t == 1;
         details += t == 0;
     }
     EXPECT_EQ(gradients + details, 15);
     EXPECT_GT(details, 0);
     // The luma plane holds the decoded luma of a detail pixel.
-    const std::uint8_t* y = record.codec.repack.plane(0);
+    const std::uint8_t* y = record.repack.plane(0);
     EXPECT_NE(y[(16 + 20) * (40 + 32) + 16 + 2], 0);
 }
 

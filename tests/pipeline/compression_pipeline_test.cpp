@@ -73,7 +73,7 @@ Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uin
         // The previous picture is the reference for kept blocks.
         record.picture.frameBuffer.swap(record.picture.planes);
     }
-    EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
+    EXPECT_EQ(record.grouped.finish(), kPackDone);
     return test::readFile(path);
 }
 
@@ -156,7 +156,7 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
         EXPECT_FALSE(test::fileExists(path)); // the old target (none here) stays until the run ends
         // The record (and its pool) still work for the next frame.
         EXPECT_EQ(compressFrame(record, job), kPackDone);
-        ASSERT_EQ(finishGroupedOutput(record.codec), kPackDone);
+        ASSERT_EQ(record.grouped.finish(), kPackDone);
         const Bytes file = test::readFile(path);
         const std::vector<RecordHeader> chain = records(file);
         ASSERT_EQ(chain.size(), 4u);
@@ -193,7 +193,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
                 record.picture.frameBuffer.swap(record.picture.planes);
                 continue;
             }
-            const std::string temporary = record.codec.grouped.temporary.toUtf8();
+            const std::string temporary = record.grouped.temporary.toUtf8();
             const std::size_t before = test::readFile(temporary).size();
             const std::uint64_t chainEnd = last;
             FailingStream failing(failure.stream, failure.stage);
@@ -201,7 +201,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
             EXPECT_EQ(last, chainEnd);
             EXPECT_EQ(test::readFile(temporary).size(), before);
         }
-        EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
+        EXPECT_EQ(record.grouped.finish(), kPackDone);
         return test::readFile(path);
     };
     test::TempDir dir;
@@ -240,7 +240,7 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
         FailingStream failing(1);
         EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
     }
-    EXPECT_EQ(finishGroupedOutput(record.codec), kPackDone);
+    EXPECT_EQ(record.grouped.finish(), kPackDone);
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // no record: the old file stays
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
     ASSERT_EQ(compressFrame(record, job), kPackDone);
@@ -249,8 +249,58 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
     const std::string temporary = dir.file(test::listFolder(dir.path())[1]);
     EXPECT_EQ(temporary.substr(temporary.size() - 5), ".part");
     EXPECT_EQ(records(test::readFile(temporary)).size(), 1u);
-    ASSERT_EQ(finishGroupedOutput(record.codec), kPackDone);
+    ASSERT_EQ(record.grouped.finish(), kPackDone);
     EXPECT_EQ(records(test::readFile(path)).size(), 1u);
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
+}
+
+TEST(CompressionPipeline, AGroupedOutputBelongsToItsOwnerWhichFinishesOrDiscardsIt) {
+    test::TempDir dir;
+    const std::string path = dir.file("v.vx");
+    ASSERT_TRUE(test::writeFile(path, {1, 2, 3}));
+    std::uint64_t last = 0;
+    double rate = 25;
+    CodecState codec;
+    OffScreenBuffer surfaces;
+    PictureBuffer picture(&surfaces);
+    CodecSession painter;
+    paintFrame(painter, 40, 30, 0);
+    picture.planes.swap(painter.picture.planes);
+    picture.infoHeader = painter.picture.infoHeader;
+
+    // A grouped job without an output to go to writes nothing.
+    CompressionJob job = groupedJob(path, 8, 2, last, rate);
+    job.firstFrame = true;
+    EXPECT_EQ(compressFrame(codec, picture, job), kPackFileError);
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
+
+    // Discarded: the target keeps what it held and the temporary file goes.
+    {
+        GroupedOutput grouped;
+        job.grouped = &grouped;
+        ASSERT_EQ(compressFrame(codec, picture, job), kPackDone);
+        EXPECT_TRUE(grouped.isOpen());
+        EXPECT_EQ(test::listFolder(dir.path()).size(), 2u);
+        grouped.discard();
+        EXPECT_FALSE(grouped.isOpen());
+    }
+    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
+
+    // An owner that ends without finishing its output finishes it then, with
+    // every record written: the codec state has no part in it.
+    {
+        GroupedOutput grouped;
+        job.grouped = &grouped;
+        last = 0;
+        for (int frame = 0; frame < 2; ++frame) {
+            job.firstFrame = frame == 0;
+            ASSERT_EQ(compressFrame(codec, picture, job), kPackDone);
+        }
+        codec.release();
+        EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
+    }
+    EXPECT_EQ(records(test::readFile(path)).size(), 2u);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 }
 

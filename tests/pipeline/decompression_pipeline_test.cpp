@@ -751,7 +751,7 @@ int copyConvert(const std::string& source, const std::string& target, std::uint8
         result = compressFrame(r.record, job);
         if (result < 1) return result;
     }
-    return finishGroupedOutput(r.record.codec);
+    return r.record.grouped.finish();
 }
 
 // The stream positions of a mode-2..7 stream's section ends, each with its value.
@@ -896,7 +896,7 @@ int repack(const std::string& source, const std::string& target, std::uint8_t mo
         result = compressFrame(r.record, job);
         if (result < 1) return result;
     }
-    return finishGroupedOutput(r.record.codec);
+    return r.record.grouped.finish();
 }
 
 TEST_F(DecompressionPipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams) {

@@ -1,4 +1,4 @@
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 #include "pipeline/screen.h"
 
 #include <gtest/gtest.h>

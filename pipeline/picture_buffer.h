@@ -1,4 +1,4 @@
-// The picture buffers the codec draws into and reads from.
+// The picture buffers the pipelines decode into and encode from.
 //
 // The current picture lives in exactly one of two places:
 //
@@ -37,6 +37,7 @@
 #pragma once
 
 #include "base/memdiag.h"
+#include "codec/frame_decoder.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -272,6 +273,20 @@ struct PictureBuffer {
     // True when the current picture is held in the planes, not the surface.
     bool pictureInPlanes() const { return !planes.empty(); }
 
+    // Where the next picture, width x height, is held: in the planes when
+    // inPlanes is set (planes of its size are kept, so that kept blocks keep
+    // the previous picture), with a surface of the picture's size when it
+    // fits the screen and else one that follows the client area; otherwise
+    // in the surface alone, made to measure by surfaceToMeasure.
+    // The surface may ask for display memory when displayMemory is set and
+    // the picture fits. False when the planes or the surface cannot be had.
+    // The one place that decides between the two forms.
+    bool prepare(std::int32_t width, std::int32_t height, bool inPlanes, bool fits, bool displayMemory);
+    // Makes the surface measure a width x height picture (kept when it
+    // does), with the display memory choice of the last prepare. False when
+    // it cannot be had.
+    bool surfaceToMeasure(std::int32_t width, std::int32_t height);
+
     // The previous picture's size; false when there is none.
     bool previousPictureSize(std::int32_t& width, std::int32_t& height) const;
     // Forgets the previous picture.
@@ -289,6 +304,27 @@ struct PictureBuffer {
     bool planesWanted = false;          // keep pictures in planes even when they fit the screen
     bool surfaceFollowsPicture = false; // the surface has the picture's size
     bool paintable = false;             // a complete picture is held
+
+private:
+    int surfaceMemory_ = 1; // the display memory request of the surface
+};
+
+// The decoder's target over a picture buffer: the planes when they hold the
+// frame's size (the previous picture's planes for kept blocks), else the
+// off-screen surface made to measure and locked while a stream draws (kept
+// blocks stay as the surface holds them; the surface reference serves
+// displaced ones). One per stream and call: it holds that stream's locks.
+class PictureBufferTarget final : public FrameTarget {
+public:
+    explicit PictureBufferTarget(PictureBuffer& picture) : picture_(picture) {}
+    ~PictureBufferTarget() override { endDrawing(); }
+    bool beginDrawing(std::uint32_t width, std::uint32_t height, FramePixels& pixels) override;
+    void endDrawing() override;
+
+private:
+    PictureBuffer& picture_;
+    PictureAccess locked_;
+    TSurface* reference_ = nullptr; // locked
 };
 
 } // namespace vexel

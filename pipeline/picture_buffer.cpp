@@ -1,4 +1,4 @@
-#include "codec/picture_buffer.h"
+#include "pipeline/picture_buffer.h"
 
 #include <cassert>
 #include <cstring>
@@ -283,10 +283,76 @@ void PictureBuffer::dropPreviousPicture() {
     frameBuffer.reset();
 }
 
+bool PictureBuffer::prepare(std::int32_t width, std::int32_t height, bool inPlanes, bool fits, bool displayMemory) {
+    surfaceMemory_ = displayMemory && fits ? 1 : 0;
+    if (!inPlanes) {
+        planes.reset();
+        surfaceFollowsPicture = true;
+        return true;
+    }
+    surfaceFollowsPicture = fits;
+    if ((planes.width() != width || planes.height() != height) && !planes.allocate(width, height)) return false;
+    const PictureRect rect{0, 0, width, height};
+    return surfaces && surfaces->SetPictureSize(fits ? &rect : nullptr, surfaceMemory_, TPicturePlanes::kBorder, false);
+}
+
+bool PictureBuffer::surfaceToMeasure(std::int32_t width, std::int32_t height) {
+    const PictureRect rect{0, 0, width, height};
+    return surfaces && surfaces->SetPictureSize(&rect, surfaceMemory_, TPicturePlanes::kBorder, false);
+}
+
 void PictureBuffer::release() {
     frameBuffer.reset();
     planes.reset();
     dropPreviousPicture();
+}
+
+// ---------------------------------------------------------------- decoder's target
+
+bool PictureBufferTarget::beginDrawing(std::uint32_t width, std::uint32_t height, FramePixels& pixels) {
+    endDrawing();
+    const std::int32_t w = static_cast<std::int32_t>(width), h = static_cast<std::int32_t>(height);
+    constexpr std::int32_t border = TPicturePlanes::kBorder;
+    if (picture_.pictureInPlanes() && picture_.planes.width() == w && picture_.planes.height() == h) {
+        pixels.current = PixelTarget::fromPlanes(picture_.planes.data(), width, height);
+        pixels.hasPrevious = picture_.frameBuffer.width() == w && picture_.frameBuffer.height() == h;
+        if (pixels.hasPrevious) pixels.previous = PixelTarget::fromPlanes(picture_.frameBuffer.data(), width, height);
+        pixels.copyKeptBlocks = true;
+        return true;
+    }
+    OffScreenBuffer* g = picture_.surfaces;
+    if (!g || !picture_.surfaceToMeasure(w, h) || !g->lockPicture(locked_))
+        return false;
+    pixels.current = PixelTarget::fromSurface(locked_.buffer.bits, locked_.buffer.pitch, width, height,
+                                              static_cast<std::uint32_t>(locked_.border), g->redShift(),
+                                              g->greenShift(), g->blueShift());
+    pixels.hasPrevious = false;
+    pixels.copyKeptBlocks = false;
+    TSurface* reference = picture_.surfaceReference;
+    if (reference && reference != locked_.surface && reference->width() == w + 2 * border &&
+        reference->height() == h + 2 * border) {
+        SurfaceAccess previous;
+        if (!reference->lock(previous)) {
+            endDrawing();
+            return false;
+        }
+        reference_ = reference;
+        if (previous.pitch != locked_.buffer.pitch) {
+            endDrawing();
+            return false;
+        }
+        pixels.previous = PixelTarget::fromSurface(previous.bits, previous.pitch, width, height, border,
+                                                   g->redShift(), g->greenShift(), g->blueShift());
+        pixels.hasPrevious = true;
+    }
+    return true;
+}
+
+void PictureBufferTarget::endDrawing() {
+    if (reference_) reference_->unlock();
+    reference_ = nullptr;
+    if (locked_.surface) picture_.surfaces->unlockPicture(locked_);
+    locked_ = PictureAccess();
 }
 
 } // namespace vexel
