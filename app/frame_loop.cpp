@@ -287,6 +287,7 @@ private:
         call.recordPosition = &framesLeft_;
         call.read = &read;
         call.conversion = s_.conversion;
+        call.copy = &copied_;
         call.repack = &repack_;
         call.surfaceMemory = true;
         call.cache = reopen;
@@ -317,6 +318,7 @@ private:
         job.conversion = s_.conversion;
         job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
         job.grouped = &grouped_;
+        job.copy = &copied_;
         job.repack = &repack_;
         int result = codec_.compressFrame(record_.codec, record_.picture, job);
         if (result >= 1) firstFrameOfOutput_ = false;
@@ -445,7 +447,8 @@ private:
     long double playingSince_ = 0; // when playing first started
     long double lastPassTime_ = 0;
     DecodedFrame decoded_;
-    // A repack conversion's decoded frame, from the unpacking to the packing of each pass.
+    // A conversion's record or decoded frame, from the unpacking to the packing of each pass.
+    CopiedRecord copied_;
     RepackFrame repack_;
     // The grouped output being written; one still open when the loop ends is finished then.
     GroupedOutput grouped_;

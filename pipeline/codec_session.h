@@ -1,8 +1,7 @@
 // A picture buffer with off-screen surfaces of its own, a codec state, a
-// grouped output and a repack frame: what the viewer record and the frame
+// grouped output, a copied record and a repack frame: what the viewer record and the frame
 // loop give the pipelines, for the tools and tests that run them without
-// either. Its calls hand the session's grouped output and repack frame to
-// jobs that name none.
+// either. Its calls hand the session's own to jobs that name none.
 #pragma once
 
 #include "pipeline/picture_buffer.h"
@@ -16,6 +15,7 @@ struct CodecSession {
     OffScreenBuffer surfaces;
     PictureBuffer picture{&surfaces};
     CodecState codec;
+    CopiedRecord copy;
     RepackFrame repack;
     GroupedOutput grouped; // destroyed first: finished while the rest still stands
 };
@@ -23,15 +23,15 @@ struct CodecSession {
 inline int compressFrame(CodecSession& session, const CompressionJob& job) {
     CompressionJob j = job;
     if (!j.grouped) j.grouped = &session.grouped;
+    if (!j.copy) j.copy = &session.copy;
     if (!j.repack) j.repack = &session.repack;
     return compressFrame(session.codec, session.picture, j);
 }
 inline int decompressRecord(CodecSession& session, DecompressionCall& call) {
-    RepackFrame* given = call.repack;
-    if (!given) call.repack = &session.repack;
-    const int result = decompressRecord(session.codec, session.picture, call);
-    call.repack = given;
-    return result;
+    DecompressionCall c = call;
+    if (!c.copy) c.copy = &session.copy;
+    if (!c.repack) c.repack = &session.repack;
+    return decompressRecord(session.codec, session.picture, c);
 }
 
 } // namespace vexel

@@ -35,11 +35,6 @@ struct CodecState {
 
     std::unique_ptr<WorkerPool> compressionPool;
     std::unique_ptr<WorkerPool> decompressionPool;
-
-    // A copy conversion's source record: its raw bytes from the first, with
-    // room for a header grown to 71 bytes; copyLength is 0 when none is held.
-    TrackedBuffer<std::uint8_t> copyBuffer;
-    std::uint64_t copyLength = 0;
 };
 
 } // namespace vexel

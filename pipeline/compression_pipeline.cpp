@@ -429,16 +429,16 @@ struct RecordOutput {
 // The resolution, in pixels per metre, that a copied header without one gets.
 constexpr std::uint32_t kCopiedPixelsPerMeter = 76200;
 
-// The copy conversion: the source record held in codec.copyBuffer is
+// The copy conversion: the source record held in copy.bytes is
 // written again with its header grown to the linked size (71 bytes), the
 // fields the old header lacked filled in, the link fields and the rate of
 // the new chain, and - in modes 2 to 7, whose section ends count from the
 // record start - every section end moved by the inserted bytes. The buffer
 // holds the record's length plus the room for the insertion.
-int copyRecord(CodecState& codec, const CompressionJob& job) {
-    std::uint8_t* bytes = codec.copyBuffer.data();
-    const std::uint64_t length = codec.copyLength;
-    if (!bytes || length > codec.copyBuffer.size()) return kPackNoMemory;
+int copyRecord(const CodecState& codec, CopiedRecord& copy, const CompressionJob& job) {
+    std::uint8_t* bytes = copy.bytes.data();
+    const std::uint64_t length = copy.length;
+    if (!bytes || length > copy.bytes.size()) return kPackNoMemory;
 
     // The one parser checks the header again; the old chain's link is not
     // this record's business (the copy ends its own chain), so it is cleared.
@@ -450,7 +450,7 @@ int copyRecord(CodecState& codec, const CompressionJob& job) {
     if (parseRecordHeader({head, got}, 0, length, h) != kCodecDone) return kPackBadMode;
 
     const std::uint32_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
-    if (length + growth > codec.copyBuffer.size()) return kPackNoMemory;
+    if (length + growth > copy.bytes.size()) return kPackNoMemory;
     if (growth) {
         std::memmove(bytes + kLinkedHeaderSize, bytes + h.headerSize, static_cast<std::size_t>(length - h.headerSize));
         std::memset(bytes + h.headerSize, 0, growth);
@@ -511,7 +511,7 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
         job.firstFrame = true;
     const bool keyframe = advanceKeyframeCounter(codec.keyframeCounter, job.frameRate);
     // A copy conversion whose source record could not be kept packs the decoded picture instead.
-    if (job.conversion == 1 && codec.copyLength > 0) return copyRecord(codec, job);
+    if (job.conversion == 1 && job.copy && job.copy->length > 0) return copyRecord(codec, *job.copy, job);
 
     FrameWork f;
     f.job = &job;

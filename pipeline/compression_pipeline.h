@@ -60,7 +60,7 @@ public:
 };
 
 // Packs the current picture (the previous one is the reference for kept
-// blocks), the codec state's copy of the record in a copy conversion, or
+// blocks), the job's copy of the record in a copy conversion, or
 // the job's repack frame in a repack conversion.
 int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
 

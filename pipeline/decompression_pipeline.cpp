@@ -169,7 +169,7 @@ private:
 // ------------------------------------------------------------ entry points
 
 int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call) {
-    codec.copyLength = 0;
+    if (call.copy) call.copy->length = 0;
     const std::uint64_t position = call.recordPosition ? *call.recordPosition : 0;
     RecordSource source;
     if (int r = source.open(call); r < 1) return r;
@@ -189,14 +189,15 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
 
     noteFrameInterval();
 
-    if (call.conversion == 1) {
+    if (call.conversion == 1 && call.copy) {
         // The copy conversion takes the record's bytes as they are, with room
         // for the header to grow to the linked size.
         const std::uint64_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
         const std::uint64_t size = h.recordSize + growth;
-        if (codec.copyBuffer.size() == size || codec.copyBuffer.allocate(size)) {
-            if (!source.readRecord(h, codec.copyBuffer.data())) return kUnpackFailed;
-            codec.copyLength = h.recordSize;
+        CopiedRecord& copy = *call.copy;
+        if (copy.bytes.size() == size || copy.bytes.allocate(size)) {
+            if (!source.readRecord(h, copy.bytes.data())) return kUnpackFailed;
+            copy.length = h.recordSize;
             return kUnpackDone;
         }
         // Without the buffer the record is decoded and packed again instead.

@@ -48,9 +48,8 @@ constexpr int kUnpackNoMemory = -3;   // memory, planes or surface cannot be had
 // into the record's output. On success *call.recordPosition holds the next
 // record's file offset (0 after the last record), and *call.read what the
 // call learnt of the record. A dropped record is read and checked but not
-// decoded. The copy conversion (conversion 1)
-// keeps the record's raw bytes in codec.copyBuffer (codec.copyLength
-// bytes, room for a header grown to 71 bytes) instead of decoding.
+// decoded. The copy conversion (conversion 1) keeps the record's raw bytes
+// in *call.copy instead of decoding (it decodes without one).
 int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call);
 
 // How a record's streams are decoded.

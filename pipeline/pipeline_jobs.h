@@ -2,6 +2,7 @@
 // frame loop passes them.
 #pragma once
 
+#include "base/memdiag.h"
 #include "base/tstring.h"
 #include "codec/record_sink.h"
 
@@ -17,6 +18,13 @@ class GroupedOutput; // pipeline/compression_pipeline.h
 // or always in the worker pool. Tests compare the two.
 enum class Threading { Automatic, Sequential, Pool };
 
+// A copy conversion's source record: its raw bytes from the first, with
+// room for a header grown to 71 bytes; length is 0 when none is held.
+struct CopiedRecord {
+    TrackedBuffer<std::uint8_t> bytes;
+    std::uint64_t length = 0;
+};
+
 // One call of the compression pipeline.
 struct CompressionJob {
     TWideString outputPath;
@@ -31,6 +39,10 @@ struct CompressionJob {
     // The grouped output the records go to, owned by the caller: needed
     // when groupFlag is set and memory is not.
     GroupedOutput* grouped = nullptr;
+    // Conversion 1: the record to write again (what the decompression call's
+    // copy received; its header grows in place). Without one, or when it holds
+    // none, the decoded picture is packed instead.
+    CopiedRecord* copy = nullptr;
     // Conversion 2: the decoded frame to encode again (what the decompression
     // call's repack received).
     const RepackFrame* repack = nullptr;
@@ -60,6 +72,7 @@ struct DecompressionCall {
     std::uint64_t* recordPosition = nullptr; // in: the record to read (0 the first); out: the next one, 0 after the last
     RecordRead* read = nullptr;             // out when given
     std::uint8_t conversion = 0;
+    CopiedRecord* copy = nullptr;           // conversion 1: receives the record's raw bytes
     RepackFrame* repack = nullptr;          // conversion 2: receives the decoded records and planes
     bool surfaceMemory = true;              // the surface may ask for display memory
     bool cache = false;                     // read through the read-ahead cache (reopened videos)

@@ -777,8 +777,8 @@ TEST_F(DecompressionPipeline, CopyingAFortySevenByteModeSevenRecordGrowsTheHeade
 
     Reader r(source, 1);
     ASSERT_EQ(r.next(), kUnpackDone);
-    EXPECT_EQ(r.record.codec.copyLength, before.size());
-    EXPECT_EQ(r.record.codec.copyBuffer.size(), before.size() + 24);
+    EXPECT_EQ(r.record.copy.length, before.size());
+    EXPECT_EQ(r.record.copy.bytes.size(), before.size() + 24);
     ASSERT_EQ(copyConvert(source, target), kPackDone);
 
     const Bytes after = test::readFile(target);
@@ -838,7 +838,7 @@ TEST_F(DecompressionPipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) 
     Reader r(source, 1);
     ASSERT_EQ(r.next(), kUnpackDone);
     // The buffer holds the record and the 40 bytes the header grows by.
-    EXPECT_EQ(r.record.codec.copyBuffer.size(), record.size() + 40);
+    EXPECT_EQ(r.record.copy.bytes.size(), record.size() + 40);
     ASSERT_EQ(copyConvert(source, target), kPackDone);
     const Bytes after = test::readFile(target);
     ASSERT_EQ(after.size(), record.size() + 40);
