@@ -110,7 +110,7 @@ std::uint64_t recordCount(const TWideString& path) {
     std::uint64_t count = 0;
     for (std::uint64_t at = 0;;) {
         RecordHeader h;
-        if (readRecordHeader(file, at, h) != kCodecDone) return count;
+        if (readRecordHeader(file, at, h) != kDone) return count;
         ++count;
         if (h.nextRecord == 0) return count;
         at = h.nextRecord;

@@ -28,8 +28,8 @@ namespace vexel {
 // The codec's entry points as the loop calls them: the pipelines
 // themselves, or stand-ins in tests.
 struct FrameCodec {
-    int (*compressFrame)(CodecState&, PictureBuffer&, const CompressionJob&) = &vexel::compressFrame;
-    int (*decompressRecord)(CodecState&, PictureBuffer&, DecompressionCall&) = &vexel::decompressRecord;
+    Result (*compressFrame)(CodecState&, PictureBuffer&, const CompressionJob&) = &vexel::compressFrame;
+    Result (*decompressRecord)(CodecState&, PictureBuffer&, DecompressionCall&) = &vexel::decompressRecord;
 };
 
 struct FrameLoopInput {

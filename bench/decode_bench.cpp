@@ -62,7 +62,7 @@ const std::vector<std::uint8_t>& encoded(std::uint8_t mode, std::uint32_t stream
     job.outputPath = vexel::TWideString::fromUtf8(path);
     job.mode = mode;
     job.streamCount = streams;
-    if (vexel::compressFrame(record, job) == vexel::kPackDone) {
+    if (vexel::compressFrame(record, job) == vexel::kDone) {
         vexel::platform::File file;
         const std::u16string name(job.outputPath.view());
         if (file.open(name, vexel::platform::OpenMode::ReadExisting)) {
@@ -81,7 +81,7 @@ void BM_DecodeFrame(benchmark::State& state) {
     const std::vector<std::uint8_t>& bytes = encoded(mode, streams);
     vexel::RecordHeader h;
     if (bytes.empty() || vexel::parseRecordHeader({bytes.data(), std::min<std::size_t>(256, bytes.size())}, 0,
-                                                  bytes.size(), h) != vexel::kCodecDone) {
+                                                  bytes.size(), h) != vexel::kDone) {
         state.SkipWithError("the frame could not be written");
         return;
     }
@@ -89,7 +89,7 @@ void BM_DecodeFrame(benchmark::State& state) {
     vexel::RecordDecodeOptions options;
     options.fastPaint = fast;
     for (auto _ : state) {
-        if (vexel::decodeRecordBytes(record.codec, record.picture, h, {bytes.data(), bytes.size()}, options) != vexel::kUnpackDone) {
+        if (vexel::decodeRecordBytes(record.codec, record.picture, h, {bytes.data(), bytes.size()}, options) != vexel::kDone) {
             state.SkipWithError("the frame does not decode");
             break;
         }

@@ -33,12 +33,12 @@ std::uint32_t blockSizeFromCode(std::uint8_t code) {
     return code == 0 ? 1u : std::uint32_t{1} << (std::bit_width(code) - 1);
 }
 
-int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
+Result parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
                       RecordHeader& h) {
     h = RecordHeader{};
     if (bytes.size() > kRecordHeaderLimit) bytes = bytes.first(kRecordHeaderLimit);
-    if (!hasRecordMagic(bytes) || bytes.size() < kMinHeaderSize) return kCodecNotVxRecord;
-    if (recordStart >= fileSize || fileSize - recordStart < bytes.size()) return kCodecNotVxRecord;
+    if (!hasRecordMagic(bytes) || bytes.size() < kMinHeaderSize) return kNotVx;
+    if (recordStart >= fileSize || fileSize - recordStart < bytes.size()) return kNotVx;
     const std::uint8_t* b = bytes.data();
 
     h.headerSize = loadU32(b + kHeaderSizeOffset);
@@ -47,7 +47,7 @@ int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordS
     h.blockSizeCode = b[kBlockSizeCodeOffset];
     h.blockSize = blockSizeFromCode(h.blockSizeCode);
     // Fields past the bytes read are never looked at: headerSize must lie inside them.
-    if (h.headerSize < kMinHeaderSize || h.headerSize > bytes.size()) return kCodecNotVxRecord;
+    if (h.headerSize < kMinHeaderSize || h.headerSize > bytes.size()) return kNotVx;
 
     // Optional fields, strictly in table order, each only when headerSize covers it.
     const std::uint32_t hs = h.headerSize;
@@ -68,34 +68,34 @@ int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordS
     }
     if (hs >= 75) h.streamCount = loadU32(b + kStreamCountOffset);
 
-    if (h.mode > kMaxMode) return kCodecNotVxRecord;
-    if (h.width == 0 || h.height == 0) return kCodecNotVxRecord;
+    if (h.mode > kMaxMode) return kNotVx.because(Reason::UnknownMode);
+    if (h.width == 0 || h.height == 0) return kNotVx;
     if ((std::uint64_t{h.width} + 2 * kPlaneBorder) * (std::uint64_t{h.height} + 2 * kPlaneBorder) > kMaxPlaneBytes)
-        return kCodecNotVxRecord;
-    if (h.chromaStep < 1 || h.chromaStep > kMaxChromaStep) return kCodecNotVxRecord;
-    if (h.blockSize > kMaxBlockSize) return kCodecNotVxRecord;
+        return kNotVx;
+    if (h.chromaStep < 1 || h.chromaStep > kMaxChromaStep) return kNotVx;
+    if (h.blockSize > kMaxBlockSize) return kNotVx;
 
     // Record extent. A link must move forward past this header and stay in the file.
     std::uint64_t recordEnd = fileSize;
     if (h.nextRecord != 0) {
-        if (h.nextRecord < recordStart + hs || h.nextRecord > fileSize) return kCodecNotVxRecord;
+        if (h.nextRecord < recordStart + hs || h.nextRecord > fileSize) return kNotVx;
         recordEnd = h.nextRecord;
     }
     h.recordStart = recordStart;
     h.recordSize = recordEnd - recordStart;
-    if (hs > h.recordSize) return kCodecNotVxRecord;
+    if (hs > h.recordSize) return kNotVx;
 
     if (h.streamCount >= 2) {
-        if (h.streamCount > kMaxStreams || kStreamTableOffset + 4 * h.streamCount > hs) return kCodecNotVxRecord;
+        if (h.streamCount > kMaxStreams || kStreamTableOffset + 4 * h.streamCount > hs) return kNotVx;
         std::uint64_t previous = hs;
         for (std::uint32_t i = 0; i < h.streamCount; ++i) {
             const std::uint32_t offset = loadU32(b + kStreamTableOffset + 4 * i);
-            if (offset < previous || offset > h.recordSize) return kCodecNotVxRecord;
+            if (offset < previous || offset > h.recordSize) return kNotVx;
             h.streamOffsets[i] = offset;
             previous = offset;
         }
     }
-    return kCodecDone;
+    return kDone;
 }
 
 // ---------------------------------------------------------------------------
@@ -494,17 +494,17 @@ std::uint32_t moveSectionEnds(std::span<std::uint8_t> stream, std::size_t blockA
 // ---------------------------------------------------------------------------
 // Mode 9
 
-int splitMode9Parts(std::span<const std::uint8_t> stream, std::array<std::span<const std::uint8_t>, 4>& parts) {
+Result splitMode9Parts(std::span<const std::uint8_t> stream, std::array<std::span<const std::uint8_t>, 4>& parts) {
     std::size_t pos = 0;
     for (auto& part : parts) {
-        if (stream.size() - pos < 4) return kCodecFailed;
+        if (stream.size() - pos < 4) return kFailed.because(Reason::StreamDoesNotParse);
         const std::uint32_t length = loadU32(stream.data() + pos);
         pos += 4;
-        if (stream.size() - pos < length) return kCodecFailed;
+        if (stream.size() - pos < length) return kFailed.because(Reason::StreamDoesNotParse);
         part = stream.subspan(pos, length);
         pos += length;
     }
-    return kCodecDone;
+    return kDone;
 }
 
 } // namespace vexel

@@ -80,6 +80,7 @@
 #pragma once
 
 #include "codec/record_sink.h"
+#include "codec/result.h"
 
 #include <array>
 #include <cstddef>
@@ -87,15 +88,6 @@
 #include <span>
 
 namespace vexel {
-
-// Results shared by the codec: 1 done, 0 cannot be done (a read failed, a
-// stream does not expand), -1 file error, -2 not a .vx record (or a mode
-// this program does not know), -3 no memory.
-inline constexpr int kCodecDone = 1;
-inline constexpr int kCodecFailed = 0;
-inline constexpr int kCodecFileError = -1;
-inline constexpr int kCodecNotVxRecord = -2;
-inline constexpr int kCodecNoMemory = -3;
 
 inline constexpr std::uint8_t kRecordMagic[18] = {'!', 'V', 'E', 'X', 'E', 'L', '_', 'I', 'M',
                                                   'A', 'G', 'E', '_', 'F', 'I', 'L', 'E', 0};
@@ -169,8 +161,8 @@ std::uint32_t blockSizeFromCode(std::uint8_t code);
 // offsets non-decreasing inside [headerSize, record size]; a non-zero
 // nextRecord at or past this record's header end and not past the file end
 // (a link to itself or backwards would make a reader loop for ever).
-// Returns kCodecDone, or kCodecNotVxRecord with header unspecified.
-int parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
+// Returns kDone, or kNotVx with header unspecified.
+Result parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
                       RecordHeader& header);
 
 // ---------------------------------------------------------------------------
@@ -474,9 +466,9 @@ std::uint32_t moveSectionEnds(std::span<std::uint8_t> stream, std::size_t blockA
 // ---------------------------------------------------------------------------
 // Mode 9
 
-// The four compressed parts of a mode-9 stream. kCodecDone when every
+// The four compressed parts of a mode-9 stream. kDone when every
 // length and part lies inside the stream (the closing zero is not needed),
-// kCodecFailed otherwise.
-int splitMode9Parts(std::span<const std::uint8_t> stream, std::array<std::span<const std::uint8_t>, 4>& parts);
+// kFailed otherwise.
+Result splitMode9Parts(std::span<const std::uint8_t> stream, std::array<std::span<const std::uint8_t>, 4>& parts);
 
 } // namespace vexel

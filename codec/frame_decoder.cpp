@@ -197,7 +197,7 @@ void completePackedGradients(Work& w, const std::array<std::uint8_t, 6>& shifts)
 // when a part does not expand or runs short of what the types need.
 bool parseModeNine(Work& w, std::span<const std::uint8_t> stream, const std::array<std::uint8_t, 6>& shifts) {
     std::array<std::span<const std::uint8_t>, 4> parts;
-    if (splitMode9Parts(stream, parts) != kCodecDone) return false;
+    if (splitMode9Parts(stream, parts) != kDone) return false;
     const std::uint64_t limit = mode9PartLimit(w.grid);
     const std::uint64_t blocks = w.grid.blocks, samples = w.grid.chromaSamples;
     // What each part can hold for this picture: a part that expands to more
@@ -491,7 +491,7 @@ bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
 
 } // namespace
 
-int decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
+Result decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
     Work w;
     w.W = job.width;
     w.H = job.height;
@@ -499,31 +499,32 @@ int decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
     w.D = job.chromaStep;
     w.mode = job.mode;
     if (w.W < 1 || w.H < 1 || w.B < 1 || w.B > kMaxBlockSize || w.D < 1 || w.D > kMaxChromaStep || w.mode > kMaxMode)
-        return kDecodeFailed;
+        return kFailed.because(Reason::StreamDoesNotParse);
     w.grid = frameGrid(w.W, w.H, w.B, w.D);
-    if (w.grid.paddedPlaneBytes > kMaxPlaneBytes) return kDecodeNoMemory;
+    if (w.grid.paddedPlaneBytes > kMaxPlaneBytes) return kNoMemory;
     w.band = streamBand(w.grid, job.streamIndex, job.streamCount);
     const bool oldLuma = job.legacyFlags & kLegacyOldLuma, oldParameterSize = job.legacyFlags & kLegacyChromaAnchor;
     w.lumaShift = oldLuma && w.mode > 5 ? 2 : 0;
     w.anchorBytes = anchorByteCount(w.mode, w.B, w.D, oldParameterSize);
     w.transforms = ColourTransforms::forMode(w.mode);
     if (platform::testStreamFails(job.streamIndex, platform::StreamFault::Allocate) || !w.allocate()) {
-        if (job.sync) job.sync->parsedWaitForGo(kDecodeNoMemory);
-        return kDecodeNoMemory;
+        if (job.sync) job.sync->parsedWaitForGo(kNoMemory);
+        return kNoMemory;
     }
 
     // Expand and parse. A stream that does not expand is not drawn at all.
-    bool parsed = true;
+    bool parsed = true, expanded = true;
     if (w.mode == 9) {
         parsed = parseModeNine(w, job.stream, job.coefShifts);
     } else {
-        TrackedBuffer<std::uint8_t> expanded;
+        TrackedBuffer<std::uint8_t> expansion;
         std::span<const std::uint8_t> payload = job.stream;
         if (w.mode == 8) {
             const std::uint64_t capacity = mode8ExpansionCapacity(w.grid);
             std::size_t length = 0;
-            parsed = expanded.allocate(capacity) && decompressStream(job.stream, {expanded.data(), capacity}, length);
-            payload = {expanded.data(), length};
+            parsed = expanded =
+                expansion.allocate(capacity) && decompressStream(job.stream, {expansion.data(), capacity}, length);
+            payload = {expansion.data(), length};
         }
         std::size_t areaEnd = 0;
         parsed = parsed && parseBlockArea(w, payload, areaEnd);
@@ -532,26 +533,28 @@ int decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
         if (parsed) completePackedGradients(w, job.coefShifts);
     }
     parsed = parsed && !platform::testStreamFails(job.streamIndex, platform::StreamFault::Parse);
-    const int parseResult = parsed ? kDecodeDone : kDecodeFailed;
-    if (job.sync && !job.sync->parsedWaitForGo(parseResult)) return parsed ? kDecodeFailed : parseResult;
-    if (!parsed) return kDecodeFailed;
+    const Result parseResult =
+        parsed ? kDone : kFailed.because(expanded ? Reason::StreamDoesNotParse : Reason::StreamDoesNotExpand);
+    if (job.sync && !job.sync->parsedWaitForGo(parseResult))
+        return parsed ? kFailed.because(Reason::SiblingFailed) : parseResult;
+    if (!parsed) return parseResult;
     w.motionPresent = motionUsable(w.motion);
 
     FramePixels pixels;
-    if (!target.beginDrawing(w.W, w.H, pixels)) return kDecodeNoMemory;
+    if (!target.beginDrawing(w.W, w.H, pixels)) return kNoMemory.because(Reason::NoPixels);
     const PixelTarget& out = pixels.current;
 
-    int result = kDecodeDone;
+    Result result = kDone;
     const long double drawStart = job.drawSeconds && job.streamIndex <= 1 ? platform::clockSeconds() : 0;
     if (!drawGradients(w, out, job.fastPaint) || platform::testStreamFails(job.streamIndex, platform::StreamFault::Draw))
-        result = kDecodeFailed;
+        result = kFailed.because(Reason::DrawingFailed);
     if (job.drawSeconds && job.streamIndex <= 1) *job.drawSeconds = platform::clockSeconds() - drawStart;
 
     if (pixels.hasPrevious) {
         if (w.motionPresent) applyMotion(w, out, pixels.previous);
         else if (pixels.copyKeptBlocks) copyKeptBlocks(w, out, pixels.previous);
     }
-    if (job.conversion == 2 && (!job.repack || !keepForRepack(w, *job.repack, job.streamIndex))) result = kDecodeNoMemory;
+    if (job.conversion == 2 && (!job.repack || !keepForRepack(w, *job.repack, job.streamIndex))) result = kNoMemory;
     bool anyDetail = false;
     for (std::uint64_t i = static_cast<std::uint64_t>(w.band.firstBlockRow) * w.grid.blockColumns;
          i < static_cast<std::uint64_t>(w.band.endBlockRow) * w.grid.blockColumns && !anyDetail; ++i)

@@ -22,11 +22,6 @@
 
 namespace vexel {
 
-// Results of decodeStream.
-constexpr int kDecodeDone = 1;
-constexpr int kDecodeFailed = 0;   // the stream does not expand, or a renderer failed
-constexpr int kDecodeNoMemory = -3; // the work area or the output cannot be had
-
 // A repack conversion's decoded frame: the block records of all blocks
 // (codec/block_record.h), then three padded planes Y, Cb and Cr
 // ((width + 32) x (height + 32) each, bottom row first), each stream's band
@@ -54,7 +49,7 @@ struct RepackFrame {
 class StreamSync {
 public:
     virtual ~StreamSync() = default;
-    virtual bool parsedWaitForGo(int parseResult) = 0;
+    virtual bool parsedWaitForGo(Result parseResult) = 0;
 };
 
 struct StreamDecodeJob {
@@ -100,7 +95,7 @@ class FrameTarget {
 public:
     virtual ~FrameTarget() = default;
     // The pixels of a width x height frame; false when they cannot be had
-    // (the stream then ends with kDecodeNoMemory).
+    // (the stream then ends with kNoMemory).
     virtual bool beginDrawing(std::uint32_t width, std::uint32_t height, FramePixels& pixels) = 0;
     virtual void endDrawing() {}
 };
@@ -121,8 +116,10 @@ private:
     FramePixels pixels_;
 };
 
-// Decodes one stream and draws it into the target's pixels. Returns
-// kDecodeDone, kDecodeFailed or kDecodeNoMemory.
-int decodeStream(FrameTarget& target, const StreamDecodeJob& job);
+// Decodes one stream and draws it into the target's pixels. Returns kDone,
+// kFailed (the stream does not expand or parse, a sibling or a renderer
+// failed) or kNoMemory (the work area, the repack frame or the target's
+// pixels cannot be had), with its reason.
+Result decodeStream(FrameTarget& target, const StreamDecodeJob& job);
 
 } // namespace vexel

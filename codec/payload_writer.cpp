@@ -233,7 +233,7 @@ bool appendCompressed(ByteWriter& out, const std::uint8_t* unit, std::size_t n) 
 }
 
 // The four compressed units of mode 9.
-int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, std::uint32_t anchorBytes) {
+Result writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, std::uint32_t anchorBytes) {
     const EncoderGrid& grid = walk.grid;
     const std::uint64_t blocks = grid.blocks();
     const std::uint64_t chromaPlane =
@@ -242,7 +242,7 @@ int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, s
     TrackedBuffer<std::uint8_t> types, parameters, luma, chroma;
     if (!types.allocate(blocks) || !parameters.allocate(8 * blocks) || !luma.allocate(std::uint64_t(grid.width) * grid.height) ||
         !chroma.allocate(2 * chromaPlane))
-        return -3;
+        return kNoMemory;
     std::uint64_t gradients = 0, lumaCount = 0, chromaCount = 0;
     for (std::uint64_t i = 0; i < blocks; ++i) {
         const std::uint8_t* r = map.record(i);
@@ -269,9 +269,9 @@ int writePlanarPayload(ByteWriter& out, const BlockMap& map, const Walk& walk, s
         !appendCompressed(out, parameters.data(), gradients ? 8 * blocks : 0) ||
         !appendCompressed(out, luma.data(), lumaCount) ||
         !appendCompressed(out, chroma.data(), chromaCount ? 2 * chromaPlane : 0))
-        return out.ok() ? 0 : -3;
+        return out.ok() ? kFailed.because(Reason::EncodingFailed) : kNoMemory;
     out.u32(0);
-    return out.ok() ? 1 : -3;
+    return out.ok() ? kDone : kNoMemory;
 }
 
 } // namespace
@@ -357,45 +357,46 @@ bool computeColourPlanes(const SourcePlanes& source, const EncoderGrid& grid, st
     return true;
 }
 
-int buildStreamPayload(BlockMap& map, const ColourPlanes& planes, const EncoderGrid& grid, const PayloadJob& job,
-                       TrackedBuffer<std::uint8_t>& out, std::size_t& length, bool motionSection) {
+Result buildStreamPayload(BlockMap& map, const ColourPlanes& planes, const EncoderGrid& grid, const PayloadJob& job,
+                          TrackedBuffer<std::uint8_t>& out, std::size_t& length, bool motionSection) {
     length = 0;
-    if (planes.planes.empty() || planes.width != grid.width || planes.height != grid.height) return 0;
+    if (planes.planes.empty() || planes.width != grid.width || planes.height != grid.height) return kFailed.because(Reason::EncodingFailed);
     const std::uint64_t blocks = grid.blocks();
     const std::uint64_t cells = static_cast<std::uint64_t>((grid.width + job.chromaStep - 1) / job.chromaStep) *
                                 ((grid.height + job.chromaStep - 1) / job.chromaStep);
     const std::uint64_t capacity = 9 * blocks + static_cast<std::uint64_t>(grid.width) * grid.height + 2 * cells + 1000;
-    if (out.size() < capacity && !out.allocate(capacity)) return -3;
+    if (out.size() < capacity && !out.allocate(capacity)) return kNoMemory;
     const std::uint32_t anchorBytes = writerAnchorBytes(job.mode, job.legacyFlags, grid.B, job.chromaStep);
     const Walk walk{grid, planes, job.chromaStep};
 
     if (job.mode == 9) {
         TrackedBuffer<std::uint8_t> staging;
         ByteWriter writer(staging);
-        int result = writePlanarPayload(writer, map, walk, anchorBytes);
+        const Result result = writePlanarPayload(writer, map, walk, anchorBytes);
         if (result < 1) return result;
         out = std::move(staging);
         length = writer.size();
-        return 1;
+        return kDone;
     }
 
     remapTypes(map, blocks, job.mode, anchorBytes);
     TrackedBuffer<std::uint8_t> assembled;
     ByteWriter writer(assembled);
-    if (!writer.reserve(capacity)) return -3;
+    if (!writer.reserve(capacity)) return kNoMemory;
     writeBlockPayload(writer, map, walk, job, anchorBytes, motionSection);
-    if (!writer.ok()) return -3;
+    if (!writer.ok()) return kNoMemory;
     if (job.mode != 8) {
         out = std::move(assembled);
         length = writer.size();
-        return 1;
+        return kDone;
     }
     const std::size_t bound = compressedBound(writer.size());
-    if (out.size() < bound && !out.allocate(bound)) return -3;
+    if (out.size() < bound && !out.allocate(bound)) return kNoMemory;
     std::size_t written = 0;
-    if (writer.size() > 0 && !compressStream({writer.data(), writer.size()}, {out.data(), bound}, written)) return 0;
+    if (writer.size() > 0 && !compressStream({writer.data(), writer.size()}, {out.data(), bound}, written))
+        return kFailed.because(Reason::EncodingFailed);
     length = written;
-    return 1;
+    return kDone;
 }
 
 } // namespace vexel

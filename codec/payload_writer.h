@@ -68,10 +68,10 @@ struct PayloadJob {
 };
 
 // Builds the stream's payload into `out` (resized as needed) and its length.
-// The record map is remapped in place. Results: 1 success, 0 the colour
-// planes are missing or compression failed, -3 the payload buffer cannot be
-// had.
-int buildStreamPayload(BlockMap& map, const ColourPlanes& planes, const EncoderGrid& grid, const PayloadJob& job,
-                       TrackedBuffer<std::uint8_t>& out, std::size_t& length, bool motionSection);
+// The record map is remapped in place. kDone; kFailed (encoding failed)
+// when the colour planes are missing or compression failed; kNoMemory when
+// the payload buffer cannot be had.
+Result buildStreamPayload(BlockMap& map, const ColourPlanes& planes, const EncoderGrid& grid, const PayloadJob& job,
+                          TrackedBuffer<std::uint8_t>& out, std::size_t& length, bool motionSection);
 
 } // namespace vexel

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string in = fuzz::folder() + "/in.vx", out = fuzz::folder() + "/out.vx";
     RecordHeader h;
     if (size < kMinHeaderSize ||
-        parseRecordHeader({data, std::min<std::size_t>(size, kRecordHeaderLimit)}, 0, size, h) != kCodecDone ||
+        parseRecordHeader({data, std::min<std::size_t>(size, kRecordHeaderLimit)}, 0, size, h) != kDone ||
         decodeMemoryEstimate(h, 1, 2) > kMemoryLimit)
         return 0;
     const std::uint8_t conversion = size & 1 ? 1 : 2;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     read.recordPosition = &position;
     read.read = &learnt;
     read.conversion = conversion;
-    if (decompressRecord(session, read) != kUnpackDone) return 0;
+    if (decompressRecord(session, read) != kDone) return 0;
     const std::uint8_t mode = learnt.mode;
     const std::int32_t threads = learnt.threadsKnown ? learnt.threads : 0;
 
@@ -68,13 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     job.conversion = conversion;
     job.streamCount = static_cast<std::uint32_t>(threads < 1 ? 1 : threads);
     const int packed = compressFrame(session, job);
-    if (session.grouped.finish() != kPackDone) std::abort();
+    if (session.grouped.finish() != kDone) std::abort();
     clearDecompressionStatusText();
-    if (packed != kPackDone) return 0;
+    if (packed != kDone) return 0;
     const std::vector<std::uint8_t> written = fileBytes(out);
     RecordHeader w;
     if (parseRecordHeader({written.data(), std::min<std::size_t>(written.size(), kRecordHeaderLimit)}, 0,
-                          written.size(), w) != kCodecDone ||
+                          written.size(), w) != kDone ||
         w.width != h.width || w.height != h.height)
         std::abort(); // a conversion that reports success wrote a record the reader refuses
     return 0;

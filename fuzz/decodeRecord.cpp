@@ -55,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int records = 0; records < 16 && start < size; ++records) {
         const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(kRecordHeaderLimit, size - start));
         RecordHeader h;
-        if (parseRecordHeader({data + start, got}, start, size, h) != kCodecDone) break;
+        if (parseRecordHeader({data + start, got}, start, size, h) != kDone) break;
         if (h.recordStart + h.recordSize > size) std::abort();
         if (decodeMemoryEstimate(h, 1, options.conversion) > kMemoryLimit) break;
         const int result =
             decodeRecordBytes(record.codec, record.picture, h, {data + start, static_cast<std::size_t>(h.recordSize)}, options);
-        if (result > kUnpackDone || result < kUnpackNoMemory) std::abort();
-        if (result == kUnpackDone && (record.picture.pictureWidth() != static_cast<std::int32_t>(h.width) ||
+        if (result > kDone || result < kNoMemory) std::abort();
+        if (result == kDone && (record.picture.pictureWidth() != static_cast<std::int32_t>(h.width) ||
                                       record.picture.pictureHeight() != static_cast<std::int32_t>(h.height)))
             std::abort();
         if (h.nextRecord == 0) break;

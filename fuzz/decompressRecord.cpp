@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     call.cache = size & 4;
     for (int records = 0; records < 16; ++records) {
         const int result = decompressRecord(session, call);
-        if (result > kUnpackDone || result < kUnpackNoMemory) std::abort();
-        if (result == kUnpackDone && (!read.headerRead || read.mode > kMaxMode)) std::abort();
-        if (result < kUnpackDone || position == 0) break;
+        if (result > kDone || result < kNoMemory) std::abort();
+        if (result == kDone && (!read.headerRead || read.mode > kMaxMode)) std::abort();
+        if (result < kDone || position == 0) break;
         if (session.picture.pictureWidth() < 1 || session.picture.pictureHeight() < 1) std::abort();
     }
     clearDecompressionStatusText();

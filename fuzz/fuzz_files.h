@@ -61,7 +61,7 @@ inline bool recordsFitInMemory(const std::string& path) {
     if (!file.open(TWideString::fromUtf8(path).view(), platform::OpenMode::ReadExisting)) return false;
     for (std::uint64_t at = 0;;) {
         RecordHeader h;
-        if (readRecordHeader(file, at, h) != kCodecDone) return true;
+        if (readRecordHeader(file, at, h) != kDone) return true;
         if (decodeMemoryEstimate(h, 1, 0) > kMemoryLimit) return false;
         if (h.nextRecord == 0) return true;
         at = h.nextRecord;

@@ -83,7 +83,7 @@ void readStream(std::span<const std::uint8_t> stream, const RecordHeader& h, std
         walkPayload({expanded.data(), length}, h, index, false);
     } else {
         std::array<std::span<const std::uint8_t>, 4> parts;
-        if (splitMode9Parts(stream, parts) != kCodecDone) return;
+        if (splitMode9Parts(stream, parts) != kDone) return;
         const std::uint64_t limit = std::min(mode9PartLimit(grid), kExpandLimit);
         std::vector<std::uint8_t> expanded(limit);
         for (const auto& part : parts) {
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int records = 0; records < 64 && start < size; ++records) {
         const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(kRecordHeaderLimit, size - start));
         RecordHeader h;
-        if (parseRecordHeader({data + start, got}, start, size, h) != kCodecDone) return 0;
+        if (parseRecordHeader({data + start, got}, start, size, h) != kDone) return 0;
         if (h.recordStart + h.recordSize > size || h.headerSize > h.recordSize) std::abort();
         const std::span<const std::uint8_t> record{data + start, static_cast<std::size_t>(h.recordSize)};
         const std::uint32_t n = streamTotal(h);

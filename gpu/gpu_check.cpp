@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         RecordHeader h;
         const std::size_t n = std::min<std::size_t>(file.size(), kRecordHeaderLimit);
-        if (parseRecordHeader({file.data(), n}, 0, file.size(), h) != kCodecDone) {
+        if (parseRecordHeader({file.data(), n}, 0, file.size(), h) != kDone) {
             std::printf("%s: not a .vx record\n", argv[i]);
             ok = false;
             continue;
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
         options.fastPaint = true;
         options.conversion = 2; // keeps the decoded block records
         if (decodeRecordBytes(session.codec, session.picture, h, {file.data(), static_cast<std::size_t>(h.recordSize)},
-                              options) != kUnpackDone) {
+                              options) != kDone) {
             std::printf("%s: does not decode\n", argv[i]);
             ok = false;
             continue;

@@ -57,10 +57,10 @@ vexel_status checkOptions(const vexel_read_options* given, vexel_read_options& o
     return VEXEL_OK;
 }
 
-// The header of the record at `at`: kCodecDone or a refusal.
+// The header of the record at `at`: kDone or a refusal.
 int readHeader(vexel_reader& r, std::uint64_t at, RecordHeader& h) {
     if (r.fromFile) return vexel::readRecordHeader(r.file, at, h);
-    if (at >= r.memory.size()) return vexel::kCodecFailed;
+    if (at >= r.memory.size()) return vexel::kFailed;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(r.memory.size() - at, vexel::kRecordHeaderLimit));
     return vexel::parseRecordHeader({r.memory.data() + at, n}, at, r.memory.size(), h);
 }
@@ -70,7 +70,7 @@ int readHeader(vexel_reader& r, std::uint64_t at, RecordHeader& h) {
 vexel_status walkChain(vexel_reader& r) {
     for (std::uint64_t at = 0;;) {
         RecordHeader h;
-        if (readHeader(r, at, h) != vexel::kCodecDone) {
+        if (readHeader(r, at, h) != vexel::kDone) {
             if (r.records.empty()) return VEXEL_ERROR_NOT_VX;
             r.chain = VEXEL_ERROR_NOT_VX;
             r.chainEnd = at;
@@ -123,8 +123,8 @@ vexel_status decodeOne(vexel_reader& r, std::size_t index) {
         bytes = {r.memory.data() + h.recordStart, static_cast<std::size_t>(h.recordSize)};
     }
     switch (vexel::decodeRecordBytes(r.session.codec, r.session.picture, h, bytes, options)) {
-    case vexel::kUnpackDone: return VEXEL_OK;
-    case vexel::kUnpackNoMemory: return VEXEL_ERROR_NO_MEMORY;
+    case vexel::kDone: return VEXEL_OK;
+    case vexel::kNoMemory: return VEXEL_ERROR_NO_MEMORY;
     default: return VEXEL_ERROR_CORRUPT;
     }
 }

@@ -49,9 +49,9 @@ vexel_status checkOptions(const vexel_write_options* given, vexel_write_options&
 
 vexel_status statusOfPack(int result) {
     switch (result) {
-    case vexel::kPackDone: return VEXEL_OK;
-    case vexel::kPackFileError: return VEXEL_ERROR_IO;
-    case vexel::kPackBadMode: return VEXEL_ERROR_ARGUMENT;
+    case vexel::kDone: return VEXEL_OK;
+    case vexel::kFileError: return VEXEL_ERROR_IO;
+    case vexel::kNotVx: return VEXEL_ERROR_ARGUMENT;
     default: return VEXEL_ERROR_NO_MEMORY;
     }
 }
@@ -174,7 +174,7 @@ vexel_status vexel_writer_finish(vexel_writer* writer) {
         if (const vexel_status s = writeRecord(*writer, false); s != VEXEL_OK) return s;
     } else if (!writer->toMemory) {
         const vexel::TWideString temporary = writer->session.grouped.temporary;
-        if (writer->session.grouped.finish() != vexel::kPackDone) {
+        if (writer->session.grouped.finish() != vexel::kDone) {
             // The records stay nowhere: the target keeps what it held.
             vexel::platform::removeFile(temporary.view());
             writer->failed = true;

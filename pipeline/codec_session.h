@@ -20,14 +20,14 @@ struct CodecSession {
     GroupedOutput grouped; // destroyed first: finished while the rest still stands
 };
 
-inline int compressFrame(CodecSession& session, const CompressionJob& job) {
+inline Result compressFrame(CodecSession& session, const CompressionJob& job) {
     CompressionJob j = job;
     if (!j.grouped) j.grouped = &session.grouped;
     if (!j.copy) j.copy = &session.copy;
     if (!j.repack) j.repack = &session.repack;
     return compressFrame(session.codec, session.picture, j);
 }
-inline int decompressRecord(CodecSession& session, DecompressionCall& call) {
+inline Result decompressRecord(CodecSession& session, DecompressionCall& call) {
     DecompressionCall c = call;
     if (!c.copy) c.copy = &session.copy;
     if (!c.repack) c.repack = &session.repack;

@@ -36,7 +36,7 @@ struct StreamWork {
     BlockMap map;
     TrackedBuffer<std::uint8_t> payload;
     std::size_t length = 0;
-    int result = kPackDone;
+    Result result = kDone;
 };
 
 // Everything one frame's streams share. The sources are read-only while the
@@ -95,48 +95,49 @@ bool repackBand(const RepackFrame& source, const EncoderSettings& settings, cons
     return true;
 }
 
-int encodeBand(FrameWork& f, StreamWork& s) {
-    if (platform::testStreamFails(s.index, platform::StreamFault::Encode)) return kPackStreamFailed;
+Result encodeBand(FrameWork& f, StreamWork& s) {
+    if (platform::testStreamFails(s.index, platform::StreamFault::Encode)) return kFailed.because(Reason::EncodingFailed);
     const std::uint32_t n = f.streams;
     s.grid = EncoderGrid::forStream(f.current.width, f.current.height, f.settings.B, s.index, n);
     if (f.repack) {
         // The decoded luma and chroma planes are used as they are.
-        if (!repackBand(*f.repack, f.settings, s.grid, s.map)) return kPackStreamFailed;
+        if (!repackBand(*f.repack, f.settings, s.grid, s.map)) return kFailed.because(Reason::EncodingFailed);
     } else {
-        if (!analyseBlocks(f.current, f.settings, s.grid, s.map)) return kPackStreamFailed;
+        if (!analyseBlocks(f.current, f.settings, s.grid, s.map)) return kFailed.because(Reason::EncodingFailed);
         if (f.keepTest) markKeepBlocks(f.current, f.previous, f.settings, s.grid, f.job->mode, s.map);
-        if (!computeColourPlanes(f.current, s.grid, f.chromaStep, f.colour)) return kPackStreamFailed;
+        if (!computeColourPlanes(f.current, s.grid, f.chromaStep, f.colour))
+            return kFailed.because(Reason::EncodingFailed);
     }
     PayloadJob payload;
     payload.mode = f.job->mode;
     payload.legacyFlags = f.legacyFlags;
     payload.chromaStep = f.chromaStep;
     payload.headerSize = s.index <= 1 ? f.headerSize : 0;
-    int result = buildStreamPayload(s.map, f.colour, s.grid, payload, s.payload, s.length, s.map.motionSection);
+    const Result result = buildStreamPayload(s.map, f.colour, s.grid, payload, s.payload, s.length, s.map.motionSection);
     s.map = BlockMap(); // the block decisions are in the payload now
     return result;
 }
 
 // Appends one stream at the end of the file: the header first for the stream
 // that carries it, the stream's slot in the table, then its payload.
-int writeStream(FrameWork& f, StreamWork& s) {
+Result writeStream(FrameWork& f, StreamWork& s) {
     RecordSink& sink = *f.sink;
     if (s.index <= 1) {
-        if (!sink.writeAt(f.recordStart, f.header.data(), f.headerSize)) return kPackFileError;
+        if (!sink.writeAt(f.recordStart, f.header.data(), f.headerSize)) return kFileError.because(Reason::CannotWrite);
     }
     const std::int64_t end = sink.size();
-    if (end < 0) return kPackFileError;
+    if (end < 0) return kFileError.because(Reason::CannotWrite);
     if (s.index >= 1) {
         std::uint64_t offset = static_cast<std::uint64_t>(end) - f.recordStart;
         if (offset > 0xFFFFFFFFu || !writeStreamSlot(sink, f.recordStart, s.index, static_cast<std::uint32_t>(offset)))
-            return kPackFileError;
+            return kFileError.because(Reason::CannotWrite);
     }
     // A test's failure comes after the header and the slot: a torn stream.
     if (platform::testStreamFails(s.index, platform::StreamFault::Write) ||
         (s.length && !sink.writeAt(static_cast<std::uint64_t>(end), s.payload.data(), s.length)))
-        return kPackFileError;
+        return kFileError.because(Reason::CannotWrite);
     s.payload.reset();
-    return kPackDone;
+    return kDone;
 }
 
 // The pool: one thread per stream, a job generation, a count of streams done
@@ -184,7 +185,7 @@ private:
                 frame = frame_;
             }
             StreamWork& s = frame->work[i];
-            int result = encodeBand(*frame, s);
+            const Result result = encodeBand(*frame, s);
             bool write;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
@@ -199,7 +200,7 @@ private:
             }
             // Only the stream whose turn it is gets here, so it writes alone.
             if (write && !frame->writeFailed) {
-                int w = writeStream(*frame, s);
+                const Result w = writeStream(*frame, s);
                 if (w < 1) {
                     s.result = w;
                     frame->writeFailed = true;
@@ -220,7 +221,7 @@ private:
 };
 
 // Streams one after another in this thread: the same bytes as the pool.
-int runSequentially(FrameWork& f) {
+Result runSequentially(FrameWork& f) {
     for (StreamWork& s : f.work) {
         s.result = encodeBand(f, s);
         if (s.result < 1) return s.result;
@@ -229,10 +230,10 @@ int runSequentially(FrameWork& f) {
         s.result = writeStream(f, s);
         if (s.result < 1) return s.result;
     }
-    return kPackDone;
+    return kDone;
 }
 
-int runInPool(CodecState& codec, FrameWork& f) {
+Result runInPool(CodecState& codec, FrameWork& f) {
     auto* pool = dynamic_cast<CompressionPool*>(codec.compressionPool.get());
     if (pool && pool->streams() != f.streams) {
         codec.compressionPool.reset();
@@ -245,7 +246,7 @@ int runInPool(CodecState& codec, FrameWork& f) {
         codec.compressionPool = std::move(fresh);
     }
     pool->run(f);
-    int result = kPackDone;
+    Result result = kDone;
     for (const StreamWork& s : f.work)
         if (s.result < 1) {
             result = s.result;
@@ -300,11 +301,11 @@ int previousSource(PictureBuffer& picture, const PictureAccess& current, Surface
     }
     TSurface* surface = picture.surfaceReference;
     if (!surface || surface == current.surface) return 0;
-    if (!surface->lock(locked)) return kPackNoMemory;
+    if (!surface->lock(locked)) return kNoMemory;
     if (current.surface && locked.pitch != current.buffer.pitch) {
         surface->unlock();
         locked = SurfaceAccess();
-        return kPackNoMemory;
+        return kNoMemory;
     }
     const OffScreenBuffer* g = picture.surfaces;
     source = SourcePlanes::fromSurface(locked.bits, locked.pitch, static_cast<std::uint32_t>(w),
@@ -366,39 +367,40 @@ struct RecordOutput {
     std::uint64_t recordStart = 0;
     bool appending = false;
 
-    int open(const CompressionJob& job) {
+    Result open(const CompressionJob& job) {
         appending = job.groupFlag && !job.firstFrame;
         if (job.memory) {
             sink = job.memory;
         } else if (!job.groupFlag) {
-            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
+            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kFileError.because(Reason::CannotWrite);
         } else if (!job.grouped) {
-            return kPackFileError;
+            return kFileError.because(Reason::NoOutput);
         } else if (GroupedOutput& grouped = *job.grouped; job.firstFrame) {
             // A new grouped output: the one before it (if any) is finished first.
-            if (grouped.finish() < 1) return kPackFileError;
-            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kPackFileError;
+            if (grouped.finish() < 1) return kFileError.because(Reason::CannotWrite);
+            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kFileError.because(Reason::CannotWrite);
             grouped.target = job.outputPath;
             grouped.temporary = temporary;
             grouped.records = 0;
         } else if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting)) {
-            return kPackFileError;
+            return kFileError.because(Reason::CannotWrite);
         }
         const std::int64_t size = sink->size();
         if (size < 0) {
-            finish(job, kPackFileError);
-            return kPackFileError;
+            finish(job, kFileError.because(Reason::CannotWrite));
+            return kFileError.because(Reason::CannotWrite);
         }
         recordStart = static_cast<std::uint64_t>(size);
-        return kPackDone;
+        return kDone;
     }
 
     // Links the record last (the previous record points here only once this
     // one is whole), then keeps or discards it. Returns the record's result.
-    int finish(const CompressionJob& job, int result) {
+    Result finish(const CompressionJob& job, Result result) {
         const bool linkPrevious = result >= 1 && appending && job.lastRecordOffset &&
                                   *job.lastRecordOffset + kLinkedHeaderSize <= recordStart;
-        if (linkPrevious && !linkPreviousRecord(*sink, *job.lastRecordOffset, recordStart)) result = kPackFileError;
+        if (linkPrevious && !linkPreviousRecord(*sink, *job.lastRecordOffset, recordStart))
+            result = kFileError.because(Reason::CannotWrite);
         if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = recordStart;
 
         if (job.memory) {
@@ -420,9 +422,9 @@ struct RecordOutput {
         platform::testStopPoint("after-record");
         if (!replaceTarget(file, temporary, job.outputPath)) {
             platform::removeFile(temporary.view());
-            return kPackFileError;
+            return kFileError.because(Reason::CannotReplace);
         }
-        return kPackDone;
+        return kDone;
     }
 };
 
@@ -435,10 +437,10 @@ constexpr std::uint32_t kCopiedPixelsPerMeter = 76200;
 // the new chain, and - in modes 2 to 7, whose section ends count from the
 // record start - every section end moved by the inserted bytes. The buffer
 // holds the record's length plus the room for the insertion.
-int copyRecord(const CodecState& codec, CopiedRecord& copy, const CompressionJob& job) {
+Result copyRecord(const CodecState& codec, CopiedRecord& copy, const CompressionJob& job) {
     std::uint8_t* bytes = copy.bytes.data();
     const std::uint64_t length = copy.length;
-    if (!bytes || length > copy.bytes.size()) return kPackNoMemory;
+    if (!bytes || length > copy.bytes.size()) return kNoMemory;
 
     // The one parser checks the header again; the old chain's link is not
     // this record's business (the copy ends its own chain), so it is cleared.
@@ -447,10 +449,11 @@ int copyRecord(const CodecState& codec, CopiedRecord& copy, const CompressionJob
     std::memcpy(head, bytes, got);
     if (got >= kNextRecordOffset + 8) std::memset(head + kNextRecordOffset, 0, 8);
     RecordHeader h;
-    if (parseRecordHeader({head, got}, 0, length, h) != kCodecDone) return kPackBadMode;
+    if (const Result parsed = parseRecordHeader({head, got}, 0, length, h); parsed != kDone)
+        return kNotVx.because(parsed.reason());
 
     const std::uint32_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
-    if (length + growth > copy.bytes.size()) return kPackNoMemory;
+    if (length + growth > copy.bytes.size()) return kNoMemory;
     if (growth) {
         std::memmove(bytes + kLinkedHeaderSize, bytes + h.headerSize, static_cast<std::size_t>(length - h.headerSize));
         std::memset(bytes + h.headerSize, 0, growth);
@@ -479,9 +482,9 @@ int copyRecord(const CodecState& codec, CopiedRecord& copy, const CompressionJob
     }
 
     RecordOutput output;
-    if (int opened = output.open(job); opened < 1) return opened;
-    int result = output.sink->writeAt(output.recordStart, bytes, static_cast<std::size_t>(length + growth)) ? kPackDone
-                                                                                                           : kPackFileError;
+    if (const Result opened = output.open(job); opened < 1) return opened;
+    const Result result = output.sink->writeAt(output.recordStart, bytes, static_cast<std::size_t>(length + growth)) ? kDone
+                                                                                                           : kFileError;
     return output.finish(job, result);
 }
 
@@ -500,8 +503,8 @@ bool advanceKeyframeCounter(std::uint32_t& counter, const double* frameRate) {
     return counter == 1;
 }
 
-int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& asked) {
-    if (asked.mode > kMaxMode) return kPackBadMode;
+Result compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& asked) {
+    if (asked.mode > kMaxMode) return kNotVx.because(Reason::UnknownMode);
     // A grouped output starts with the first record written to it in this
     // codec state, whatever the caller thinks: a chain never continues one
     // that is not open.
@@ -535,11 +538,11 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     if (job.conversion == 2) {
         // The repack conversion encodes the decoded records and planes again,
         // with the record's own block and chroma cell sizes.
-        if (!job.repack) return kPackNoMemory;
+        if (!job.repack) return kNoMemory;
         const RepackFrame& repack = *job.repack;
         if (repack.width < 1 || repack.height < 1 || repack.blockSize < 1 || repack.blockSize > kMaxBlockSize ||
             repack.chromaStep < 1 || repack.bytes.size() != 9 * repack.blocks() + 3 * repack.planeSize())
-            return kPackNoMemory;
+            return kNoMemory;
         f.repack = &repack;
         f.current.width = repack.width;
         f.current.height = repack.height;
@@ -547,10 +550,10 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
         f.settings = EncoderSettings::forFrame(job.optimize, job.mode,
                                                writerAnchorBytes(job.mode, f.legacyFlags, repack.blockSize, repack.chromaStep));
         f.settings.B = repack.blockSize;
-        if (!f.colour.allocate(repack.width, repack.height)) return kPackStreamFailed;
+        if (!f.colour.allocate(repack.width, repack.height)) return kFailed.because(Reason::EncodingFailed);
         std::memcpy(f.colour.planes.data(), repack.plane(0), 3 * f.colour.planeSize());
     } else {
-        if (picture.pictureWidth() < 1 || picture.pictureHeight() < 1) return kPackNoMemory;
+        if (picture.pictureWidth() < 1 || picture.pictureHeight() < 1) return kNoMemory.because(Reason::NoPixels);
         const std::uint32_t w = static_cast<std::uint32_t>(picture.pictureWidth());
         const std::uint32_t h = static_cast<std::uint32_t>(picture.pictureHeight());
         const ScreenSize screen = referenceScreenSize();
@@ -559,14 +562,14 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
         f.settings = EncoderSettings::forFrame(
             job.optimize, job.mode,
             writerAnchorBytes(job.mode, f.legacyFlags, EncoderSettings::blockSizeFor(job.optimize), f.chromaStep));
-        if (!currentSource(picture, currentAccess, f.current)) return kPackNoMemory;
+        if (!currentSource(picture, currentAccess, f.current)) return kNoMemory.because(Reason::NoPixels);
         // Conversions never keep blocks: the decoded frame is not the source of the previous one.
         if (!keyframe && job.mode >= 7 && job.conversion == 0) {
             int p = previousSource(picture, currentAccess, previousAccess, f.previous);
-            if (p < 0) return p;
+            if (p < 0) return kNoMemory.because(Reason::NoPixels);
             f.keepTest = p == 1;
         }
-        if (!f.colour.allocate(w, h)) return kPackStreamFailed;
+        if (!f.colour.allocate(w, h)) return kFailed.because(Reason::EncodingFailed);
     }
 
     const bool table = f.streams >= 2;
@@ -581,30 +584,30 @@ int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJo
     header.prevRecord = job.groupFlag && job.lastRecordOffset && !job.firstFrame ? *job.lastRecordOffset : 0;
     header.frameRate = job.frameRate ? std::fabs(*job.frameRate) : 0.0;
     header.streamCount = f.streams;
-    if (!f.header.allocate(f.headerSize)) return kPackNoMemory;
+    if (!f.header.allocate(f.headerSize)) return kNoMemory;
     writeRecordHeader(header, job.groupFlag, table ? f.streams : 0, {f.header.data(), f.headerSize});
 
     RecordOutput output;
-    if (int opened = output.open(job); opened < 1) return opened;
+    if (const Result opened = output.open(job); opened < 1) return opened;
     f.sink = output.sink;
     f.recordStart = output.recordStart;
     f.work.resize(f.streams);
     for (std::uint32_t i = 0; i < f.streams; ++i) f.work[i].index = f.streams == 1 ? 0 : i + 1;
 
-    const int result = usePool(job, f.streams) ? runInPool(codec, f) : runSequentially(f);
+    const Result result = usePool(job, f.streams) ? runInPool(codec, f) : runSequentially(f);
     return output.finish(job, result);
 }
 
-int GroupedOutput::finish() {
-    if (temporary.empty()) return kPackDone;
-    int result = kPackDone;
+Result GroupedOutput::finish() {
+    if (temporary.empty()) return kDone;
+    Result result = kDone;
     if (records == 0) {
         platform::removeFile(temporary.view());
     } else {
         platform::File file;
         if (!file.open(temporary.view(), platform::OpenMode::ReadWriteExisting) ||
             !replaceTarget(file, temporary, target))
-            result = kPackFileError;
+            result = kFileError.because(Reason::CannotReplace);
     }
     target = temporary = TWideString();
     records = 0;

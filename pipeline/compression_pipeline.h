@@ -27,12 +27,11 @@
 
 namespace vexel {
 
-// Results of compressFrame.
-constexpr int kPackDone = 1;
-constexpr int kPackStreamFailed = 0; // a working buffer or the stream compressor failed
-constexpr int kPackFileError = -1;   // the output cannot be opened, written or positioned
-constexpr int kPackBadMode = -2;     // a mode above 9
-constexpr int kPackNoMemory = -3;    // the picture cannot be read or a payload buffer cannot be had
+// compressFrame's result (codec/result.h): done; failed when a working
+// buffer or the stream compressor failed; a file error when the output
+// cannot be opened, written, positioned or put in place; not a .vx record
+// for a mode above 9; no memory when the picture cannot be read or a
+// payload buffer cannot be had.
 
 // A grouped output while a run writes it: the records go to a temporary
 // file beside the target, which replaces the target when the run finishes
@@ -47,9 +46,9 @@ public:
 
     // Ends the output, if one is open: a temporary file holding at least one
     // record replaces its target; one holding none is removed (the target
-    // stays as it was). kPackDone, or kPackFileError when the file cannot be
+    // stays as it was). kDone, or kFileError when the file cannot be
     // synced or renamed (then it stays beside the target).
-    int finish();
+    Result finish();
     // Ends the output without touching the target: the temporary file goes.
     void discard();
     bool isOpen() const { return !temporary.empty(); }
@@ -62,7 +61,7 @@ public:
 // Packs the current picture (the previous one is the reference for kept
 // blocks), the job's copy of the record in a copy conversion, or
 // the job's repack frame in a repack conversion.
-int compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
+Result compressFrame(CodecState& codec, PictureBuffer& picture, const CompressionJob& job);
 
 // The keyframe counter: becomes 1 without a rate above 0; otherwise counts
 // up and becomes 1 again when it reaches round(rate). True for a keyframe.

@@ -102,8 +102,8 @@ void dropCache() {
 // Where the record's bytes come from: the cache, or the file itself.
 class RecordSource {
 public:
-    // kUnpackDone, or kUnpackCannotOpen (message shown).
-    int open(const DecompressionCall& call) {
+    // kDone, or kFileError (message shown).
+    Result open(const DecompressionCall& call) {
         if (call.cache) {
             CacheState& s = cacheState();
             if (!s.cache || !(s.name == call.path)) {
@@ -118,31 +118,31 @@ public:
                 }
             }
             cache_ = s.cache;
-            if (cache_) return kUnpackDone;
+            if (cache_) return kDone;
         }
         if (!file_.open(call.path.view(), platform::OpenMode::ReadExisting)) {
             showSystemError(platform::lastError());
-            return kUnpackCannotOpen;
+            return kFileError.because(Reason::CannotOpen);
         }
-        return kUnpackDone;
+        return kDone;
     }
 
     // The header of the record at position. Through the cache a failed seek
-    // or read is kUnpackCannotOpen; directly it is kUnpackFailed.
-    int readHeader(std::uint64_t position, RecordHeader& header) {
+    // or read is kFileError; directly it is kFailed.
+    Result readHeader(std::uint64_t position, RecordHeader& header) {
         if (!cache_) {
-            const int r = readRecordHeader(file_, position, header);
-            return r == kCodecDone ? kUnpackDone : r == kCodecNotVxRecord ? kUnpackNotVx : kUnpackFailed;
+            const Result r = readRecordHeader(file_, position, header);
+            return r == kDone || r == kNotVx ? r : kFailed.because(r.reason());
         }
         std::uint8_t bytes[kRecordHeaderLimit];
         std::int64_t got = 0;
-        if (!seekCache(position) || (got = cache_->read(bytes, sizeof bytes)) <= 0) return kUnpackCannotOpen;
+        if (!seekCache(position) || (got = cache_->read(bytes, sizeof bytes)) <= 0)
+            return kFileError.because(Reason::ReadFailed);
         const std::int64_t size = cache_->fileSize();
-        if (size <= 0) return kUnpackCannotOpen;
-        return parseRecordHeader({bytes, static_cast<std::size_t>(got)}, position, static_cast<std::uint64_t>(size),
-                                 header) == kCodecDone
-                   ? kUnpackDone
-                   : kUnpackNotVx;
+        if (size <= 0) return kFileError.because(Reason::ReadFailed);
+        const Result parsed =
+            parseRecordHeader({bytes, static_cast<std::size_t>(got)}, position, static_cast<std::uint64_t>(size), header);
+        return parsed == kDone ? kDone : kNotVx.because(parsed.reason());
     }
 
     // The whole record into out (header.recordSize bytes); false on a failed seek or a short read.
@@ -168,14 +168,14 @@ private:
 
 // ------------------------------------------------------------ entry points
 
-int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call) {
+Result decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call) {
     if (call.copy) call.copy->length = 0;
     const std::uint64_t position = call.recordPosition ? *call.recordPosition : 0;
     RecordSource source;
-    if (int r = source.open(call); r < 1) return r;
+    if (const Result r = source.open(call); r < 1) return r;
 
     RecordHeader h;
-    if (int r = source.readHeader(position, h); r < 1) return r;
+    if (const Result r = source.readHeader(position, h); r < 1) return r;
     if (call.read) {
         *call.read = RecordRead();
         call.read->headerRead = true;
@@ -185,7 +185,7 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
     if (call.recordPosition) *call.recordPosition = h.nextRecord;
     // A still picture never draws on the GPU.
     if (position == 0 && h.nextRecord == 0) forgetPixSprayModule();
-    if (call.frameDropped && *call.frameDropped) return kUnpackDone;
+    if (call.frameDropped && *call.frameDropped) return kDone;
 
     noteFrameInterval();
 
@@ -196,9 +196,9 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
         const std::uint64_t size = h.recordSize + growth;
         CopiedRecord& copy = *call.copy;
         if (copy.bytes.size() == size || copy.bytes.allocate(size)) {
-            if (!source.readRecord(h, copy.bytes.data())) return kUnpackFailed;
+            if (!source.readRecord(h, copy.bytes.data())) return kFailed.because(Reason::ReadFailed);
             copy.length = h.recordSize;
-            return kUnpackDone;
+            return kDone;
         }
         // Without the buffer the record is decoded and packed again instead.
     }
@@ -214,13 +214,13 @@ int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCal
     options.conversion = call.conversion;
     options.repack = call.repack;
     if (decodeMemoryEstimate(h, concurrentStreams(h, options), call.conversion) > platform::physicalMemoryBytes())
-        return kUnpackNoMemory;
+        return kNoMemory;
     TrackedBuffer<std::uint8_t> bytes;
-    if (!bytes.allocate(static_cast<std::size_t>(h.recordSize))) return kUnpackNoMemory;
-    if (!source.readRecord(h, bytes.data())) return kUnpackFailed;
+    if (!bytes.allocate(static_cast<std::size_t>(h.recordSize))) return kNoMemory;
+    if (!source.readRecord(h, bytes.data())) return kFailed.because(Reason::ReadFailed);
 
     long double drawSeconds = -1;
-    const int result = decodeRecordBytes(codec, picture, h, {bytes.data(), bytes.size()}, options, &drawSeconds);
+    const Result result = decodeRecordBytes(codec, picture, h, {bytes.data(), bytes.size()}, options, &drawSeconds);
     if (result >= 1 && drawSeconds >= 0) noteDrawInterval(drawSeconds, streamTotal(h));
     return result;
 }

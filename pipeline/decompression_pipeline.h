@@ -37,12 +37,11 @@
 
 namespace vexel {
 
-// Results of decompressRecord.
-constexpr int kUnpackDone = 1;        // decoded; also a dropped record and a copy conversion's read
-constexpr int kUnpackFailed = 0;      // a seek or read failed, or a stream failed
-constexpr int kUnpackCannotOpen = -1; // the file cannot be opened (message shown), or a cached read failed
-constexpr int kUnpackNotVx = -2;      // not a .vx record, or a mode this program does not know
-constexpr int kUnpackNoMemory = -3;   // memory, planes or surface cannot be had
+// decompressRecord's result (codec/result.h): done, also for a dropped
+// record and a copy conversion's read; failed when a seek, a read or a
+// stream failed; a file error when the file cannot be opened (message
+// shown) or a cached read failed; not a .vx record, or a mode this program
+// does not know; no memory when memory, planes or a surface cannot be had.
 
 // Reads the record at *call.recordPosition (0 without one) and decodes it
 // into the record's output. On success *call.recordPosition holds the next
@@ -50,7 +49,7 @@ constexpr int kUnpackNoMemory = -3;   // memory, planes or surface cannot be had
 // call learnt of the record. A dropped record is read and checked but not
 // decoded. The copy conversion (conversion 1) keeps the record's raw bytes
 // in *call.copy instead of decoding (it decodes without one).
-int decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call);
+Result decompressRecord(CodecState& codec, PictureBuffer& picture, DecompressionCall& call);
 
 // How a record's streams are decoded.
 struct RecordDecodeOptions {
@@ -67,8 +66,8 @@ struct RecordDecodeOptions {
 // decompressRecord does after reading. It touches no process-wide state, so
 // different codec states and pictures may decode in parallel. drawSeconds,
 // when given, receives how long drawing the gradients took (-1: not
-// measured). Returns kUnpackDone, kUnpackFailed or kUnpackNoMemory.
-int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
+// measured). Returns kDone, kFailed or kNoMemory.
+Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
                       const RecordDecodeOptions& options, long double* drawSeconds = nullptr);
 
 // How many streams of the record decode at once with these options.

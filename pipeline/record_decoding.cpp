@@ -64,23 +64,25 @@ StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t
 }
 
 // A record's result from its streams' results: the first negative one, else
-// 0 when any stream failed, else 1.
-int recordResult(const int* results, std::uint32_t n) {
+// the first failure that is a stream's own (not a sibling's), else kDone.
+Result recordResult(const Result* results, std::uint32_t n) {
     for (std::uint32_t i = 0; i < n; ++i)
         if (results[i] < 0) return results[i];
     for (std::uint32_t i = 0; i < n; ++i)
-        if (results[i] < 1) return kUnpackFailed;
-    return kUnpackDone;
+        if (results[i] < 1 && results[i].reason() != Reason::SiblingFailed) return results[i];
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (results[i] < 1) return results[i];
+    return kDone;
 }
 
 // Streams 1..n one after another in this thread; the first that fails ends the record.
-int runSequentially(const RecordJob& job, std::uint32_t n) {
+Result runSequentially(const RecordJob& job, std::uint32_t n) {
     for (std::uint32_t i = 1; i <= n; ++i) {
         PictureBufferTarget target(*job.picture);
-        const int r = decodeStream(target, streamJob(job, i, n));
-        if (r < 1) return r < 0 ? r : kUnpackFailed;
+        const Result r = decodeStream(target, streamJob(job, i, n));
+        if (r < 1) return r;
     }
-    return kUnpackDone;
+    return kDone;
 }
 
 // One worker thread per stream; see the protocol in the header.
@@ -99,18 +101,18 @@ public:
 
     std::uint32_t streams() const { return streams_; }
 
-    int run(const RecordJob& job) {
+    Result run(const RecordJob& job) {
         std::unique_lock<std::mutex> lock(mutex_);
         job_ = &job;
         parsed_ = done_ = 0;
         stage_ = Stage::Parse;
         std::fill(reported_.begin(), reported_.end(), 0);
-        std::fill(parseResults_.begin(), parseResults_.end(), kDecodeFailed);
-        std::fill(results_.begin(), results_.end(), kDecodeFailed);
+        std::fill(parseResults_.begin(), parseResults_.end(), kFailed);
+        std::fill(results_.begin(), results_.end(), kFailed);
         ++generation_;
         changed_.notify_all();
         changed_.wait(lock, [&] { return parsed_ == streams_; });
-        const bool parsedAll = recordResult(parseResults_.data(), streams_) == kUnpackDone;
+        const bool parsedAll = recordResult(parseResults_.data(), streams_) == kDone;
         stage_ = parsedAll ? Stage::Draw : Stage::Skip;
         changed_.notify_all();
         changed_.wait(lock, [&] { return done_ == streams_; });
@@ -123,13 +125,13 @@ private:
 
     class Gate final : public StreamSync {
     public:
-        bool parsedWaitForGo(int parseResult) override { return pool->parsedWaitForGo(index, parseResult); }
+        bool parsedWaitForGo(Result parseResult) override { return pool->parsedWaitForGo(index, parseResult); }
         DecompressionPool* pool = nullptr;
         std::uint32_t index = 0;
     };
 
     // Stores and reports a stream's parse result once; the caller holds the lock.
-    void reportParsed(std::uint32_t i, int result) {
+    void reportParsed(std::uint32_t i, Result result) {
         if (reported_[i]) return;
         reported_[i] = 1;
         parseResults_[i] = result;
@@ -137,7 +139,7 @@ private:
         changed_.notify_all();
     }
 
-    bool parsedWaitForGo(std::uint32_t i, int result) {
+    bool parsedWaitForGo(std::uint32_t i, Result result) {
         std::unique_lock<std::mutex> lock(mutex_);
         reportParsed(i, result);
         changed_.wait(lock, [&] { return stop_ || stage_ != Stage::Parse; });
@@ -158,7 +160,7 @@ private:
             StreamDecodeJob s = streamJob(*job, i + 1, streams_);
             s.sync = &gates_[i];
             PictureBufferTarget target(*job->picture);
-            const int result = decodeStream(target, s);
+            const Result result = decodeStream(target, s);
             std::lock_guard<std::mutex> lock(mutex_);
             // A stream that ended before reporting its parse has parsed with this result.
             reportParsed(i, result);
@@ -170,7 +172,7 @@ private:
 
     const std::uint32_t streams_;
     std::vector<Gate, TrackedAllocator<Gate>> gates_;
-    std::vector<int, TrackedAllocator<int>> parseResults_, results_;
+    std::vector<Result, TrackedAllocator<Result>> parseResults_, results_;
     std::vector<std::uint8_t, TrackedAllocator<std::uint8_t>> reported_;
     const RecordJob* job_ = nullptr;
     std::uint64_t generation_ = 0;
@@ -188,7 +190,7 @@ bool usePool(const RecordDecodeOptions& options) {
     return processorCount() >= 2 && !pixSprayModule();
 }
 
-int runStreams(const RecordJob& job, std::uint32_t n) {
+Result runStreams(const RecordJob& job, std::uint32_t n) {
     CodecState& codec = *job.codec;
     auto* pool = dynamic_cast<DecompressionPool*>(codec.decompressionPool.get());
     if (codec.decompressionPool && (!pool || pool->streams() != n)) {
@@ -207,7 +209,7 @@ int runStreams(const RecordJob& job, std::uint32_t n) {
         pool = fresh.get();
         codec.decompressionPool = std::move(fresh);
     }
-    const int result = pool->run(job);
+    const Result result = pool->run(job);
     if (result < 1) codec.decompressionPool.reset(); // a failed record releases its pool
     return result;
 }
@@ -251,15 +253,15 @@ std::uint64_t decodeMemoryEstimate(const RecordHeader& h, std::uint32_t concurre
     return need;
 }
 
-int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& h, std::span<const std::uint8_t> bytes,
-                      const RecordDecodeOptions& options, long double* measuredDraw) {
+Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& h, std::span<const std::uint8_t> bytes,
+                         const RecordDecodeOptions& options, long double* measuredDraw) {
     if (measuredDraw) *measuredDraw = -1;
-    if (!picture.surfaces) return kUnpackNoMemory;
-    if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kUnpackFailed;
+    if (!picture.surfaces) return kNoMemory.because(Reason::NoPixels);
+    if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kFailed.because(Reason::ReadFailed);
     bytes = bytes.first(static_cast<std::size_t>(h.recordSize));
     if (decodeMemoryEstimate(h, concurrentStreams(h, options), options.conversion) - h.recordSize >
         platform::physicalMemoryBytes())
-        return kUnpackNoMemory;
+        return kNoMemory;
 
     // A previous picture of another size is no previous picture.
     std::int32_t previousWidth = 0, previousHeight = 0;
@@ -272,7 +274,7 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
     const bool fits = fitsScreen(h.width, h.height, codec.screen);
     if (!picture.prepare(static_cast<std::int32_t>(h.width), static_cast<std::int32_t>(h.height),
                          usesPlanes(codec, picture, h), fits, options.surfaceMemory))
-        return kUnpackNoMemory;
+        return kNoMemory.because(Reason::NoPixels);
 
     long double drawSeconds = -1;
     RecordJob job;
@@ -283,12 +285,13 @@ int decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHea
     job.options = options;
     job.drawSeconds = &drawSeconds;
     const std::uint32_t n = streamTotal(h);
-    int result;
+    Result result = kDone;
     if (n < 2) {
         PictureBufferTarget target(picture);
         result = decodeStream(target, streamJob(job, 0, 1));
+    } else {
+        result = runStreams(job, n);
     }
-    else result = runStreams(job, n);
     if (measuredDraw && result >= 1) *measuredDraw = drawSeconds;
     picture.paintable = result >= 1;
     picture.currentHeader = picture.infoHeader;

@@ -9,9 +9,9 @@
 
 namespace vexel {
 
-// Reads up to 256 bytes at recordStart and parses them. kCodecDone;
-// kCodecFailed when the position cannot be reached or nothing can be read
-// there; kCodecNotVxRecord when the header is refused.
-int readRecordHeader(platform::File& file, std::uint64_t recordStart, RecordHeader& header);
+// Reads up to 256 bytes at recordStart and parses them. kDone;
+// kFailed when the position cannot be reached or nothing can be read
+// there; kNotVx when the header is refused.
+Result readRecordHeader(platform::File& file, std::uint64_t recordStart, RecordHeader& header);
 
 } // namespace vexel

@@ -43,9 +43,12 @@ double fileRate = 0;
 int decodeResult = 1;
 int packResult = 1;
 
-int fakeDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call) {
+// A result of the given code, as a fake pipeline returns it.
+Result withCode(int code) { return Result(code, code >= 1 ? Reason::None : Reason::Failed); }
+
+Result fakeDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call) {
     decoded.push_back({call.path.toUtf8(), *call.recordPosition, call.cache, *call.frameDropped});
-    if (decodeResult < 1) return decodeResult;
+    if (decodeResult < 1) return withCode(decodeResult);
     std::uint64_t frame = *call.recordPosition;
     call.read->headerRead = true;
     call.read->mode = 8;
@@ -53,21 +56,21 @@ int fakeDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call)
     picture.infoHeader.width = 4;
     picture.infoHeader.height = 2;
     PictureRect r{0, 0, 4, 2};
-    if (!picture.surfaces->SetPictureSize(&r, 0, 16, false)) return -3;
+    if (!picture.surfaces->SetPictureSize(&r, 0, 16, false)) return kNoMemory;
     PictureAccess p;
-    if (!picture.surfaces->lockPicture(p)) return -3;
+    if (!picture.surfaces->lockPicture(p)) return kNoMemory;
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 4; ++x) p.rowFromBottom(y)[x] = static_cast<std::uint32_t>(frame * 40 + x * 2 + y);
     picture.surfaces->unlockPicture(p);
     picture.paintable = true;
     *call.recordPosition = frame + 1 < 3 ? frame + 1 : 0;
-    return 1;
+    return kDone;
 }
 
-int fakeCompress(CodecState&, PictureBuffer& picture, const CompressionJob& job) {
+Result fakeCompress(CodecState&, PictureBuffer& picture, const CompressionJob& job) {
     packed.push_back({job.outputPath.toUtf8(), job.firstFrame, job.groupFlag, job.streamCount, job.mode,
                       job.conversion, picture.pictureInPlanes()});
-    return packResult;
+    return withCode(packResult);
 }
 
 // The program's entry over these arguments (after the program name).

@@ -54,7 +54,7 @@ std::vector<Bytes> decodedRecords(const std::string& path) {
     call.fastPaint = true;
     call.recordPosition = &position;
     do {
-        if (decompressRecord(session, call) != kUnpackDone) break;
+        if (decompressRecord(session, call) != kDone) break;
         const TPicturePlanes& p = session.picture.planes;
         out.emplace_back(p.data(), p.data() + 3 * p.planeSize());
     } while (position != 0);

@@ -58,7 +58,7 @@ TEST(RecordHeader, AFortySevenByteHeaderIsOneStreamWithoutRateOrLinks) {
                             8, 4, 1, 3, 1, 3, 1, 3};
     EXPECT_EQ(b, expected);
     RecordHeader h;
-    ASSERT_EQ(parse(b, h), kCodecDone);
+    ASSERT_EQ(parse(b, h), kDone);
     EXPECT_EQ(h.headerSize, 47u);
     EXPECT_EQ(h.width, 20u);
     EXPECT_EQ(h.blockSize, 8u);
@@ -84,7 +84,7 @@ TEST(RecordHeader, ASeventyOneByteHeaderCarriesLinksAndTheAbsoluteRate) {
     std::memcpy(&stored, b.data() + 63, 8);
     EXPECT_EQ(stored, 25.0);
     RecordHeader h;
-    ASSERT_EQ(parseRecordHeader(b, 100, 100 + 500, h), kCodecDone);
+    ASSERT_EQ(parseRecordHeader(b, 100, 100 + 500, h), kDone);
     EXPECT_TRUE(h.hasFrameRate);
     EXPECT_EQ(h.frameRate, 25.0);
     EXPECT_EQ(h.prevRecord, 5u);
@@ -104,7 +104,7 @@ TEST(RecordHeader, AStreamTableHeaderHasZeroLinksAndItsOffsets) {
     for (std::size_t j = 47; j < 71; ++j) EXPECT_EQ(b[j], 0) << j;
     EXPECT_EQ(b[71], 3);
     RecordHeader h;
-    ASSERT_EQ(parseRecordHeader(b, 0, 200, h), kCodecDone);
+    ASSERT_EQ(parseRecordHeader(b, 0, 200, h), kDone);
     EXPECT_TRUE(h.hasFrameRate);
     EXPECT_EQ(h.frameRate, 0.0);
     ASSERT_EQ(streamTotal(h), 3u);
@@ -122,7 +122,7 @@ TEST(RecordHeader, ShortHeadersTakeTheDefaultsFieldByField) {
     b.resize(31);
     put32(b, 18, 31);
     RecordHeader h;
-    ASSERT_EQ(parse(b, h), kCodecDone);
+    ASSERT_EQ(parse(b, h), kDone);
     EXPECT_EQ(h.pixelsPerMeterX, 0u);
     EXPECT_EQ(h.mode, 0);
     EXPECT_EQ(h.chromaStep, 2);
@@ -132,7 +132,7 @@ TEST(RecordHeader, ShortHeadersTakeTheDefaultsFieldByField) {
     b[41] = 9; // a coefficient shift that is only read from 47 on
     b.resize(41);
     put32(b, 18, 40); // mode present, chromaStep (needs 41) absent
-    ASSERT_EQ(parse(b, h), kCodecDone);
+    ASSERT_EQ(parse(b, h), kDone);
     EXPECT_EQ(h.pixelsPerMeterX, 2835u);
     EXPECT_EQ(h.mode, 8);
     EXPECT_EQ(h.chromaStep, 2);
@@ -147,21 +147,21 @@ TEST(RecordHeader, BlockSizeCodesRoundDownToAPowerOfTwo) {
     Bytes b = headerBytes(pictureHeader(), false, 0);
     RecordHeader h;
     b[30] = 12;
-    ASSERT_EQ(parse(b, h), kCodecDone);
+    ASSERT_EQ(parse(b, h), kDone);
     EXPECT_EQ(h.blockSize, 8u);
     EXPECT_EQ(h.blockSizeCode, 12);
     b[30] = 0;
-    ASSERT_EQ(parse(b, h), kCodecDone);
+    ASSERT_EQ(parse(b, h), kDone);
     EXPECT_EQ(h.blockSize, 1u);
     b[30] = 32; // B = 32 would overrun the 16-pixel border
-    EXPECT_EQ(parse(b, h), kCodecNotVxRecord);
+    EXPECT_EQ(parse(b, h), kNotVx);
 }
 
 TEST(RecordHeader, RefusesWhatIsNotAWholeSoundRecord) {
     const Bytes good = headerBytes(pictureHeader(), false, 0);
     RecordHeader h;
     auto refused = [&](Bytes b, std::uint64_t fileSize = 0) {
-        return parseRecordHeader(b, 0, fileSize ? fileSize : b.size() + 1000, h) == kCodecNotVxRecord;
+        return parseRecordHeader(b, 0, fileSize ? fileSize : b.size() + 1000, h) == kNotVx;
     };
     Bytes b = good;
     b[17] = ' '; // all 18 magic bytes count
@@ -210,13 +210,13 @@ TEST(RecordHeader, RefusesLinksThatDoNotMoveForwardInsideTheFile) {
         put64(b, 47, next);
         return parseRecordHeader(b, 1000, 5000, h);
     };
-    EXPECT_EQ(withNext(1000), kCodecNotVxRecord);  // itself
-    EXPECT_EQ(withNext(10), kCodecNotVxRecord);    // backwards
-    EXPECT_EQ(withNext(1050), kCodecNotVxRecord);  // inside its own header
-    EXPECT_EQ(withNext(5001), kCodecNotVxRecord);  // past the end of the file
-    ASSERT_EQ(withNext(1071), kCodecDone);          // an empty payload
+    EXPECT_EQ(withNext(1000), kNotVx);  // itself
+    EXPECT_EQ(withNext(10), kNotVx);    // backwards
+    EXPECT_EQ(withNext(1050), kNotVx);  // inside its own header
+    EXPECT_EQ(withNext(5001), kNotVx);  // past the end of the file
+    ASSERT_EQ(withNext(1071), kDone);          // an empty payload
     EXPECT_EQ(h.recordSize, 71u);
-    ASSERT_EQ(withNext(3000), kCodecDone);
+    ASSERT_EQ(withNext(3000), kDone);
     EXPECT_EQ(h.recordSize, 2000u);
     EXPECT_EQ(streamRange(h, 0).end, 2000u);
 }
@@ -228,32 +228,32 @@ TEST(RecordHeader, RefusesStreamTablesThatDoNotFitOrGoBackwards) {
     w.streamOffsets[2] = 90; // an empty stream is allowed
     const Bytes good = headerBytes(w, true, 3);
     RecordHeader h;
-    ASSERT_EQ(parseRecordHeader(good, 0, 300, h), kCodecDone);
+    ASSERT_EQ(parseRecordHeader(good, 0, 300, h), kDone);
     EXPECT_EQ(streamRange(h, 2).size(), 0u);
 
     Bytes b = good;
     put32(b, 75 + 4, 86); // below the previous offset
-    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
     b = good;
     put32(b, 75, 80); // inside the header
-    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
     b = good;
     put32(b, 75 + 8, 301); // past the record
-    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
     b = good;
     put32(b, 71, 4); // a table of 4 needs 91 header bytes
-    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
     // 46 streams cannot fit 256 bytes.
     Bytes big(256, 0);
     std::memcpy(big.data(), headerBytes(w, true, 0).data(), 71);
     put32(big, 18, 256);
     put32(big, 71, 46);
-    EXPECT_EQ(parseRecordHeader(big, 0, 1000, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(big, 0, 1000, h), kNotVx);
     // 45 streams fit: 75 + 180 = 255.
     put32(big, 18, 255);
     put32(big, 71, 45);
     for (std::uint32_t i = 0; i < 45; ++i) put32(big, 75 + 4 * i, 255 + i);
-    ASSERT_EQ(parseRecordHeader(big, 0, 1000, h), kCodecDone);
+    ASSERT_EQ(parseRecordHeader(big, 0, 1000, h), kDone);
     EXPECT_EQ(streamRange(h, 45).begin, 299u);
     EXPECT_EQ(streamRange(h, 45).end, 1000u);
 }
@@ -264,7 +264,7 @@ TEST(RecordHeader, UnusableFrameRatesReadAsNone) {
     for (double rate : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 1000.5}) {
         Bytes b = headerBytes(w, true, 0);
         std::memcpy(b.data() + 63, &rate, 8);
-        ASSERT_EQ(parse(b, h), kCodecDone);
+        ASSERT_EQ(parse(b, h), kDone);
         EXPECT_TRUE(h.hasFrameRate);
         EXPECT_EQ(h.frameRate, 0.0) << rate;
     }
@@ -274,14 +274,14 @@ TEST(RecordHeader, ARecordAtTheEndOfAFileParsesOnlyTheBytesThatAreThere) {
     // A 47-byte record as the last 47 bytes of a file: the reader got only those.
     const Bytes b = headerBytes(pictureHeader(), false, 0);
     RecordHeader h;
-    ASSERT_EQ(parseRecordHeader(b, 953, 1000, h), kCodecDone);
+    ASSERT_EQ(parseRecordHeader(b, 953, 1000, h), kDone);
     EXPECT_EQ(h.recordSize, 47u);
     EXPECT_EQ(streamRange(h, 0).size(), 0u);
     // A header claiming 71 bytes in a 60-byte tail is refused, whatever lies in memory past it.
     Bytes tail = b;
     tail.resize(60, 0x55);
     put32(tail, 18, 71);
-    EXPECT_EQ(parseRecordHeader(tail, 940, 1000, h), kCodecNotVxRecord);
+    EXPECT_EQ(parseRecordHeader(tail, 940, 1000, h), kNotVx);
 }
 
 TEST(RecordHeader, TheWriterAndTheFileHelpersBuildALinkedChain) {
@@ -316,17 +316,17 @@ TEST(RecordHeader, TheWriterAndTheFileHelpersBuildALinkedChain) {
     ASSERT_TRUE(f.open(path, platform::OpenMode::CreateAlways));
     ASSERT_TRUE(f.write(sink.bytes().data(), sink.bytes().size()));
     RecordHeader h;
-    ASSERT_EQ(readRecordHeader(f, 0, h), kCodecDone);
+    ASSERT_EQ(readRecordHeader(f, 0, h), kDone);
     EXPECT_EQ(h.nextRecord, 98u);
     EXPECT_EQ(h.recordSize, 98u);
     EXPECT_EQ(streamRange(h, 1).begin, 83u);
     EXPECT_EQ(streamRange(h, 1).end, 93u);
     EXPECT_EQ(streamRange(h, 2).end, 98u);
-    ASSERT_EQ(readRecordHeader(f, h.nextRecord, h), kCodecDone);
+    ASSERT_EQ(readRecordHeader(f, h.nextRecord, h), kDone);
     EXPECT_EQ(h.nextRecord, 0u);
     EXPECT_EQ(h.recordSize, 74u);
-    EXPECT_EQ(readRecordHeader(f, 172, h), kCodecFailed); // nothing there
-    EXPECT_EQ(readRecordHeader(f, 90, h), kCodecNotVxRecord);
+    EXPECT_EQ(readRecordHeader(f, 172, h), kFailed); // nothing there
+    EXPECT_EQ(readRecordHeader(f, 90, h), kNotVx);
 }
 
 // ---------------------------------------------------------------------------
@@ -794,12 +794,12 @@ TEST(ModeNine, SplitsItsFourPartsOnlyWhenAllLieInsideTheStream) {
     }
     append32(s, 0);
     std::array<std::span<const std::uint8_t>, 4> parts;
-    ASSERT_EQ(splitMode9Parts(s, parts), kCodecDone);
+    ASSERT_EQ(splitMode9Parts(s, parts), kDone);
     EXPECT_EQ(parts[0].size(), 0u);
     EXPECT_EQ(parts[3].size(), 3u);
     EXPECT_EQ(parts[3][0], 3);
     s.resize(s.size() - 5);
-    EXPECT_EQ(splitMode9Parts(s, parts), kCodecFailed);
+    EXPECT_EQ(splitMode9Parts(s, parts), kFailed);
 }
 
 } // namespace

@@ -135,7 +135,7 @@ TEST(DecoderFormulas, AGradientBlockIsItsBasePlusItsSlopeAlongItsDirection) {
     for (bool fast : {true, false}) {
         CodecSession session;
         ASSERT_TRUE(session.picture.planes.allocate(kW, kH));
-        ASSERT_EQ(decode(session, modeOneStream(g, Detail()), fast), kDecodeDone);
+        ASSERT_EQ(decode(session, modeOneStream(g, Detail()), fast), kDone);
         for (int channel : {kRed, kGreen, kBlue})
             for (int t = 0; t < static_cast<int>(kB); ++t)
                 for (int c = 0; c < static_cast<int>(kB); ++c)
@@ -148,7 +148,7 @@ TEST(DecoderFormulas, ADetailBlockIsItsLumaWithItsCellsChromaThroughTheInverseTr
     const Detail d;
     CodecSession session;
     ASSERT_TRUE(session.picture.planes.allocate(kW, kH));
-    ASSERT_EQ(decode(session, modeOneStream(Gradient(), d), /*fast=*/true), kDecodeDone);
+    ASSERT_EQ(decode(session, modeOneStream(Gradient(), d), /*fast=*/true), kDone);
     for (int channel : {kRed, kGreen, kBlue})
         for (int t = 0; t < static_cast<int>(kB); ++t)
             for (int c = 0; c < static_cast<int>(kB); ++c)
@@ -160,7 +160,7 @@ TEST(DecoderFormulas, AKeptBlockIsThePreviousFramesPixelsAndWithoutOneIsLeftAlon
     CodecSession session;
     ASSERT_TRUE(session.picture.planes.allocate(kW, kH));
     previousFrame(session);
-    ASSERT_EQ(decode(session, modeOneStream(Gradient(), Detail()), true), kDecodeDone);
+    ASSERT_EQ(decode(session, modeOneStream(Gradient(), Detail()), true), kDone);
     for (int p = 0; p < 3; ++p)
         for (std::uint32_t y = 0; y < kH; ++y)
             for (std::uint32_t x = 2 * kB; x < kW; ++x)
@@ -172,7 +172,7 @@ TEST(DecoderFormulas, AKeptBlockIsThePreviousFramesPixelsAndWithoutOneIsLeftAlon
     ASSERT_TRUE(first.picture.planes.allocate(kW, kH));
     for (int p = 0; p < 3; ++p)
         for (std::uint32_t y = 0; y < kH; ++y) first.picture.planes.row(p, static_cast<std::int32_t>(y))[kW - 1] = 99;
-    ASSERT_EQ(decode(first, modeOneStream(Gradient(), Detail()), true), kDecodeDone);
+    ASSERT_EQ(decode(first, modeOneStream(Gradient(), Detail()), true), kDone);
     for (int p = 0; p < 3; ++p)
         for (std::uint32_t y = 0; y < kH; ++y) EXPECT_EQ(first.picture.planes.row(p, static_cast<std::int32_t>(y))[kW - 1], 99);
 }

@@ -350,7 +350,7 @@ TEST(DecoderFormulas, ModeZeroDrawsDetailThroughTheLegacyPairAndModeOneThroughTh
     const Bytes stream = BlockArea(0).block(0, detail(f, 0, 0)).block(1, gradient).bytes();
     for (std::uint8_t mode : {0, 1}) {
         auto s = session(f, false);
-        ASSERT_EQ(decode(*s, f, mode, stream), kDecodeDone) << int(mode);
+        ASSERT_EQ(decode(*s, f, mode, stream), kDone) << int(mode);
         EXPECT_TRUE(detailIs(*s, f, 0, 0, mode == 0 ? Pair::Legacy : Pair::Current)) << "mode " << int(mode);
         EXPECT_FALSE(detailIs(*s, f, 0, 0, mode == 0 ? Pair::Current : Pair::Legacy)) << "the two pairs must differ here";
         EXPECT_TRUE(gradientIs(*s, f, 1, 0, g)) << "mode " << int(mode);
@@ -362,7 +362,7 @@ TEST(DecoderFormulas, UpToModeFourBothFiveAnd255KeepAndAnUnknownTypeCarriesNothi
     for (std::uint8_t mode = 0; mode <= 4; ++mode) {
         const Bytes stream = BlockArea(mode).block(5).block(255).block(7).block(0, detail(f, 3, 0)).bytes();
         auto s = session(f, true);
-        ASSERT_EQ(decode(*s, f, mode, stream), kDecodeDone) << int(mode);
+        ASSERT_EQ(decode(*s, f, mode, stream), kDone) << int(mode);
         EXPECT_TRUE(keptIs(*s, f, 0, 0)) << "mode " << int(mode);
         EXPECT_TRUE(keptIs(*s, f, 1, 0)) << "mode " << int(mode);
         EXPECT_TRUE(untouched(*s, f, 2, 0)) << "mode " << int(mode);
@@ -392,7 +392,7 @@ TEST(DecoderFormulas, DeltaChunksGiveTheBaseThenSignedDeltasOfTheirWidthAndNoUnu
     const Bytes gradient(g.begin() + 1, g.end());
     const BlockArea area = BlockArea(2).block(4, chroma(f, 0, 0)).block(1, gradient);
     auto s = session(f, false);
-    ASSERT_EQ(decode(*s, f, 2, withSections(2, area, {{4, body}})), kDecodeDone);
+    ASSERT_EQ(decode(*s, f, 2, withSections(2, area, {{4, body}})), kDone);
     EXPECT_TRUE(blockIs(*s, f, 0, 0, [&](int channel, std::uint32_t x, std::uint32_t y) {
         return inverse(Pair::Current, channel, pixels[y][x], cellCb(x / 2, y / 2), cellCr(x / 2, y / 2));
     }));
@@ -407,7 +407,7 @@ TEST(DecoderFormulas, PackedGradientCoefficientsAreTakenAsStoredInModeThreeAndSh
         for (const Shifts& shifts : {kWriterShifts, Shifts{2, 1, 0, 3, 1, 2}}) {
             const BlockArea area = BlockArea(mode).block(3, {kP8.first, kP8.second}).block(5).block(3, {kQ8.first, kQ8.second});
             auto s = session(f, true);
-            ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{3, coefficientBody({&kP8, &kQ8})}}), shifts), kDecodeDone);
+            ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{3, coefficientBody({&kP8, &kQ8})}}), shifts), kDone);
             const Shifts* shifted = mode >= 4 ? &shifts : nullptr;
             EXPECT_TRUE(gradientIs(*s, f, 0, 0, kP8.params(kP8.first, kP8.second, shifted))) << "mode " << int(mode);
             EXPECT_TRUE(keptIs(*s, f, 1, 0)) << "mode " << int(mode);
@@ -419,7 +419,7 @@ TEST(DecoderFormulas, FromModeFourASmallBlocksOneByteAnchorIsExpandedIntoBothPoi
     const Frame f{8, 4, 4, 2};
     const BlockArea area = BlockArea(4).block(3, {kP4.oneByte}).block(3, {kQ4.oneByte});
     auto s = session(f, false);
-    ASSERT_EQ(decode(*s, f, 4, withSections(4, area, {{3, coefficientBody({&kP4, &kQ4})}})), kDecodeDone);
+    ASSERT_EQ(decode(*s, f, 4, withSections(4, area, {{3, coefficientBody({&kP4, &kQ4})}})), kDone);
     EXPECT_TRUE(gradientIs(*s, f, 0, 0, kP4.params(kP4.first, kP4.second, &kWriterShifts)));
     EXPECT_TRUE(gradientIs(*s, f, 1, 0, kQ4.params(kQ4.first, kQ4.second, &kWriterShifts)));
 }
@@ -437,7 +437,7 @@ TEST(DecoderFormulas, TwoBitTypesCarryEveryKindOfBlockInModesFiveToEight) {
         ASSERT_EQ(area.bytes()[0], 0x63);
         const Bytes stream = withSections(mode, area, {{3, coefficientBody({&kP4, &kQ4})}, {2, lumaBody(f, {{2, 0}, {0, 1}})}});
         auto s = session(f, true);
-        ASSERT_EQ(decode(*s, f, mode, stream), kDecodeDone) << int(mode);
+        ASSERT_EQ(decode(*s, f, mode, stream), kDone) << int(mode);
         // Modes 5 to 7 expand a one-byte anchor; mode 8 keeps it as stored in byte 1 (byte 2 stays 0).
         const bool expand = mode <= 7;
         EXPECT_TRUE(gradientIs(*s, f, 0, 0, kP4.params(expand ? kP4.first : kP4.oneByte, expand ? kP4.second : 0, &kWriterShifts)))
@@ -460,7 +460,7 @@ TEST(DecoderFormulas, ChunkedLumaRunsSerpentineAndTurnsAtTheLastColumnInsideTheE
     area.block(2, chroma(f, 0, 1)).block(1).block(0, detail(f, 2, 1));
     ASSERT_EQ(area.bytes()[0], 0xA1);
     auto s = session(f, true);
-    ASSERT_EQ(decode(*s, f, 5, withSections(5, area, {{2, lumaBody(f, {{2, 0}, {0, 1}})}})), kDecodeDone);
+    ASSERT_EQ(decode(*s, f, 5, withSections(5, area, {{2, lumaBody(f, {{2, 0}, {0, 1}})}})), kDone);
     EXPECT_TRUE(keptIs(*s, f, 0, 0));
     EXPECT_TRUE(detailIs(*s, f, 1, 0));
     EXPECT_TRUE(detailIs(*s, f, 2, 0)); // chunked, clipped
@@ -477,7 +477,7 @@ TEST(DecoderFormulas, TheOldLumaSettingShiftsLumaByTwoFromModeSixToEight) {
         for (std::uint8_t flags : {0, 1}) {
             const BlockArea area = BlockArea(mode).block(0, detail(f, 0, 0)).block(2, chroma(f, 1, 0));
             auto s = session(f, false, flags);
-            ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{2, lumaBody(f, {{1, 0}})}})), kDecodeDone);
+            ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{2, lumaBody(f, {{1, 0}})}})), kDone);
             const int shift = flags && mode > 5 ? 2 : 0;
             EXPECT_TRUE(detailIs(*s, f, 0, 0, Pair::Current, shift)) << "mode " << int(mode) << " flags " << int(flags);
             EXPECT_TRUE(detailIs(*s, f, 1, 0, Pair::Current, shift)) << "mode " << int(mode) << " flags " << int(flags);
@@ -494,7 +494,7 @@ TEST(DecoderFormulas, TheOldParameterSizeSettingReadsOneAnchorByteByTheCellUpToM
         if (mode == 7) area.block(3, {kP4.oneByte}).block(3, {kQ4.oneByte});
         else area.block(3, {kP4.first, kP4.second}).block(3, {kQ4.first, kQ4.second});
         auto s = session(f, false, 2);
-        ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{3, coefficientBody({&kP4, &kQ4})}})), kDecodeDone);
+        ASSERT_EQ(decode(*s, f, mode, withSections(mode, area, {{3, coefficientBody({&kP4, &kQ4})}})), kDone);
         EXPECT_TRUE(gradientIs(*s, f, 0, 0, kP4.params(kP4.first, kP4.second, &kWriterShifts))) << "mode " << int(mode);
         EXPECT_TRUE(gradientIs(*s, f, 1, 0, kQ4.params(kQ4.first, kQ4.second, &kWriterShifts))) << "mode " << int(mode);
     }
@@ -520,7 +520,7 @@ void sectionEndsCase(EndsCase c, std::int64_t firstEndError, bool firstSectionOn
     const std::vector<Section> sections = {{3, coefficientBody({&kQ8})}, {chunked, lumaBody(f, {{1, row}})}};
     auto s = session(f, false);
     const Bytes stream = withSections(c.mode, area, sections, c.stream == 2 ? 0 : kHeaderSize, firstEndError);
-    ASSERT_EQ(decode(*s, f, c.mode, stream, kWriterShifts, c.stream, c.stream == 2 ? 2 : 1), kDecodeDone);
+    ASSERT_EQ(decode(*s, f, c.mode, stream, kWriterShifts, c.stream, c.stream == 2 ? 2 : 1), kDone);
     const std::string what = "mode " + std::to_string(c.mode) + " stream " + std::to_string(c.stream);
     EXPECT_TRUE(gradientIs(*s, f, 0, row, kQ8.params(kQ8.first, kQ8.second, c.mode >= 4 ? &kWriterShifts : nullptr))) << what;
     EXPECT_TRUE(firstSectionOnly ? untouched(*s, f, 1, row) : detailIs(*s, f, 1, row)) << what;
@@ -561,7 +561,7 @@ TEST(DecoderFormulas, AMotionSectionDisplacesKeptBlocks) {
     BlockArea area(7);
     for (int i = 0; i < 6; ++i) area.block(1);
     auto s = session(f, true);
-    ASSERT_EQ(decode(*s, f, 7, withSections(7, area, {{1, body}})), kDecodeDone);
+    ASSERT_EQ(decode(*s, f, 7, withSections(7, area, {{1, body}})), kDone);
     auto source = [](long double v) {
         EXPECT_GT(std::fabs(v - std::floor(v) - 0.5L), 1e-3L) << "a displacement too close to a tie";
         return static_cast<long long>(std::nearbyint(v));
@@ -622,7 +622,7 @@ TEST(DecoderFormulas, ModeNineReadsTypesParameterPlanesLumaAndChromaFromItsFourP
         const Bytes stream = modeNine(f, {0, 1, 2, 1}, {&kP4, &kQ4});
         for (const Shifts& shifts : {kWriterShifts, odd}) {
             auto s = session(f, true, 1);
-            ASSERT_EQ(decode(*s, f, 9, stream, shifts), kDecodeDone);
+            ASSERT_EQ(decode(*s, f, 9, stream, shifts), kDone);
             EXPECT_TRUE(detailIs(*s, f, 0, 0));
             EXPECT_TRUE(gradientIs(*s, f, 1, 0, kP4.params(kP4.first, kP4.second, &shifts)));
             EXPECT_TRUE(keptIs(*s, f, 2, 0));
@@ -633,7 +633,7 @@ TEST(DecoderFormulas, ModeNineReadsTypesParameterPlanesLumaAndChromaFromItsFourP
         const Frame f{24, 16, 8, 4};
         const Bytes stream = modeNine(f, {1, 0, 1, 2, 0, 2}, {&kP8, &kQ8});
         auto s = session(f, true);
-        ASSERT_EQ(decode(*s, f, 9, stream, odd), kDecodeDone);
+        ASSERT_EQ(decode(*s, f, 9, stream, odd), kDone);
         EXPECT_TRUE(gradientIs(*s, f, 0, 0, kP8.params(kP8.first, kP8.second, &odd)));
         EXPECT_TRUE(detailIs(*s, f, 1, 0));
         EXPECT_TRUE(gradientIs(*s, f, 2, 0, kQ8.params(kQ8.first, kQ8.second, &odd)));

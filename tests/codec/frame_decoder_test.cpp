@@ -329,7 +329,7 @@ TEST(FrameDecoder, ATargetThatCannotGiveItsPixelsEndsTheStreamWithoutDrawing) {
     FramePixels pixels;
     pixels.current = small.view();
     FixedFrameTarget wrongSize(pixels);
-    EXPECT_EQ(decodeStream(wrongSize, job), kDecodeNoMemory);
+    EXPECT_EQ(decodeStream(wrongSize, job), kNoMemory);
     EXPECT_TRUE(std::all_of(small.bytes.begin(), small.bytes.end(), [](std::uint8_t b) { return b == 0x11; }));
 
     // A previous frame of another size is refused as well.
@@ -338,7 +338,7 @@ TEST(FrameDecoder, ATargetThatCannotGiveItsPixelsEndsTheStreamWithoutDrawing) {
     pixels.previous = previous.view();
     pixels.hasPrevious = true;
     FixedFrameTarget wrongPrevious(pixels);
-    EXPECT_EQ(decodeStream(wrongPrevious, job), kDecodeNoMemory);
+    EXPECT_EQ(decodeStream(wrongPrevious, job), kNoMemory);
 
     // A target is asked once and given back once, after the stream parsed.
     struct Counting final : FrameTarget {
@@ -346,12 +346,12 @@ TEST(FrameDecoder, ATargetThatCannotGiveItsPixelsEndsTheStreamWithoutDrawing) {
         void endDrawing() override { ++ended; }
         int begun = 0, ended = 0;
     } refusing;
-    EXPECT_EQ(decodeStream(refusing, job), kDecodeNoMemory);
+    EXPECT_EQ(decodeStream(refusing, job), kNoMemory);
     EXPECT_EQ(refusing.begun, 1);
     EXPECT_EQ(refusing.ended, 0);
     const Bytes broken(e.streams[0].begin(), e.streams[0].begin() + 10);
     job.stream = broken;
-    EXPECT_EQ(decodeStream(refusing, job), kDecodeFailed);
+    EXPECT_EQ(decodeStream(refusing, job), kFailed);
     EXPECT_EQ(refusing.begun, 1); // a stream that does not parse never asks
 }
 

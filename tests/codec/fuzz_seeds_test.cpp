@@ -229,7 +229,7 @@ std::map<std::string, Bytes> streamSeeds() {
 // Walks a single-stream record's trailer and counts its sections.
 int sectionsOf(const Bytes& file) {
     RecordHeader h;
-    if (parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h) != kCodecDone)
+    if (parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h) != kDone)
         return -1;
     const ByteRange range = streamRange(h, 0);
     Bytes stream(file.begin() + static_cast<std::ptrdiff_t>(range.begin),
@@ -267,19 +267,19 @@ TEST(FuzzSeeds, EveryRecordSeedReadsBackWhole) {
     for (const auto& [name, file] : recordSeeds()) {
         RecordHeader h;
         if (name == "bad_chroma_step_0.vx") {
-            EXPECT_EQ(parseRecordHeader({file.data(), 256}, 0, file.size(), h), kCodecNotVxRecord);
+            EXPECT_EQ(parseRecordHeader({file.data(), 256}, 0, file.size(), h), kNotVx);
             continue;
         }
         if (name == "bad_link_backwards.vx") { // the first record is whole; the second points back
-            ASSERT_EQ(parseRecordHeader({file.data(), 256}, 0, file.size(), h), kCodecDone);
+            ASSERT_EQ(parseRecordHeader({file.data(), 256}, 0, file.size(), h), kDone);
             EXPECT_EQ(h.nextRecord, 0u);
             const std::size_t second = 71 + trailerPayload(7, 71).size();
             EXPECT_EQ(parseRecordHeader({file.data() + second, file.size() - second}, second, file.size(), h),
-                      kCodecNotVxRecord);
+                      kNotVx);
             continue;
         }
         ASSERT_EQ(parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h),
-                  kCodecDone)
+                  kDone)
             << name;
         if (name == "mode5_two_streams.vx") {
             EXPECT_EQ(streamTotal(h), 2u);

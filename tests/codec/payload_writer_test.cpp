@@ -264,7 +264,7 @@ TEST(Payload, ModeNineWritesFourCompressedUnitsAndAClosingZero) {
     encodeStream(s, p, 9, 0);
     ASSERT_EQ(s.result, 1);
     std::array<std::span<const std::uint8_t>, 4> parts;
-    ASSERT_EQ(splitMode9Parts(s.bytes, parts), kCodecDone);
+    ASSERT_EQ(splitMode9Parts(s.bytes, parts), kDone);
     Bytes types(64), parameters(1000), luma(4000), chroma(1000);
     std::size_t length = 0;
     ASSERT_EQ(decompressStream(parts[0], types, length), 1);

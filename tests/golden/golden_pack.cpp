@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
             job.firstFrame = true;
             job.lastRecordOffset = &last;
             job.frameRate = &rate;
-            code = vexel::compressFrame(record.codec, record.picture, job) == vexel::kPackDone ? 0 : 1;
+            code = vexel::compressFrame(record.codec, record.picture, job) == vexel::kDone ? 0 : 1;
         }
     }
     vexel::finalizeProgramUnits();

@@ -69,11 +69,11 @@ Bytes writeVideo(const std::string& path, int count, std::uint8_t mode, std::uin
         paintFrame(record, 96, 72, f);
         CompressionJob job = groupedJob(path, mode, streams, last, rate);
         job.firstFrame = f == 0;
-        EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
+        EXPECT_EQ(compressFrame(record, job), kDone) << f;
         // The previous picture is the reference for kept blocks.
         record.picture.frameBuffer.swap(record.picture.planes);
     }
-    EXPECT_EQ(record.grouped.finish(), kPackDone);
+    EXPECT_EQ(record.grouped.finish(), kDone);
     return test::readFile(path);
 }
 
@@ -144,19 +144,19 @@ TEST(CompressionPipeline, AFailingStreamEndsTheFrameAndCutsTheFileBackToItsLastW
         for (int f = 0; f < 3; ++f) {
             paintFrame(record, 96, 72, f);
             job.firstFrame = f == 0;
-            ASSERT_EQ(compressFrame(record, job), kPackDone);
+            ASSERT_EQ(compressFrame(record, job), kDone);
         }
         const std::uint64_t third = last;
         job.firstFrame = false;
         {
             FailingStream failing(3);
-            EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+            EXPECT_EQ(compressFrame(record, job), kFailed);
         }
         EXPECT_EQ(last, third); // the chain still ends at the third record
         EXPECT_FALSE(test::fileExists(path)); // the old target (none here) stays until the run ends
         // The record (and its pool) still work for the next frame.
-        EXPECT_EQ(compressFrame(record, job), kPackDone);
-        ASSERT_EQ(record.grouped.finish(), kPackDone);
+        EXPECT_EQ(compressFrame(record, job), kDone);
+        ASSERT_EQ(record.grouped.finish(), kDone);
         const Bytes file = test::readFile(path);
         const std::vector<RecordHeader> chain = records(file);
         ASSERT_EQ(chain.size(), 4u);
@@ -189,7 +189,7 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
             paintFrame(record, 96, 72, f);
             job.firstFrame = f == 0;
             if (f != failure.frame) {
-                EXPECT_EQ(compressFrame(record, job), kPackDone) << f;
+                EXPECT_EQ(compressFrame(record, job), kDone) << f;
                 record.picture.frameBuffer.swap(record.picture.planes);
                 continue;
             }
@@ -197,11 +197,11 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
             const std::size_t before = test::readFile(temporary).size();
             const std::uint64_t chainEnd = last;
             FailingStream failing(failure.stream, failure.stage);
-            EXPECT_EQ(compressFrame(record, job), failure.stage == platform::StreamFault::Encode ? kPackStreamFailed : kPackFileError);
+            EXPECT_EQ(compressFrame(record, job), failure.stage == platform::StreamFault::Encode ? kFailed : kFileError);
             EXPECT_EQ(last, chainEnd);
             EXPECT_EQ(test::readFile(temporary).size(), before);
         }
-        EXPECT_EQ(record.grouped.finish(), kPackDone);
+        EXPECT_EQ(record.grouped.finish(), kDone);
         return test::readFile(path);
     };
     test::TempDir dir;
@@ -238,18 +238,18 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
     paintFrame(record, 40, 30, 0);
     {
         FailingStream failing(1);
-        EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+        EXPECT_EQ(compressFrame(record, job), kFailed);
     }
-    EXPECT_EQ(record.grouped.finish(), kPackDone);
+    EXPECT_EQ(record.grouped.finish(), kDone);
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // no record: the old file stays
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
-    ASSERT_EQ(compressFrame(record, job), kPackDone);
+    ASSERT_EQ(compressFrame(record, job), kDone);
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // written beside it
     ASSERT_EQ(test::listFolder(dir.path()).size(), 2u);
     const std::string temporary = dir.file(test::listFolder(dir.path())[1]);
     EXPECT_EQ(temporary.substr(temporary.size() - 5), ".part");
     EXPECT_EQ(records(test::readFile(temporary)).size(), 1u);
-    ASSERT_EQ(record.grouped.finish(), kPackDone);
+    ASSERT_EQ(record.grouped.finish(), kDone);
     EXPECT_EQ(records(test::readFile(path)).size(), 1u);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 }
@@ -271,14 +271,14 @@ TEST(CompressionPipeline, AGroupedOutputBelongsToItsOwnerWhichFinishesOrDiscards
     // A grouped job without an output to go to writes nothing.
     CompressionJob job = groupedJob(path, 8, 2, last, rate);
     job.firstFrame = true;
-    EXPECT_EQ(compressFrame(codec, picture, job), kPackFileError);
+    EXPECT_EQ(compressFrame(codec, picture, job), kFileError);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 
     // Discarded: the target keeps what it held and the temporary file goes.
     {
         GroupedOutput grouped;
         job.grouped = &grouped;
-        ASSERT_EQ(compressFrame(codec, picture, job), kPackDone);
+        ASSERT_EQ(compressFrame(codec, picture, job), kDone);
         EXPECT_TRUE(grouped.isOpen());
         EXPECT_EQ(test::listFolder(dir.path()).size(), 2u);
         grouped.discard();
@@ -295,7 +295,7 @@ TEST(CompressionPipeline, AGroupedOutputBelongsToItsOwnerWhichFinishesOrDiscards
         last = 0;
         for (int frame = 0; frame < 2; ++frame) {
             job.firstFrame = frame == 0;
-            ASSERT_EQ(compressFrame(codec, picture, job), kPackDone);
+            ASSERT_EQ(compressFrame(codec, picture, job), kDone);
         }
         codec.release();
         EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
@@ -317,11 +317,11 @@ TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile
     job.streamCount = 2;
     {
         FailingStream failing(2);
-        EXPECT_EQ(compressFrame(record, job), kPackStreamFailed);
+        EXPECT_EQ(compressFrame(record, job), kFailed);
     }
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"pic.vx"});
-    EXPECT_EQ(compressFrame(record, job), kPackDone);
+    EXPECT_EQ(compressFrame(record, job), kDone);
     EXPECT_EQ(records(test::readFile(path)).size(), 1u);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"pic.vx"});
 }
@@ -331,7 +331,7 @@ TEST(CompressionPipeline, AModeAbove9IsRefused) {
     paintFrame(record, 8, 8, 0);
     CompressionJob job;
     job.mode = 10;
-    EXPECT_EQ(compressFrame(record, job), kPackBadMode);
+    EXPECT_EQ(compressFrame(record, job), kNotVx.because(Reason::UnknownMode));
 }
 
 } // namespace

@@ -131,7 +131,7 @@ void writeFile(const std::string& path, const std::vector<Picture>& frames, cons
         job.lastRecordOffset = &last;
         job.frameRate = &rate;
         job.streamCount = s.streams;
-        ASSERT_EQ(compressFrame(record, job), kPackDone) << path << " frame " << f;
+        ASSERT_EQ(compressFrame(record, job), kDone) << path << " frame " << f;
         record.picture.frameBuffer.swap(record.picture.planes); // the reference for kept blocks
     }
 }
@@ -214,7 +214,7 @@ std::vector<Picture> readAll(const std::string& path, std::vector<int>* results 
     return out;
 }
 
-Picture readOne(const std::string& path, int expected = kUnpackDone) {
+Picture readOne(const std::string& path, int expected = kDone) {
     std::vector<int> results;
     std::vector<Picture> pictures = readAll(path, &results);
     EXPECT_EQ(results.size(), 1u);
@@ -231,7 +231,7 @@ void put32(Bytes& b, std::size_t at, std::uint32_t v) {
 RecordHeader headerOf(const Bytes& file, std::uint64_t at = 0) {
     RecordHeader h;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(256, file.size() - at));
-    EXPECT_EQ(parseRecordHeader({file.data() + at, n}, at, file.size(), h), kCodecDone);
+    EXPECT_EQ(parseRecordHeader({file.data() + at, n}, at, file.size(), h), kDone);
     return h;
 }
 
@@ -332,8 +332,8 @@ TEST_F(DecompressionPipeline, ReadingThroughTheCacheGivesTheSamePictures) {
     writeFile(path, frames, {8, 0, 1, 25});
     std::vector<int> direct, cached;
     const std::vector<Picture> a = readAll(path, &direct), b = readAll(path, &cached, true);
-    EXPECT_EQ(direct, std::vector<int>(4, kUnpackDone));
-    EXPECT_EQ(cached, std::vector<int>(4, kUnpackDone));
+    EXPECT_EQ(direct, std::vector<int>(4, kDone));
+    EXPECT_EQ(cached, std::vector<int>(4, kDone));
     EXPECT_TRUE(a == b);
 }
 
@@ -345,36 +345,36 @@ TEST_F(DecompressionPipeline, TheCallTakesModeThreadCountRateAndTheNextRecordFro
     writeFile(path, frames, {8, 0, 3, 12.5});
     const Bytes bytes = test::readFile(path);
     Reader r(path);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_TRUE(r.read.headerRead && r.read.threadsKnown);
     EXPECT_EQ(r.read.mode, 8);
     EXPECT_EQ(r.read.threads, 3);
     EXPECT_EQ(r.read.frameRate, 12.5);
     // "Frames left" is the next record's file offset.
     EXPECT_EQ(r.position, headerOf(bytes).nextRecord);
-    ASSERT_EQ(r.next(), kUnpackDone);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_EQ(r.position, 0u);
 
     // A mode below 2 takes one thread whatever the stream count.
     const std::string one = file("mode1.vx");
     writeFile(one, {smoothPicture(64, 40)}, {1, 0, 3, 0});
     Reader m(one);
-    ASSERT_EQ(m.next(), kUnpackDone);
+    ASSERT_EQ(m.next(), kDone);
     EXPECT_EQ(m.read.threads, 1);
     EXPECT_EQ(m.read.mode, 1);
 
     // A dropped record is read, not decoded: its threads are not learnt.
     Reader dropped(path);
     dropped.dropped = true;
-    ASSERT_EQ(dropped.next(), kUnpackDone);
+    ASSERT_EQ(dropped.next(), kDone);
     EXPECT_TRUE(dropped.read.headerRead);
     EXPECT_FALSE(dropped.read.threadsKnown);
     // Not a record: nothing is learnt.
     const std::string text = file("text.vx");
     test::writeFile(text, Bytes(100, 'x'));
     Reader none(text);
-    EXPECT_EQ(none.next(), kUnpackNotVx);
+    EXPECT_EQ(none.next(), kNotVx);
     EXPECT_FALSE(none.read.headerRead);
 }
 
@@ -390,7 +390,7 @@ TEST_F(DecompressionPipeline, AFileFrameRateThatIsNoRateReadsAsZero) {
         const std::string name = file("rate" + std::to_string(i) + ".vx");
         ASSERT_TRUE(test::writeFile(name, b));
         Reader r(name);
-        ASSERT_EQ(r.next(), kUnpackDone) << i;
+        ASSERT_EQ(r.next(), kDone) << i;
         EXPECT_EQ(r.read.frameRate, expected[i]) << i;
     }
 }
@@ -399,11 +399,11 @@ TEST_F(DecompressionPipeline, ADroppedRecordIsCheckedButNeitherDrawnNorTimed) {
     const std::string path = file("drop.vx");
     writeFile(path, {smoothPicture(40, 24), noisePicture(40, 24)}, {8, 0, 1, 25});
     Reader r(path);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     const Picture first = heldPicture(r.record);
     const long double interval = smoothedFrameInterval();
     r.dropped = true;
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_EQ(r.position, 0u);
     EXPECT_EQ(smoothedFrameInterval(), interval);
     EXPECT_TRUE(heldPicture(r.record) == first);
@@ -415,7 +415,7 @@ TEST_F(DecompressionPipeline, TheStatusTextShowsTheDrawIntervalThenBothIntervals
     clearDecompressionStatusText();
     resetDecompressionTiming(0);
     Reader r(path);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     // Seconds as "d", "d.f" .. "d.ffff" (trimmed) or exactly "d.ffff", either separator.
     auto seconds = [](const std::string& t, bool trimmed) {
         const bool whole = t.size() == 1 && std::isdigit(static_cast<unsigned char>(t[0]));
@@ -435,7 +435,7 @@ TEST_F(DecompressionPipeline, TheStatusTextShowsTheDrawIntervalThenBothIntervals
     EXPECT_EQ(first.rfind("(draw interval = ", 0), 0u) << first;
     EXPECT_EQ(first.substr(first.size() - 4), " s) ") << first;
     EXPECT_TRUE(seconds(between(first, "(draw interval = ", " s) "), true)) << first;
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     const std::string second = decompressionStatusText().toUtf8();
     EXPECT_EQ(second.rfind(" (frame interval = ", 0), 0u) << second;
     EXPECT_EQ(second.substr(second.size() - 3), " s)") << second;
@@ -453,7 +453,7 @@ TEST_F(DecompressionPipeline, APreviousPictureOfAnotherSizeIsNoPreviousPicture) 
     writeFile(path, {movingPicture(64, 72, 0), movingPicture(64, 72, 1)}, {8, 0, 1, 25});
     Reader r(path);
     ASSERT_TRUE(r.record.picture.frameBuffer.allocate(64, 48)); // a 64 x 48 previous picture
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     std::int32_t w, h;
     EXPECT_FALSE(r.record.picture.previousPictureSize(w, h));
     EXPECT_EQ(r.record.picture.currentHeader.width, 64);
@@ -466,17 +466,17 @@ TEST_F(DecompressionPipeline, PicturesLargerThanTheScreenAndSeveralStreamsGoToTh
     writeFile(wide, {smoothPicture(1930, 8)}, {8, 0, 1, 0});
     writeFile(tall, {smoothPicture(40, 40)}, {8, 0, 2, 0});
     Reader a(wide);
-    ASSERT_EQ(a.next(), kUnpackDone);
+    ASSERT_EQ(a.next(), kDone);
     EXPECT_TRUE(a.record.picture.pictureInPlanes());
     EXPECT_FALSE(a.record.picture.surfaceFollowsPicture);
     Reader b(tall);
     b.record.picture.planesWanted = true;
-    ASSERT_EQ(b.next(), kUnpackDone);
+    ASSERT_EQ(b.next(), kDone);
     EXPECT_TRUE(b.record.picture.pictureInPlanes());
     const std::string single = file("one.vx");
     writeFile(single, {smoothPicture(40, 40)}, {8, 0, 1, 0});
     Reader c(single);
-    ASSERT_EQ(c.next(), kUnpackDone);
+    ASSERT_EQ(c.next(), kDone);
     EXPECT_FALSE(c.record.picture.pictureInPlanes());
     EXPECT_TRUE(c.record.picture.paintable);
 }
@@ -489,14 +489,14 @@ TEST_F(DecompressionPipeline, APoolIsKeptForItsStreamCountAndReleasedOnAnother) 
     writeFile(three, std::vector<Picture>(2, smoothPicture(48, 80)), {8, 0, 3, 0});
     writeFile(four, {smoothPicture(48, 80)}, {8, 0, 4, 0});
     Reader r(three);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     WorkerPool* pool = r.record.codec.decompressionPool.get();
     ASSERT_NE(pool, nullptr);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_EQ(r.record.codec.decompressionPool.get(), pool);
     r.call.path = TWideString::fromUtf8(four);
     r.position = 0;
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_NE(r.record.codec.decompressionPool.get(), nullptr);
     finishDecompression(r.record.codec);
     EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
@@ -516,15 +516,15 @@ TEST_F(DecompressionPipeline, AFailingStreamFailsTheRecordAndTheNextRecordDecode
     ASSERT_TRUE(test::writeFile(bad, b));
 
     Reader r(bad);
-    EXPECT_EQ(r.next(), kUnpackFailed);
+    EXPECT_EQ(r.next(), kFailed);
     EXPECT_FALSE(r.record.picture.paintable);
     EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
     // The same record, twice more, then a good one: no hang, no stale state.
     r.position = 0;
-    EXPECT_EQ(r.next(), kUnpackFailed);
+    EXPECT_EQ(r.next(), kFailed);
     r.position = 0;
     r.call.path = TWideString::fromUtf8(good);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     Picture pooled = heldPicture(r.record);
     ThreadingChoice sequential(Threading::Sequential);
     EXPECT_TRUE(pooled == readOne(good));
@@ -557,12 +557,12 @@ TEST_F(DecompressionPipeline, AStreamFailingInAnyStageFailsOnlyItsRecord) {
                     if (f == 2) {
                         const std::uint64_t at = r.position;
                         FailingStage failing(stream, stage);
-                        EXPECT_EQ(r.next(), stage == platform::StreamFault::Allocate ? kUnpackNoMemory : kUnpackFailed);
+                        EXPECT_EQ(r.next(), stage == platform::StreamFault::Allocate ? kNoMemory : kFailed);
                         EXPECT_FALSE(r.record.picture.paintable);
                         EXPECT_EQ(r.record.codec.decompressionPool.get(), nullptr);
                         r.position = at;
                     }
-                    ASSERT_EQ(r.next(), kUnpackDone) << f;
+                    ASSERT_EQ(r.next(), kDone) << f;
                     read.push_back(heldPicture(r.record));
                 }
                 for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_TRUE(read[f] == whole[f]) << "frame " << f;
@@ -585,34 +585,34 @@ TEST_F(DecompressionPipeline, BadFilesFailWithTheirResult) {
         readAll(name, &results);
         return results.empty() ? 99 : results.back();
     };
-    EXPECT_EQ(tryFile(bytes), kUnpackDone);
+    EXPECT_EQ(tryFile(bytes), kDone);
     Bytes magic = bytes;
     magic[3] = 'x';
-    EXPECT_EQ(tryFile(magic), kUnpackNotVx);
+    EXPECT_EQ(tryFile(magic), kNotVx);
     Bytes mode = bytes;
     mode[kModeOffset] = 10;
-    EXPECT_EQ(tryFile(mode), kUnpackNotVx);
-    EXPECT_EQ(tryFile({bytes.begin(), bytes.begin() + 40}), kUnpackNotVx); // the header ends early
+    EXPECT_EQ(tryFile(mode), kNotVx);
+    EXPECT_EQ(tryFile({bytes.begin(), bytes.begin() + 40}), kNotVx); // the header ends early
     // A payload that ends early does not expand.
-    EXPECT_EQ(tryFile({bytes.begin(), bytes.end() - 30}), kUnpackFailed);
+    EXPECT_EQ(tryFile({bytes.begin(), bytes.end() - 30}), kFailed);
     // A picture far too large for any machine fails as "no memory" before anything is made.
     Bytes huge = bytes;
     put32(huge, kWidthOffset, 200000);
     put32(huge, kHeightOffset, 300000);
-    EXPECT_EQ(tryFile(huge), kUnpackNoMemory);
-    EXPECT_EQ(tryFile({}), kUnpackFailed); // nothing to read
+    EXPECT_EQ(tryFile(huge), kNoMemory);
+    EXPECT_EQ(tryFile({}), kFailed); // nothing to read
 
     // A missing file: the system message, then -1.
     Reader missing(file("missing.vx"));
-    EXPECT_EQ(missing.next(), kUnpackCannotOpen);
+    EXPECT_EQ(missing.next(), kFileError);
     ASSERT_EQ(capture.messages.size(), 1u);
     // A record position past the end: a failed read directly, -1 through the cache.
     Reader past(good);
     past.position = bytes.size() + 10;
-    EXPECT_EQ(past.next(), kUnpackFailed);
+    EXPECT_EQ(past.next(), kFailed);
     Reader pastCached(good, 0, true);
     pastCached.position = bytes.size() + 10;
-    EXPECT_EQ(pastCached.next(), kUnpackCannotOpen);
+    EXPECT_EQ(pastCached.next(), kFileError);
 }
 
 TEST_F(DecompressionPipeline, ModesUpToSevenWithAShortBlockAreaFailCleanly) {
@@ -625,11 +625,11 @@ TEST_F(DecompressionPipeline, ModesUpToSevenWithAShortBlockAreaFailCleanly) {
         std::vector<int> results;
         readAll(name, &results);
         ASSERT_EQ(results.size(), 1u);
-        EXPECT_LE(results[0], kUnpackDone) << cut; // a trailer cut short ends quietly; a block area cut short fails
+        EXPECT_LE(results[0], kDone) << cut; // a trailer cut short ends quietly; a block area cut short fails
     }
     const std::string name = file("area.vx");
     ASSERT_TRUE(test::writeFile(name, {bytes.begin(), bytes.begin() + 60}));
-    readOne(name, kUnpackFailed);
+    readOne(name, kFailed);
 }
 
 // The fuzz target's saved inputs: small files the encoder writes (every
@@ -714,10 +714,10 @@ TEST_F(DecompressionPipeline, TheFuzzCorpusSeedsDecodeAndItsKnownBadFilesFail) {
         ASSERT_FALSE(results.empty());
         const bool known_bad = entry.path().filename().string().rfind("bad_", 0) == 0;
         if (known_bad) {
-            EXPECT_LT(results.back(), kUnpackDone) << entry.path();
+            EXPECT_LT(results.back(), kDone) << entry.path();
             ++bad;
         } else {
-            EXPECT_EQ(results.back(), kUnpackDone) << entry.path();
+            EXPECT_EQ(results.back(), kDone) << entry.path();
             ++seeds;
         }
     }
@@ -735,7 +735,7 @@ int copyConvert(const std::string& source, const std::string& target, std::uint8
     double rate = 0;
     for (int frame = 0; frame < 1000; ++frame) {
         const bool more = r.position != 0 || frame == 0;
-        if (!more) return kPackDone;
+        if (!more) return kDone;
         int result = r.next();
         if (result < 1) return result;
         if (rate == 0) rate = r.read.frameRate;
@@ -776,10 +776,10 @@ TEST_F(DecompressionPipeline, CopyingAFortySevenByteModeSevenRecordGrowsTheHeade
     ASSERT_EQ(h.headerSize, 47u);
 
     Reader r(source, 1);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     EXPECT_EQ(r.record.copy.length, before.size());
     EXPECT_EQ(r.record.copy.bytes.size(), before.size() + 24);
-    ASSERT_EQ(copyConvert(source, target), kPackDone);
+    ASSERT_EQ(copyConvert(source, target), kDone);
 
     const Bytes after = test::readFile(target);
     EXPECT_EQ(test::readFile(source), before); // the input is never touched
@@ -836,10 +836,10 @@ TEST_F(DecompressionPipeline, CopyingAThirtyOneByteHeaderFillsTheMissingFields) 
     const Picture original = readOne(source);
 
     Reader r(source, 1);
-    ASSERT_EQ(r.next(), kUnpackDone);
+    ASSERT_EQ(r.next(), kDone);
     // The buffer holds the record and the 40 bytes the header grows by.
     EXPECT_EQ(r.record.copy.bytes.size(), record.size() + 40);
-    ASSERT_EQ(copyConvert(source, target), kPackDone);
+    ASSERT_EQ(copyConvert(source, target), kDone);
     const Bytes after = test::readFile(target);
     ASSERT_EQ(after.size(), record.size() + 40);
     const RecordHeader g = headerOf(after);
@@ -862,7 +862,7 @@ TEST_F(DecompressionPipeline, CopyingAVideoKeepsItsChainAndPictures) {
     for (int f = 0; f < 4; ++f) frames.push_back(movingPicture(64, 48, f));
     const std::string source = file("clip.vx"), target = file("clip_converted.vx");
     writeFile(source, frames, {5, 0, 1, 30});
-    ASSERT_EQ(copyConvert(source, target), kPackDone);
+    ASSERT_EQ(copyConvert(source, target), kDone);
     const Bytes after = test::readFile(target);
     std::uint64_t at = 0, previous = 0;
     for (int f = 0; f < 4; ++f) {
@@ -908,7 +908,7 @@ TEST_F(DecompressionPipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams
     ASSERT_EQ(original.size(), 3u);
     for (std::uint8_t mode : {1, 4, 7, 8, 9}) {
         const std::string target = file("clip_" + std::to_string(mode) + ".vx");
-        ASSERT_EQ(repack(source, target, mode, 2), kPackDone) << int(mode);
+        ASSERT_EQ(repack(source, target, mode, 2), kDone) << int(mode);
         const Bytes bytes = test::readFile(target);
         EXPECT_EQ(headerOf(bytes).mode, mode);
         EXPECT_EQ(headerOf(bytes).blockSize, 8u);
@@ -920,7 +920,7 @@ TEST_F(DecompressionPipeline, RepackingKeepsThePicturesExactlyWithTheSameStreams
     }
     // Other bands smooth chroma at other rows: close, not identical.
     const std::string three = file("clip_three.vx");
-    ASSERT_EQ(repack(source, three, 8, 3), kPackDone);
+    ASSERT_EQ(repack(source, three, 8, 3), kDone);
     EXPECT_EQ(headerOf(test::readFile(three)).streamCount, 3u);
     const std::vector<Picture> again = readAll(three);
     ASSERT_EQ(again.size(), 3u);
@@ -954,7 +954,7 @@ TEST_F(DecompressionPipeline, RepackingIntoOneAnchorByteModesKeepsTheRampsDirect
     ASSERT_EQ(original.size(), 1u);
     for (std::uint8_t mode : {3, 8}) {
         const std::string target = file("ramps_" + std::to_string(mode) + ".vx");
-        ASSERT_EQ(repack(source, target, mode, 1), kPackDone);
+        ASSERT_EQ(repack(source, target, mode, 1), kDone);
         const std::vector<Picture> again = readAll(target, nullptr, false, true);
         ASSERT_EQ(again.size(), 1u);
         EXPECT_GE(psnr(original[0], again[0]), 35.0) << "mode " << int(mode); // 30 dB with the second anchor lost

@@ -114,19 +114,19 @@ std::vector<std::uint8_t> packedFrame(const std::string& path) {
     job.firstFrame = true;
     job.lastRecordOffset = &last;
     job.frameRate = &rate;
-    EXPECT_EQ(compressFrame(session, job), kPackDone);
+    EXPECT_EQ(compressFrame(session, job), kDone);
     return test::readFile(path);
 }
 
 // The decoded picture's pixels, red, green, blue, row by row.
 std::vector<std::uint8_t> decoded(const std::vector<std::uint8_t>& file, bool planes) {
     RecordHeader h;
-    EXPECT_EQ(parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h), kCodecDone);
+    EXPECT_EQ(parseRecordHeader({file.data(), std::min<std::size_t>(file.size(), 256)}, 0, file.size(), h), kDone);
     CodecSession session;
     session.picture.planesWanted = planes;
     RecordDecodeOptions options;
     options.fastPaint = true;
-    EXPECT_EQ(decodeRecordBytes(session.codec, session.picture, h, {file.data(), file.size()}, options), kUnpackDone);
+    EXPECT_EQ(decodeRecordBytes(session.codec, session.picture, h, {file.data(), file.size()}, options), kDone);
     std::vector<std::uint8_t> out;
     PictureAccess p;
     if (!planes) {

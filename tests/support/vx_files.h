@@ -17,7 +17,7 @@ inline std::vector<RecordHeader> recordChain(const std::vector<std::uint8_t>& fi
     for (std::uint64_t at = 0; at < file.size();) {
         RecordHeader h;
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kRecordHeaderLimit, file.size() - at));
-        if (parseRecordHeader({file.data() + at, n}, at, file.size(), h) != kCodecDone) break;
+        if (parseRecordHeader({file.data() + at, n}, at, file.size(), h) != kDone) break;
         out.push_back(h);
         if (!h.nextRecord) break;
         at = h.nextRecord;
