@@ -66,6 +66,22 @@ Encoded encode(const Source& s, std::uint8_t mode, std::int8_t optimize, std::ui
     return e;
 }
 
+// The job of stream i (0-based) of an encoded frame of w x h pixels.
+StreamDecodeJob streamJob(const Encoded& e, std::uint32_t i, std::uint32_t w, std::uint32_t h) {
+    const std::uint32_t n = static_cast<std::uint32_t>(e.streams.size());
+    StreamDecodeJob job;
+    job.streamIndex = n > 1 ? i + 1 : 0;
+    job.streamCount = n;
+    job.stream = e.streams[i];
+    job.headerSize = e.headerSize;
+    job.mode = e.mode;
+    job.width = w;
+    job.height = h;
+    job.blockSize = e.B;
+    job.chromaStep = e.D;
+    return job;
+}
+
 // Decodes every stream into a record's planes (which it allocates when absent).
 int decode(CodecSession& record, const Encoded& e, std::uint32_t w, std::uint32_t h, bool fast,
            std::uint8_t conversion = 0) {
@@ -73,18 +89,9 @@ int decode(CodecSession& record, const Encoded& e, std::uint32_t w, std::uint32_
     int result = 1;
     const std::uint32_t n = static_cast<std::uint32_t>(e.streams.size());
     for (std::uint32_t i = 0; i < n; ++i) {
-        StreamDecodeJob job;
-        job.streamIndex = n > 1 ? i + 1 : 0;
-        job.streamCount = n;
-        job.stream = e.streams[i];
-        job.headerSize = e.headerSize;
+        StreamDecodeJob job = streamJob(e, i, w, h);
         job.fastPaint = fast;
-        job.mode = e.mode;
         job.conversion = conversion;
-        job.width = w;
-        job.height = h;
-        job.blockSize = e.B;
-        job.chromaStep = e.D;
         job.legacyFlags = record.codec.legacyFlags;
         job.repack = &record.repack;
         PictureBufferTarget target(record.picture);
@@ -286,19 +293,8 @@ TEST(FrameDecoder, DrawsIntoAnyBufferItsCallerGivesAsItDrawsIntoThePlanes) {
             pixels.current = buffer.view();
             FixedFrameTarget target(pixels);
             const std::uint32_t n = static_cast<std::uint32_t>(e.streams.size());
-            for (std::uint32_t i = 0; i < n; ++i) {
-                StreamDecodeJob job;
-                job.streamIndex = n > 1 ? i + 1 : 0;
-                job.streamCount = n;
-                job.stream = e.streams[i];
-                job.headerSize = e.headerSize;
-                job.mode = e.mode;
-                job.width = s.w;
-                job.height = s.h;
-                job.blockSize = e.B;
-                job.chromaStep = e.D;
-                ASSERT_EQ(decodeStream(target, job), 1) << int(mode);
-            }
+            for (std::uint32_t i = 0; i < n; ++i)
+                ASSERT_EQ(decodeStream(target, streamJob(e, i, s.w, s.h)), 1) << int(mode);
             int differing = 0;
             for (int c = 0; c < 3; ++c)
                 for (std::uint32_t y = 0; y < s.h; ++y)
@@ -315,14 +311,7 @@ TEST(FrameDecoder, ATargetThatCannotGiveItsPixelsEndsTheStreamWithoutDrawing) {
     Source s(40, 24);
     photoLike(s);
     const Encoded e = encode(s, 8, 0);
-    StreamDecodeJob job;
-    job.stream = e.streams[0];
-    job.headerSize = e.headerSize;
-    job.mode = e.mode;
-    job.width = s.w;
-    job.height = s.h;
-    job.blockSize = e.B;
-    job.chromaStep = e.D;
+    StreamDecodeJob job = streamJob(e, 0, s.w, s.h);
 
     // Pixels of another size are refused, and nothing is written.
     CallerBuffer small(s.w - 1, s.h, 0x11);
