@@ -20,6 +20,7 @@
     X(SDL_DestroyTexture) \
     X(SDL_DestroyWindow) \
     X(SDL_FreeSurface) \
+    X(SDL_GetCurrentVideoDriver) \
     X(SDL_GetDesktopDisplayMode) \
     X(SDL_GetDisplayBounds) \
     X(SDL_GetDisplayUsableBounds) \
@@ -98,6 +99,7 @@ bool librariesLoaded();
 #define SDL_DestroyTexture (::vexel::sdl::api.SDL_DestroyTexture)
 #define SDL_DestroyWindow (::vexel::sdl::api.SDL_DestroyWindow)
 #define SDL_FreeSurface (::vexel::sdl::api.SDL_FreeSurface)
+#define SDL_GetCurrentVideoDriver (::vexel::sdl::api.SDL_GetCurrentVideoDriver)
 #define SDL_GetDesktopDisplayMode (::vexel::sdl::api.SDL_GetDesktopDisplayMode)
 #define SDL_GetDisplayBounds (::vexel::sdl::api.SDL_GetDisplayBounds)
 #define SDL_GetDisplayUsableBounds (::vexel::sdl::api.SDL_GetDisplayUsableBounds)

@@ -1,6 +1,7 @@
 #include "display/video_sdl.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 
 namespace vexel::sdl {
@@ -17,6 +18,18 @@ bool displayNamed() {
     return (x && *x) || (wayland && *wayland);
 }
 
+// SDL falls back on drivers that show nothing when the named display cannot
+// be reached (an X server that refused the connection): their windows take
+// no clicks and no keys, so a viewer or a message box on one would wait for
+// ever. Only a user who names such a driver gets it.
+bool showsNothing(const char* driver) {
+    const char* chosen = std::getenv("SDL_VIDEODRIVER");
+    if (!driver || (chosen && *chosen)) return !driver;
+    for (const char* blind : {"offscreen", "dummy", "evdev"})
+        if (std::strcmp(driver, blind) == 0) return true;
+    return false;
+}
+
 } // namespace
 
 bool videoAvailable() {
@@ -26,7 +39,10 @@ bool videoAvailable() {
             SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             // A viewer that keeps the screen awake is a video player's choice, not a picture viewer's.
             SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-            if (SDL_Init(SDL_INIT_VIDEO) == 0) video = Video::Started;
+            if (SDL_Init(SDL_INIT_VIDEO) == 0) {
+                if (showsNothing(SDL_GetCurrentVideoDriver())) SDL_Quit();
+                else video = Video::Started;
+            }
         }
     }
     return video == Video::Started;

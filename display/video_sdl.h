@@ -12,7 +12,7 @@
 namespace vexel::sdl {
 
 // True when a display can be used: DISPLAY or WAYLAND_DISPLAY is set, the
-// SDL libraries load and SDL's video starts. Tried once; later calls give the same answer.
+// SDL libraries load and SDL's video starts on a driver that shows windows. Tried once; later calls give the same answer.
 bool videoAvailable();
 // Stops SDL (the end of the program).
 void stopVideo();

@@ -11,6 +11,7 @@ import os
 import re
 import shlex
 import shutil
+import socket
 import stat
 import struct
 import subprocess
@@ -114,6 +115,35 @@ def test_a_run_without_a_window_loads_no_window_library(folder):
     # Where no display is named the viewer says so and loads nothing either.
     shown = run([vexel, "sample.vx"], cwd=folder, env=dict(headless(), LD_DEBUG="files"), check=False)
     assert shown.returncode == 1 and b"libSDL2" not in shown.stderr
+
+
+def test_a_display_that_cannot_be_reached_ends_viewing_with_a_message(folder):
+    # A named display whose server turns the program away (none listens
+    # there) is no display: the viewer and its message box say so at the
+    # terminal and end, instead of waiting for ever on a window nobody sees.
+    number = next(n for n in range(7391, 7491) if unreachable(n))
+    sample(folder)
+    env = dict(headless(), DISPLAY=":%d" % number, XDG_RUNTIME_DIR="")
+    for args in (["sample.bmp"], ["nothing*.bmp"]):
+        try:
+            shown = subprocess.run([OPTIONS.vexel] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("%s on an unreachable display still runs after a minute" % args) from None
+        said = shown.stderr.decode(errors="replace")
+        assert shown.returncode == 1 and "Не удаётся открыть окно просмотра" in said, (args, shown.returncode, said)
+
+
+def unreachable(number):
+    """True when no X server takes connections as display :number."""
+    for address in ("\0/tmp/.X11-unix/X%d" % number, "/tmp/.X11-unix/X%d" % number):
+        with socket.socket(socket.AF_UNIX) as s:
+            try:
+                s.connect(address)
+                return False
+            except OSError:
+                pass
+    return True
 
 
 def cyrillic_messages():
