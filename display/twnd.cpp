@@ -1,5 +1,6 @@
 #include "display/twnd.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -104,14 +105,25 @@ int resizeInPlanes(TWnd& record, std::int32_t newWidth, std::int32_t newHeight) 
     TPicturePlanes to;
     TrackedBuffer<std::int32_t> columns;
     if (!columnMap(columns, from.width(), newWidth) || !to.allocate(newWidth, newHeight)) return kResizeNoMemory;
+    // Rows are taken by rounding, so an enlarged picture's last rows may fall past the source: they are black.
     for (int p = 0; p < 3; ++p) {
         for (std::int32_t k = 0; k < newHeight; ++k) {
-            const std::uint8_t* source = from.row(p, sourceIndex(k, from.height(), newHeight));
+            const std::int64_t y = scaleRounded(k, from.height(), newHeight);
             std::uint8_t* target = to.row(p, k);
+            if (y >= from.height()) {
+                std::fill(target, target + newWidth, std::uint8_t{0});
+                continue;
+            }
+            const std::uint8_t* source = from.row(p, static_cast<std::int32_t>(y));
             for (std::int32_t j = 0; j < newWidth; ++j) target[j] = source[columns[j]];
         }
     }
     record.picture.planes.swap(to);
+    // The surface had the old picture's size; from now on it takes the window's, as for any picture in the planes.
+    if (record.picture.surfaceFollowsPicture) {
+        record.picture.surfaceFollowsPicture = false;
+        record.graphicsWindow->SetPictureSize(nullptr, OffScreenBuffer::kKeepMemoryChoice, -1, false);
+    }
     return kResizeDone;
 }
 

@@ -13,9 +13,12 @@
 // draws the band on the processor and forgets the library.
 //
 // The library keeps one set of buffers for the process, made again only
-// when a size changes; calls are serialised, and each makes the chosen
-// device current (CUDA's current device is per thread, and calls come from
-// the decoder's worker threads).
+// when a band needs more than they hold (band sizes differ within a frame,
+// and making page-locked memory costs more than drawing). The device's
+// context is made by the first band drawn, not at loading: a still picture
+// never pays for it. Calls are serialised, and each makes the chosen device
+// current (CUDA's current device is per thread, and calls come from the
+// decoder's worker threads).
 #include "gpu/pixspray_host.h"
 
 #include <cuda_runtime.h>
@@ -39,7 +42,7 @@ __global__ void pixSpray_kernel(std::uint8_t* deviceBase, Target target, int R, 
     vexel::spray::drawPoint(deviceBase, target, pntImage, w, R, x, y);
 }
 
-// A page-locked staging buffer and its device mirror, of one size.
+// A page-locked staging buffer and its device mirror, of one size, grown on demand.
 struct Mirror {
     std::uint8_t* host = nullptr;
     std::uint8_t* device = nullptr;
@@ -53,7 +56,7 @@ struct Mirror {
         size = 0;
     }
     bool ensure(std::size_t needed) {
-        if (size == needed && host && device) return true;
+        if (size >= needed && host && device) return true;
         release();
         if (cudaMallocHost(&host, needed) != cudaSuccess || cudaMalloc(&device, needed) != cudaSuccess) {
             release();
@@ -68,6 +71,7 @@ struct Mirror {
 struct State {
     std::mutex mutex;
     int device = -1;
+    bool contextMade = false; // a band made the device current (and so its context)
     Mirror pixels, points;
     cudaEvent_t start = nullptr, stop = nullptr;
     float kernelMilliseconds = 0;
@@ -126,13 +130,15 @@ PIXSPRAY_EXPORT int pixSpray_init(int device) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.mutex);
     if (device < 0) device = s.device >= 0 ? s.device : chooseDevice();
-    if (device != s.device && s.device >= 0) {
+    if (device != s.device && s.contextMade) {
         // The old device's buffers go with it.
         cudaSetDevice(s.device);
         s.releaseBuffers();
+        s.contextMade = false;
     }
+    // Asking for the properties checks the device without making a context.
     cudaDeviceProp properties;
-    if (cudaSetDevice(device) != cudaSuccess || cudaGetDeviceProperties(&properties, device) != cudaSuccess) {
+    if (cudaGetDeviceProperties(&properties, device) != cudaSuccess) {
         cudaGetLastError();
         return -(device + 10);
     }
@@ -151,6 +157,7 @@ PIXSPRAY_EXPORT bool pixSpray_module(std::uint8_t* base, int offsetR, int offset
     State& s = state();
     std::lock_guard<std::mutex> guard(s.mutex);
     if (s.device < 0 || cudaSetDevice(s.device) != cudaSuccess) return false;
+    s.contextMade = true;
     const std::size_t pointBytes = static_cast<std::size_t>(pointsPerRow) * pointRows * 9;
     if (!s.pixels.ensure(static_cast<std::size_t>(call.band.mirrorSize)) || !s.points.ensure(pointBytes)) return false;
     if (!s.start && (cudaEventCreate(&s.start) != cudaSuccess || cudaEventCreate(&s.stop) != cudaSuccess)) {
@@ -196,15 +203,13 @@ PIXSPRAY_EXPORT float pixSpray_kernel_milliseconds() {
 
 namespace {
 
-// Loading chooses a device and makes it current; loading never fails on that account.
-__attribute__((constructor)) void loaded() { pixSpray_init(-1); }
-
-// Unloading frees the buffers and resets the device. At process exit the
-// runtime may already be shutting down: its errors are of no consequence.
+// Unloading frees the buffers and resets the device, when a band made its
+// context. At process exit the runtime may already be shutting down: its
+// errors are of no consequence.
 __attribute__((destructor)) void unloaded() {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.mutex);
-    if (s.device >= 0 && cudaSetDevice(s.device) == cudaSuccess) {
+    if (s.contextMade && cudaSetDevice(s.device) == cudaSuccess) {
         s.releaseBuffers();
         cudaDeviceReset();
     }

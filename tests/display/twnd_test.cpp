@@ -1,5 +1,7 @@
 #include "display/twnd.h"
 
+#include "display/painting.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -79,20 +81,45 @@ TEST_F(Resize, EnlargingRepeatsRowsAndNeverPaintsTheTopBlack) {
         for (int j = 0; j < 9; ++j) EXPECT_EQ(pixel(j, k), (std::vector<int>{j / 3, k / 3, j / 3 + k / 3})) << j << "," << k;
 }
 
-TEST_F(Resize, SurfaceAndPlanesGiveTheSamePicture) {
-    hold(37, 23, false);
-    ASSERT_EQ(resizePicture(record, 50, false), kResizeDone);
-    std::vector<std::vector<int>> fromSurface;
-    for (int y = 0; y < record.picture.pictureHeight(); ++y)
-        for (int x = 0; x < record.picture.pictureWidth(); ++x) fromSurface.push_back(pixel(x, y));
-    record.destroy();
+TEST_F(Resize, PlanesTakeRowsRoundedAndColumnsFloored) {
+    // 23 rows to 31: floor and rounding differ on many rows.
     hold(37, 23, true);
     ASSERT_EQ(resizePicture(record, 50, false), kResizeDone);
     ASSERT_TRUE(record.picture.pictureInPlanes());
-    std::vector<std::vector<int>> fromPlanes;
-    for (int y = 0; y < record.picture.pictureHeight(); ++y)
-        for (int x = 0; x < record.picture.pictureWidth(); ++x) fromPlanes.push_back(pixel(x, y));
-    EXPECT_EQ(fromSurface, fromPlanes);
+    for (int y = 0; y < 31; ++y) {
+        const int row = (y * 23 * 2 + 31) / 62; // round(y x 23 / 31), no ties
+        for (int x = 0; x < 50; ++x) {
+            const int column = x * 37 / 50;
+            ASSERT_EQ(pixel(x, y), (std::vector<int>{column, row, column + row})) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Resize, PlanesTakeRowsRoundedHalfToEvenAndRowsPastThePictureAreBlack) {
+    hold(4, 2, true);
+    ASSERT_EQ(resizePicture(record, 8, false), kResizeDone); // 8 x 4: rows k x 2 / 4
+    ASSERT_EQ(record.picture.pictureHeight(), 4);
+    const int source[] = {0, 0, 1, -1}; // 0, 0.5 -> 0, 1, 1.5 -> 2: past the picture
+    for (int k = 0; k < 4; ++k)
+        for (int j = 0; j < 8; ++j) {
+            const std::vector<int> expected = source[k] < 0 ? std::vector<int>{0, 0, 0}
+                                                            : std::vector<int>{j / 2, source[k], j / 2 + source[k]};
+            EXPECT_EQ(pixel(j, k), expected) << j << "," << k;
+        }
+}
+
+TEST_F(Resize, APictureResizedInThePlanesNoLongerKeepsAPictureSizedSurface) {
+    // A frame decoded into the planes with a surface of its own size.
+    hold(30, 10, true);
+    PictureRect r{0, 0, 30, 10};
+    ASSERT_TRUE(record.graphicsWindow->SetPictureSize(&r, 0, 16, false));
+    record.picture.surfaceFollowsPicture = true;
+    ASSERT_EQ(resizePicture(record, 120, false), kResizeDone);
+    EXPECT_FALSE(record.picture.surfaceFollowsPicture);
+    std::int32_t h, w;
+    record.graphicsWindow->PictureSize(h, w);
+    EXPECT_FALSE(w == 30 && h == 10) << "the surface keeps the old picture's size";
+    EXPECT_TRUE(respond(record, ViewerEvent::Sized).resizeSurface); // and follows the window from now on
 }
 
 TEST_F(Resize, APictureResizedBeyondTheScreenMovesToThePlanes) {
@@ -102,7 +129,8 @@ TEST_F(Resize, APictureResizedBeyondTheScreenMovesToThePlanes) {
     EXPECT_TRUE(record.picture.pictureInPlanes());
     EXPECT_EQ(record.picture.planes.width(), 60);
     EXPECT_EQ(record.picture.planes.height(), 20);
-    EXPECT_EQ(pixel(59, 19), (std::vector<int>{29, 9, 38}));
+    EXPECT_EQ(pixel(59, 18), (std::vector<int>{29, 9, 38}));
+    EXPECT_EQ(pixel(59, 19), (std::vector<int>{0, 0, 0})); // 9.5 rounds to 10, past the picture
 }
 
 TEST_F(Resize, SizesThatRoundToNothingAreRefusedAndThePictureKept) {
