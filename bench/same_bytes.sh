@@ -5,12 +5,24 @@
 # painting, and the 60-frame 1280 x 720 pan packed as a clip and unpacked.
 # For a change meant only to make Vexel faster: build the old version into
 # one folder and the new one into another and compare them.
+# With --paths, one build runs every form of its inner loops that this
+# processor has (VEXEL_SIMD=plain, sse2, avx2) and each is compared with the
+# plain one.
 # Usage: bench/same_bytes.sh OLD_VEXEL [NEW_VEXEL]   (default: build/vexel)
+#        bench/same_bytes.sh --paths [VEXEL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-unset DISPLAY WAYLAND_DISPLAY
-old=$(realpath "$1")
-new=$(realpath "${2:-build/vexel}")
+unset DISPLAY WAYLAND_DISPLAY VEXEL_SIMD
+paths=0
+if [ "${1:-}" = --paths ]; then
+    paths=1
+    shift
+    old=$(realpath "${1:-build/vexel}")
+    new=$old
+else
+    old=$(realpath "$1")
+    new=$(realpath "${2:-build/vexel}")
+fi
 folders=$(python3 bench/photos.py)
 work=$(mktemp -d /tmp/vexel-same-bytes.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -40,6 +52,25 @@ hashes() {
         sha256sum pan.vx pan_0*.bmp | sed "s|  |  clip/|")
     rm -rf "$clip"
 }
+
+if [ $paths = 1 ]; then
+    VEXEL_SIMD=plain hashes "$old" "$work/plain" >"$work/plain.txt"
+    failed=0
+    for form in sse2 avx2; do
+        if [ $form = avx2 ] && ! grep -qw avx2 /proc/cpuinfo; then
+            echo "$form: this processor lacks it, not run"
+            continue
+        fi
+        VEXEL_SIMD=$form hashes "$old" "$work/$form" >"$work/$form.txt"
+        if diff "$work/plain.txt" "$work/$form.txt"; then
+            echo "$form: the same bytes as plain: $(wc -l <"$work/$form.txt") outputs"
+        else
+            echo "$form differs from plain" >&2
+            failed=1
+        fi
+    done
+    exit $failed
+fi
 
 hashes "$old" "$work/old" >"$work/old.txt"
 hashes "$new" "$work/new" >"$work/new.txt"

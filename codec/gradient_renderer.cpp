@@ -3,6 +3,7 @@
 #include "base/memdiag.h"
 #include "codec/block_record.h"
 #include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,8 +18,9 @@ const double kJ = std::sqrt(2.0) * 0.5 + 0.5;
 struct BlockModel {
     double cosine, sine;
     double base[3], slope[3]; // slope in value per pixel, before the J factor
+    double corners[3][2][2];  // [c][cx][cy], 0: -1, 1: +1: the value at each corner
 
-    void read(const std::uint8_t* r) {
+    void read(const std::uint8_t* r, double halfB) {
         const double theta = recordDirection(r);
         cosine = std::cos(theta);
         sine = std::sin(theta);
@@ -26,6 +28,9 @@ struct BlockModel {
             base[c] = recordBase(r, c);
             slope[c] = recordSlope(r, c);
         }
+        for (int c = 0; c < 3; ++c)
+            for (int ix = 0; ix < 2; ++ix)
+                for (int iy = 0; iy < 2; ++iy) corners[c][ix][iy] = corner(c, ix ? 1 : -1, iy ? 1 : -1, halfB);
     }
     // The value at corner (cx, cy) of the block, cx, cy in {-1, +1}.
     double corner(int c, int cx, int cy, double halfB) const {
@@ -46,6 +51,42 @@ inline void storeRow(const PixelTarget& target, int c, std::int64_t x0, std::int
     for (std::uint32_t col = 0; col < count; ++col) out[col * target.pixelStep] = row[col];
 }
 
+// The reference forms of the block kernels; the vector forms must give their bytes.
+void smoothBlockPlain(const PixelTarget& target, const GradientBlockPaint& p, const double corner[3][2][2]) {
+    const std::uint32_t B = p.B;
+    for (int c = 0; c < 3; ++c)
+        for (std::uint32_t t = 0; t < p.h; ++t) {
+            const double u = t + 0.5;
+            const double left = ((B - u) * corner[c][0][0] + u * corner[c][0][1]) / B;
+            const double right = ((B - u) * corner[c][1][0] + u * corner[c][1][1]) / B;
+            const double across = right - left;
+            double values[16];
+            // Dividing by a power of two and multiplying by its
+            // reciprocal round the same real number: the same double.
+            if (p.reciprocal != 0)
+                for (std::uint32_t col = 0; col < p.w; ++col) values[col] = left + across * p.centres[col] * p.reciprocal;
+            else
+                for (std::uint32_t col = 0; col < p.w; ++col) values[col] = left + across * p.centres[col] / B;
+            storeRow(target, c, p.x0, p.y0 + t, values, p.w);
+        }
+}
+
+// base + a (col - half) + b (t - half), added in that order: the first sum
+// depends on the column only.
+void fastBlockPlain(const PixelTarget& target, const GradientBlockPaint& p, const double base[3], const double a[3],
+                    const double b[3]) {
+    for (int c = 0; c < 3; ++c) {
+        double along[16];
+        for (std::uint32_t col = 0; col < p.w; ++col) along[col] = base[c] + a[c] * (col - p.half);
+        for (std::uint32_t t = 0; t < p.h; ++t) {
+            const double down = b[c] * (t - p.half);
+            double values[16];
+            for (std::uint32_t col = 0; col < p.w; ++col) values[col] = along[col] + down;
+            storeRow(target, c, p.x0, p.y0 + t, values, p.w);
+        }
+    }
+}
+
 } // namespace
 
 bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, std::uint32_t endRow, bool fast,
@@ -55,6 +96,7 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
     endRow = std::min(endRow, blocks.rows);
     const double half = (B - 1) / 2.0, halfB = B / 2.0;
     if (firstRow >= endRow) return true;
+    const CodecKernels& kernels = codecKernels();
     // Pixel centres across a block (col + 0.5, exact) and 1 / B when B is a power of two.
     double centres[16];
     for (int col = 0; col < 16; ++col) centres[col] = col + 0.5;
@@ -70,7 +112,7 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
         const std::uint8_t* r = blocks.records + 9 * (static_cast<std::uint64_t>(modelFirst) * blocks.columns + i);
         if (r[0] != 1) continue;
         isGradient[i] = 1;
-        models[i].read(r);
+        models[i].read(r, halfB);
     }
     auto model = [&](std::int64_t bx, std::int64_t by) -> const BlockModel* {
         if (bx < 0 || by < static_cast<std::int64_t>(modelFirst) || bx >= blocks.columns || by >= modelEnd) return nullptr;
@@ -85,59 +127,58 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
             const std::int64_t x0 = static_cast<std::int64_t>(bx) * B, y0 = static_cast<std::int64_t>(by) * B;
             const std::uint32_t w = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.width - x0));
             const std::uint32_t h = static_cast<std::uint32_t>(std::min<std::int64_t>(B, target.height - y0));
+            const GradientBlockPaint paint{x0, y0, w, h, B, half, reciprocal, centres};
             if (fast) {
-                // base + a (col - half) + b (t - half), added in that order:
-                // the first sum depends on the column only.
+                double base[3], a[3], b[3];
                 for (int c = 0; c < 3; ++c) {
-                    const double a = kJ * m.slope[c] * m.cosine, b = kJ * m.slope[c] * m.sine;
-                    double along[16];
-                    for (std::uint32_t col = 0; col < w; ++col) along[col] = m.base[c] + a * (col - half);
-                    for (std::uint32_t t = 0; t < h; ++t) {
-                        const double down = b * (t - half);
-                        double values[16];
-                        for (std::uint32_t col = 0; col < w; ++col) values[col] = along[col] + down;
-                        storeRow(target, c, x0, y0 + t, values, w);
-                    }
+                    base[c] = m.base[c];
+                    a[c] = kJ * m.slope[c] * m.cosine;
+                    b[c] = kJ * m.slope[c] * m.sine;
                 }
+                kernels.fastBlock(target, paint, base, a, b);
                 continue;
             }
             // Smooth: each corner averages this block with the gradient
             // neighbours that share it, extrapolated to that corner.
-            for (int c = 0; c < 3; ++c) {
-                double corner[2][2]; // [cx][cy], 0: -1, 1: +1
+            // Each corner's neighbours: across, along and diagonal (null where none is a gradient block).
+            const BlockModel* around[2][2][3];
+            for (int ix = 0; ix < 2; ++ix)
+                for (int iy = 0; iy < 2; ++iy) {
+                    const std::int64_t nx = static_cast<std::int64_t>(bx) + (ix ? 1 : -1);
+                    const std::int64_t ny = static_cast<std::int64_t>(by) + (iy ? 1 : -1);
+                    around[ix][iy][0] = model(bx, ny);
+                    around[ix][iy][1] = model(nx, by);
+                    around[ix][iy][2] = model(nx, ny);
+                }
+            double corner[3][2][2]; // [c][cx][cy], 0: -1, 1: +1
+            for (int c = 0; c < 3; ++c)
                 for (int ix = 0; ix < 2; ++ix)
                     for (int iy = 0; iy < 2; ++iy) {
-                        const int cx = ix ? 1 : -1, cy = iy ? 1 : -1;
-                        double sum = m.corner(c, cx, cy, halfB);
+                        // The neighbours in a fixed order (below or above, beside, diagonal),
+                        // each extrapolated to the shared corner.
+                        double sum = m.corners[c][ix][iy];
                         int count = 1;
-                        for (int nx = 0; nx <= 1; ++nx)
-                            for (int ny = 0; ny <= 1; ++ny) {
-                                if (!nx && !ny) continue;
-                                const BlockModel* n = model(static_cast<std::int64_t>(bx) + (nx ? cx : 0),
-                                                            static_cast<std::int64_t>(by) + (ny ? cy : 0));
-                                if (!n) continue;
-                                sum += n->corner(c, nx ? -cx : cx, ny ? -cy : cy, halfB);
-                                ++count;
-                            }
-                        corner[ix][iy] = sum / count;
+                        if (const BlockModel* n = around[ix][iy][0]) {
+                            sum += n->corners[c][ix][1 - iy];
+                            ++count;
+                        }
+                        if (const BlockModel* n = around[ix][iy][1]) {
+                            sum += n->corners[c][1 - ix][iy];
+                            ++count;
+                        }
+                        if (const BlockModel* n = around[ix][iy][2]) {
+                            sum += n->corners[c][1 - ix][1 - iy];
+                            ++count;
+                        }
+                        corner[c][ix][iy] = sum / count;
                     }
-                for (std::uint32_t t = 0; t < h; ++t) {
-                    const double u = t + 0.5;
-                    const double left = ((B - u) * corner[0][0] + u * corner[0][1]) / B;
-                    const double right = ((B - u) * corner[1][0] + u * corner[1][1]) / B;
-                    const double across = right - left;
-                    double values[16];
-                    // Dividing by a power of two and multiplying by its
-                    // reciprocal round the same real number: the same double.
-                    if (reciprocal != 0)
-                        for (std::uint32_t col = 0; col < w; ++col) values[col] = left + across * centres[col] * reciprocal;
-                    else
-                        for (std::uint32_t col = 0; col < w; ++col) values[col] = left + across * centres[col] / B;
-                    storeRow(target, c, x0, y0 + t, values, w);
-                }
-            }
+            kernels.smoothBlock(target, paint, corner);
         }
     return true;
 }
+
+namespace kernels {
+const CodecKernels kPlain{smoothBlockPlain, fastBlockPlain};
+} // namespace kernels
 
 } // namespace vexel

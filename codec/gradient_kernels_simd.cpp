@@ -1,0 +1,252 @@
+// The vector forms of the gradient block kernels (codec/simd_dispatch.h).
+// Each value is computed by the same operations, in the same order and
+// precision, as the plain form computes it (no multiply-add is fused: the
+// build forbids contraction), and rounded as roundToByte rounds it: maxpd and
+// minpd against 0 and 255 select as its comparisons do (a NaN gives 0), the
+// 1.5 x 2^52 sum rounds half to even and the truncation of the integral value
+// is exact. So every form writes the same bytes.
+//
+// The AVX2 functions carry their own target attribute (the file is built for
+// the baseline processor), and call nothing but intrinsics and each other.
+#include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <immintrin.h>
+#define VEXEL_HAVE_X86_KERNELS 1
+#define VEXEL_AVX2 __attribute__((target("avx2")))
+#endif
+
+namespace vexel {
+
+#if defined(VEXEL_HAVE_X86_KERNELS)
+namespace {
+
+constexpr double kMagic = 6755399441055744.0; // 1.5 x 2^52
+
+// Where a block's pixels go: 32-bit pixels holding the three channels in
+// byte lanes (the surface), or three byte planes.
+struct Layout {
+    bool words = false;       // one 32-bit store per pixel
+    std::uint8_t* word0;      // pixel (0, 0)'s first byte, when words
+    int lane[3];              // each channel's byte in the pixel
+    std::uint32_t keep;       // the bytes of a pixel that are no channel's
+    bool planes = false;      // pixelStep 1
+};
+
+Layout layoutOf(const PixelTarget& t) {
+    Layout l{};
+    if (t.pixelStep == 1) {
+        l.planes = true;
+        return l;
+    }
+    if (t.pixelStep != 4) return l;
+    std::uint8_t* low = t.channel[0];
+    for (int c = 1; c < 3; ++c)
+        if (t.channel[c] < low) low = t.channel[c];
+    std::uint32_t used = 0;
+    for (int c = 0; c < 3; ++c) {
+        const std::ptrdiff_t lane = t.channel[c] - low;
+        if (lane < 0 || lane > 3 || (used >> (8 * lane) & 0xFF)) return l;
+        l.lane[c] = static_cast<int>(lane);
+        used |= 0xFFu << (8 * lane);
+    }
+    l.words = true;
+    l.word0 = low;
+    l.keep = ~used;
+    return l;
+}
+
+// One channel's value at column col of a row, stored the plain way.
+inline void storeOne(const PixelTarget& t, int c, std::int64_t x, std::int64_t y, double v) {
+    t.channel[c][y * t.rowStep + x * t.pixelStep] = roundToByte(v);
+}
+
+// ------------------------------------------------------------------ SSE2
+
+inline __m128i round4Sse2(__m128d lo, __m128d hi) {
+    const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0), magic = _mm_set1_pd(kMagic);
+    const __m128d a = _mm_sub_pd(_mm_add_pd(_mm_min_pd(_mm_max_pd(lo, zero), top), magic), magic);
+    const __m128d b = _mm_sub_pd(_mm_add_pd(_mm_min_pd(_mm_max_pd(hi, zero), top), magic), magic);
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
+}
+
+// Four pixels of three channels (0..255 in 32-bit lanes) into the target at (x, y).
+inline void put4(const PixelTarget& t, const Layout& l, std::int64_t x, std::int64_t y, const __m128i v[3]) {
+    if (l.words) {
+        __m128i pixels = _mm_or_si128(_mm_or_si128(_mm_sll_epi32(v[0], _mm_cvtsi32_si128(8 * l.lane[0])),
+                                                   _mm_sll_epi32(v[1], _mm_cvtsi32_si128(8 * l.lane[1]))),
+                                      _mm_sll_epi32(v[2], _mm_cvtsi32_si128(8 * l.lane[2])));
+        std::uint8_t* at = l.word0 + y * t.rowStep + x * 4;
+        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        pixels = _mm_or_si128(pixels, _mm_and_si128(old, _mm_set1_epi32(static_cast<int>(l.keep))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), pixels);
+        return;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const __m128i words = _mm_packs_epi32(v[c], v[c]);
+        const int four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(t.channel[c] + y * t.rowStep + x, &four, 4);
+    }
+}
+
+void smoothBlockSse2(const PixelTarget& t, const GradientBlockPaint& p, const double corner[3][2][2]) {
+    const Layout l = layoutOf(t);
+    if (!l.words && !l.planes) return kernels::kPlain.smoothBlock(t, p, corner);
+    const std::uint32_t B = p.B;
+    const __m128d recip = _mm_set1_pd(p.reciprocal), size = _mm_set1_pd(static_cast<double>(B));
+    for (std::uint32_t row = 0; row < p.h; ++row) {
+        const double u = row + 0.5;
+        double left[3], across[3];
+        for (int c = 0; c < 3; ++c) {
+            left[c] = ((B - u) * corner[c][0][0] + u * corner[c][0][1]) / B;
+            const double right = ((B - u) * corner[c][1][0] + u * corner[c][1][1]) / B;
+            across[c] = right - left[c];
+        }
+        const std::int64_t y = p.y0 + row;
+        std::uint32_t col = 0;
+        for (; col + 4 <= p.w; col += 4) {
+            const __m128d cLo = _mm_loadu_pd(p.centres + col), cHi = _mm_loadu_pd(p.centres + col + 2);
+            __m128i v[3];
+            for (int c = 0; c < 3; ++c) {
+                const __m128d a = _mm_set1_pd(across[c]), lf = _mm_set1_pd(left[c]);
+                __m128d lo = _mm_mul_pd(a, cLo), hi = _mm_mul_pd(a, cHi);
+                if (p.reciprocal != 0) {
+                    lo = _mm_mul_pd(lo, recip);
+                    hi = _mm_mul_pd(hi, recip);
+                } else {
+                    lo = _mm_div_pd(lo, size);
+                    hi = _mm_div_pd(hi, size);
+                }
+                v[c] = round4Sse2(_mm_add_pd(lf, lo), _mm_add_pd(lf, hi));
+            }
+            put4(t, l, p.x0 + col, y, v);
+        }
+        for (; col < p.w; ++col)
+            for (int c = 0; c < 3; ++c)
+                storeOne(t, c, p.x0 + col, y,
+                         p.reciprocal != 0 ? left[c] + across[c] * p.centres[col] * p.reciprocal
+                                           : left[c] + across[c] * p.centres[col] / B);
+    }
+}
+
+void fastBlockSse2(const PixelTarget& t, const GradientBlockPaint& p, const double base[3], const double a[3],
+                   const double b[3]) {
+    const Layout l = layoutOf(t);
+    if (!l.words && !l.planes) return kernels::kPlain.fastBlock(t, p, base, a, b);
+    double along[3][16];
+    for (int c = 0; c < 3; ++c)
+        for (std::uint32_t col = 0; col < p.w; ++col) along[c][col] = base[c] + a[c] * (col - p.half);
+    for (std::uint32_t row = 0; row < p.h; ++row) {
+        double down[3];
+        for (int c = 0; c < 3; ++c) down[c] = b[c] * (row - p.half);
+        const std::int64_t y = p.y0 + row;
+        std::uint32_t col = 0;
+        for (; col + 4 <= p.w; col += 4) {
+            __m128i v[3];
+            for (int c = 0; c < 3; ++c) {
+                const __m128d d = _mm_set1_pd(down[c]);
+                v[c] = round4Sse2(_mm_add_pd(_mm_loadu_pd(along[c] + col), d),
+                                  _mm_add_pd(_mm_loadu_pd(along[c] + col + 2), d));
+            }
+            put4(t, l, p.x0 + col, y, v);
+        }
+        for (; col < p.w; ++col)
+            for (int c = 0; c < 3; ++c) storeOne(t, c, p.x0 + col, y, along[c][col] + down[c]);
+    }
+}
+
+// ------------------------------------------------------------------ AVX2
+
+VEXEL_AVX2 inline __m128i round4Avx2(__m256d x) {
+    const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(255.0), magic = _mm256_set1_pd(kMagic);
+    return _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_add_pd(_mm256_min_pd(_mm256_max_pd(x, zero), top), magic), magic));
+}
+
+VEXEL_AVX2 inline void put4Avx2(const PixelTarget& t, const Layout& l, std::int64_t x, std::int64_t y,
+                                const __m128i v[3]) {
+    if (l.words) {
+        __m128i pixels = _mm_or_si128(_mm_or_si128(_mm_sll_epi32(v[0], _mm_cvtsi32_si128(8 * l.lane[0])),
+                                                   _mm_sll_epi32(v[1], _mm_cvtsi32_si128(8 * l.lane[1]))),
+                                      _mm_sll_epi32(v[2], _mm_cvtsi32_si128(8 * l.lane[2])));
+        std::uint8_t* at = l.word0 + y * t.rowStep + x * 4;
+        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        pixels = _mm_or_si128(pixels, _mm_and_si128(old, _mm_set1_epi32(static_cast<int>(l.keep))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), pixels);
+        return;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const __m128i words = _mm_packs_epi32(v[c], v[c]);
+        const int four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(t.channel[c] + y * t.rowStep + x, &four, 4);
+    }
+}
+
+VEXEL_AVX2 void smoothBlockAvx2(const PixelTarget& t, const GradientBlockPaint& p, const double corner[3][2][2]) {
+    const Layout l = layoutOf(t);
+    if (!l.words && !l.planes) return kernels::kPlain.smoothBlock(t, p, corner);
+    const std::uint32_t B = p.B;
+    const __m256d recip = _mm256_set1_pd(p.reciprocal), size = _mm256_set1_pd(static_cast<double>(B));
+    for (std::uint32_t row = 0; row < p.h; ++row) {
+        const double u = row + 0.5;
+        double left[3], across[3];
+        for (int c = 0; c < 3; ++c) {
+            left[c] = ((B - u) * corner[c][0][0] + u * corner[c][0][1]) / B;
+            const double right = ((B - u) * corner[c][1][0] + u * corner[c][1][1]) / B;
+            across[c] = right - left[c];
+        }
+        const std::int64_t y = p.y0 + row;
+        std::uint32_t col = 0;
+        for (; col + 4 <= p.w; col += 4) {
+            const __m256d centre = _mm256_loadu_pd(p.centres + col);
+            __m128i v[3];
+            for (int c = 0; c < 3; ++c) {
+                __m256d x = _mm256_mul_pd(_mm256_set1_pd(across[c]), centre);
+                x = p.reciprocal != 0 ? _mm256_mul_pd(x, recip) : _mm256_div_pd(x, size);
+                v[c] = round4Avx2(_mm256_add_pd(_mm256_set1_pd(left[c]), x));
+            }
+            put4Avx2(t, l, p.x0 + col, y, v);
+        }
+        for (; col < p.w; ++col)
+            for (int c = 0; c < 3; ++c)
+                storeOne(t, c, p.x0 + col, y,
+                         p.reciprocal != 0 ? left[c] + across[c] * p.centres[col] * p.reciprocal
+                                           : left[c] + across[c] * p.centres[col] / B);
+    }
+}
+
+VEXEL_AVX2 void fastBlockAvx2(const PixelTarget& t, const GradientBlockPaint& p, const double base[3],
+                              const double a[3], const double b[3]) {
+    const Layout l = layoutOf(t);
+    if (!l.words && !l.planes) return kernels::kPlain.fastBlock(t, p, base, a, b);
+    double along[3][16];
+    for (int c = 0; c < 3; ++c)
+        for (std::uint32_t col = 0; col < p.w; ++col) along[c][col] = base[c] + a[c] * (col - p.half);
+    for (std::uint32_t row = 0; row < p.h; ++row) {
+        double down[3];
+        for (int c = 0; c < 3; ++c) down[c] = b[c] * (row - p.half);
+        const std::int64_t y = p.y0 + row;
+        std::uint32_t col = 0;
+        for (; col + 4 <= p.w; col += 4) {
+            __m128i v[3];
+            for (int c = 0; c < 3; ++c)
+                v[c] = round4Avx2(_mm256_add_pd(_mm256_loadu_pd(along[c] + col), _mm256_set1_pd(down[c])));
+            put4Avx2(t, l, p.x0 + col, y, v);
+        }
+        for (; col < p.w; ++col)
+            for (int c = 0; c < 3; ++c) storeOne(t, c, p.x0 + col, y, along[c][col] + down[c]);
+    }
+}
+
+} // namespace
+
+namespace kernels {
+const CodecKernels kSse2{smoothBlockSse2, fastBlockSse2};
+const CodecKernels kAvx2{smoothBlockAvx2, fastBlockAvx2};
+} // namespace kernels
+
+#endif
+
+} // namespace vexel
