@@ -2,12 +2,14 @@
 
 #include "base/memdiag.h"
 #include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
 #include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace vexel {
@@ -177,32 +179,55 @@ void referenceRender(const GradientBlocks& blocks, bool fast, const PixelTarget&
         }
 }
 
-TEST(GradientRenderer, EveryBlockSizeAndLayoutDrawsTheReferenceBytes) {
-    std::uint32_t seed = 12345;
-    auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
-    for (std::uint32_t B : {2u, 3u, 4u, 5u, 7u, 8u, 12u, 16u})
-        for (bool fast : {true, false}) {
-            const std::uint32_t width = 5 * B + B / 2 + 1, height = 4 * B + 1;
-            const std::uint32_t columns = (width + B - 1) / B, rows = (height + B - 1) / B;
-            std::vector<std::uint8_t> records(9 * columns * rows);
-            for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(next());
-            for (std::size_t i = 0; i < records.size(); i += 9) records[i] = next() % 4 == 0 ? 0 : 1;
-            // The planes, and a 32-bit surface (top row first, bytes in lanes 2, 1, 0) of the same picture.
-            Canvas planes(width, height), expected(width, height);
-            const std::uint32_t border = 16, pitch = 4 * (width + 2 * border);
-            std::vector<std::uint8_t> surface(pitch * (height + 2 * border), 7);
-            const PixelTarget drawn = PixelTarget::fromSurface(surface.data(), pitch, width, height, border, 16, 8, 0);
-            const GradientBlocks blocks{records.data(), columns, rows, B};
-            ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, planes.target()));
-            ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, drawn));
-            referenceRender(blocks, fast, expected.target());
-            for (int c = 0; c < 3; ++c)
-                for (std::uint32_t y = 0; y < height; ++y)
-                    for (std::uint32_t x = 0; x < width; ++x) {
-                        ASSERT_EQ(planes.at(c, x, y), expected.at(c, x, y)) << B << (fast ? " fast " : " smooth ") << c << " " << x << "," << y;
-                        ASSERT_EQ(drawn.at(c, x, y), expected.at(c, x, y)) << B << (fast ? " fast " : " smooth ") << c << " " << x << "," << y;
-                    }
-        }
+// Every form of the block loops (plain, SSE2, AVX2: those this processor
+// runs), every block size, picture edges cutting blocks, planes and surfaces
+// with the channels in any lanes: the reference's bytes, and the surface's
+// fourth byte left as it was.
+TEST(GradientRenderer, EveryFormBlockSizeAndLayoutDrawsTheReferenceBytes) {
+    const SimdPath before = currentSimdPath();
+    int forms = 0;
+    for (SimdPath path : {SimdPath::Plain, SimdPath::Sse2, SimdPath::Avx2}) {
+        if (!useSimdPath(path)) continue;
+        ++forms;
+        std::uint32_t seed = 12345;
+        auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+        for (std::uint32_t B : {2u, 3u, 4u, 5u, 7u, 8u, 12u, 16u})
+            for (bool fast : {true, false}) {
+                const std::uint32_t width = 5 * B + B / 2 + 1, height = 4 * B + 1;
+                const std::uint32_t columns = (width + B - 1) / B, rows = (height + B - 1) / B;
+                std::vector<std::uint8_t> records(9 * columns * rows);
+                for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(next());
+                for (std::size_t i = 0; i < records.size(); i += 9) records[i] = next() % 4 == 0 ? 0 : 1;
+                const GradientBlocks blocks{records.data(), columns, rows, B};
+                Canvas planes(width, height), expected(width, height);
+                ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, planes.target()));
+                referenceRender(blocks, fast, expected.target());
+                const std::string what = std::string(simdPathName(path)) + " B " + std::to_string(B) + (fast ? " fast" : " smooth");
+                for (int c = 0; c < 3; ++c)
+                    for (std::uint32_t y = 0; y < height; ++y)
+                        for (std::uint32_t x = 0; x < width; ++x)
+                            ASSERT_EQ(planes.at(c, x, y), expected.at(c, x, y)) << what << " planes " << c << " " << x << "," << y;
+                // 32-bit surfaces (top row first) with the channels in lanes 2, 1, 0; 0, 1, 2; and 3, 1, 2.
+                const int shifts[3][3] = {{16, 8, 0}, {0, 8, 16}, {24, 8, 16}};
+                for (const auto& shift : shifts) {
+                    const std::uint32_t border = 16, pitch = 4 * (width + 2 * border);
+                    std::vector<std::uint8_t> surface(pitch * (height + 2 * border), 7);
+                    const PixelTarget drawn =
+                        PixelTarget::fromSurface(surface.data(), pitch, width, height, border, shift[0], shift[1], shift[2]);
+                    ASSERT_TRUE(renderGradientsCpu(blocks, 0, rows, fast, drawn));
+                    const int spare = 6 - (shift[0] + shift[1] + shift[2]) / 8; // the lane no channel uses
+                    for (std::uint32_t y = 0; y < height; ++y)
+                        for (std::uint32_t x = 0; x < width; ++x) {
+                            for (int c = 0; c < 3; ++c)
+                                ASSERT_EQ(drawn.at(c, x, y), expected.at(c, x, y))
+                                    << what << " lanes " << shift[0] << " " << c << " " << x << "," << y;
+                            ASSERT_EQ((&drawn.at(0, x, y))[spare - shift[0] / 8], 7) << what << " spare lane " << x << "," << y;
+                        }
+                }
+            }
+    }
+    useSimdPath(before);
+    EXPECT_GE(forms, 1);
 }
 
 TEST(Rounding, ARowRoundsAsEachValueAlone) {
