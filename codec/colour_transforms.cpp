@@ -8,23 +8,6 @@ namespace {
 
 using Wide = long double;
 
-// Forward transform with the chrominance factors of Cb and Cr.
-inline void forward(float r, float g, float b, float* yOut, float* cbOut, float* crOut, Wide cbFactor, Wide crFactor) {
-    float y = static_cast<float>(Wide(0.299) * r + Wide(0.587) * g + Wide(0.114) * b);
-    // Cb and Cr are computed from the stored, unclamped Y.
-    float cb = static_cast<float>((Wide(b) - y) * cbFactor);
-    float cr = static_cast<float>((Wide(r) - y) * crFactor);
-    if (cb < -128.0f) cb = -128.0f;
-    if (cr < -128.0f) cr = -128.0f;
-    if (cb > 127.0f) cb = 127.0f;
-    if (cr > 127.0f) cr = 127.0f;
-    if (y > 255.0f) y = 255.0f;
-    if (y < 0.0f) y = 0.0f;
-    *yOut = y;
-    *cbOut = cb + 128.0f;
-    *crOut = cr + 128.0f;
-}
-
 inline void clampRgb(float& r, float& g, float& b) {
     if (r > 255.0f) r = 255.0f;
     if (g > 255.0f) g = 255.0f;
@@ -36,11 +19,9 @@ inline void clampRgb(float& r, float& g, float& b) {
 
 } // namespace
 
-void RgbToYcc(float r, float g, float b, float* y, float* cb, float* cr) { forward(r, g, b, y, cb, cr, Wide(0.565), Wide(0.713)); }
+void RgbToYcc(float r, float g, float b, float* y, float* cb, float* cr) { rgbToYccInline(r, g, b, y, cb, cr); }
 
-void RgbToYccLegacy(float r, float g, float b, float* y, float* cb, float* cr) {
-    forward(r, g, b, y, cb, cr, Wide(0.713), Wide(0.565));
-}
+void RgbToYccLegacy(float r, float g, float b, float* y, float* cb, float* cr) { rgbToYccLegacyInline(r, g, b, y, cb, cr); }
 
 void YccToRgb(float y, float cb, float cr, float* rOut, float* gOut, float* bOut) {
     float d = cr - 128.0f, f = cb - 128.0f;

@@ -20,6 +20,33 @@ void RgbToYccLegacy(float r, float g, float b, float* y, float* cb, float* cr);
 void YccToRgb(float y, float cb, float cr, float* r, float* g, float* b);
 void YccToRgbLegacy(float y, float cb, float cr, float* r, float* g, float* b);
 
+// The forward transform's body, for loops that call it per pixel: with the
+// chrominance factors of Cb and Cr (RgbToYcc: 0.565, 0.713; the legacy pair
+// exchanges them). The arithmetic runs in long double, as stored files need.
+inline void rgbToYccWith(float r, float g, float b, float* yOut, float* cbOut, float* crOut, long double cbFactor,
+                         long double crFactor) {
+    using Wide = long double;
+    float y = static_cast<float>(Wide(0.299) * r + Wide(0.587) * g + Wide(0.114) * b);
+    // Cb and Cr are computed from the stored, unclamped Y.
+    float cb = static_cast<float>((Wide(b) - y) * cbFactor);
+    float cr = static_cast<float>((Wide(r) - y) * crFactor);
+    if (cb < -128.0f) cb = -128.0f;
+    if (cr < -128.0f) cr = -128.0f;
+    if (cb > 127.0f) cb = 127.0f;
+    if (cr > 127.0f) cr = 127.0f;
+    if (y > 255.0f) y = 255.0f;
+    if (y < 0.0f) y = 0.0f;
+    *yOut = y;
+    *cbOut = cb + 128.0f;
+    *crOut = cr + 128.0f;
+}
+inline void rgbToYccInline(float r, float g, float b, float* y, float* cb, float* cr) {
+    rgbToYccWith(r, g, b, y, cb, cr, 0.565L, 0.713L);
+}
+inline void rgbToYccLegacyInline(float r, float g, float b, float* y, float* cb, float* cr) {
+    rgbToYccWith(r, g, b, y, cb, cr, 0.713L, 0.565L);
+}
+
 using ForwardTransform = void (*)(float, float, float, float*, float*, float*);
 using InverseTransform = void (*)(float, float, float, float*, float*, float*);
 

@@ -334,8 +334,10 @@ struct Colour {
 // Chroma smoothing: colours at the corners of every detail cell are averaged
 // with the neighbouring cells and spread over the cell, so that detail blocks
 // take their chroma from full-resolution planes.
-void smoothChroma(Work& w, const PixelTarget& out) {
-    const ForwardTransform forward = w.transforms.forward;
+// The transform pair is a template argument: the forward transform, run for
+// every pixel of a detail cell, is inlined.
+template <void forward(float, float, float, float*, float*, float*)>
+void smoothChromaWith(Work& w, const PixelTarget& out) {
     const InverseTransform inverse = w.transforms.inverse;
     const std::int64_t columns = w.grid.chromaColumns;
     const std::int64_t firstRow = w.band.firstChromaRow, endRow = w.band.endChromaRow;
@@ -428,6 +430,11 @@ void smoothChroma(Work& w, const PixelTarget& out) {
                 }
             }
         }
+}
+
+void smoothChroma(Work& w, const PixelTarget& out) {
+    if (w.transforms.forward == RgbToYccLegacy) smoothChromaWith<rgbToYccLegacyInline>(w, out);
+    else smoothChromaWith<rgbToYccInline>(w, out);
 }
 
 // Detail blocks of the band converted to RGB, whole chroma cells at a time.
