@@ -189,14 +189,20 @@ VEXEL_AVX2 void smoothBlockAvx2(const PixelTarget& t, const GradientBlockPaint& 
     if (!l.words && !l.planes) return kernels::kPlain.smoothBlock(t, p, corner);
     const std::uint32_t B = p.B;
     const __m256d recip = _mm256_set1_pd(p.reciprocal), size = _mm256_set1_pd(static_cast<double>(B));
+    // The three channels' corners side by side (the fourth lane unused), so
+    // that a row's left and right values take one vector operation each.
+    const __m256d c00 = _mm256_setr_pd(corner[0][0][0], corner[1][0][0], corner[2][0][0], 0);
+    const __m256d c01 = _mm256_setr_pd(corner[0][0][1], corner[1][0][1], corner[2][0][1], 0);
+    const __m256d c10 = _mm256_setr_pd(corner[0][1][0], corner[1][1][0], corner[2][1][0], 0);
+    const __m256d c11 = _mm256_setr_pd(corner[0][1][1], corner[1][1][1], corner[2][1][1], 0);
     for (std::uint32_t row = 0; row < p.h; ++row) {
         const double u = row + 0.5;
-        double left[3], across[3];
-        for (int c = 0; c < 3; ++c) {
-            left[c] = ((B - u) * corner[c][0][0] + u * corner[c][0][1]) / B;
-            const double right = ((B - u) * corner[c][1][0] + u * corner[c][1][1]) / B;
-            across[c] = right - left[c];
-        }
+        const __m256d rest = _mm256_set1_pd(B - u), at = _mm256_set1_pd(u);
+        const __m256d leftV = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(rest, c00), _mm256_mul_pd(at, c01)), size);
+        const __m256d rightV = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(rest, c10), _mm256_mul_pd(at, c11)), size);
+        alignas(32) double left[4], across[4];
+        _mm256_store_pd(left, leftV);
+        _mm256_store_pd(across, _mm256_sub_pd(rightV, leftV));
         const std::int64_t y = p.y0 + row;
         std::uint32_t col = 0;
         for (; col + 4 <= p.w; col += 4) {
