@@ -334,7 +334,9 @@ private:
             record_.toggleRequested = true;
         }
         if ((s_.runMode != 0 || pass_ % 32 == 0) && !passTitle.empty()) window.setTitle(passTitle);
-        window.paint();
+        // A dropped pass leaves the picture as it was: presenting it again
+        // would cost a frame's time and put playback further behind.
+        if (!record_.frameDropped) window.paint();
 
         int quit;
         if (s_.runMode != 0 || record_.playing) {

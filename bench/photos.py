@@ -4,9 +4,9 @@
 Debian's mate-backgrounds package ships photographs; this fetches it with
 apt-get download (no installation), converts a few nature photographs into
 24-bit bitmaps (six at 1920 x 1080, five at 3840 x 2160), and makes 60-frame
-sequences of 1280 x 720 and 1920 x 1080 by panning across one of them.
-Prints the 1080p photographs' folder, the 2160p photographs', the 1080p
-sequence's and, last, the 720p sequence's. Needs python3-pil, which it installs when missing.
+sequences of 1280 x 720, 1920 x 1080 and 3840 x 2160 by panning across one
+of them. Prints the 1080p photographs' folder, the 2160p photographs', the
+2160p sequence's, the 1080p sequence's and, last, the 720p sequence's. Needs python3-pil, which it installs when missing.
 """
 import glob
 import os
@@ -63,8 +63,8 @@ def main():
             target = os.path.join(folder, os.path.splitext(name)[0] + ".bmp")
             if not os.path.exists(target):
                 fit(Image.open(os.path.join(source, name)).convert("RGB"), width, height).save(target)
-    # Panning shots: 60 frames of 1280 x 720 (and of 1920 x 1080) moving 8 pixels a frame.
-    for folder, width, height in (("pan", 1280, 720), ("pan1080", 1920, 1080)):
+    # Panning shots: 60 frames of 1280 x 720 (and of 1920 x 1080, 3840 x 2160) moving 8 pixels a frame.
+    for folder, width, height in (("pan", 1280, 720), ("pan1080", 1920, 1080), ("pan2160", 3840, 2160)):
         video = os.path.join(DATA, folder)
         os.makedirs(video, exist_ok=True)
         if not os.path.exists(os.path.join(video, "pan0059.bmp")):
@@ -73,6 +73,7 @@ def main():
                 wide.crop((8 * f, 0, 8 * f + width, height)).save(os.path.join(video, "pan%04d.bmp" % f))
     print(out)
     print(out4k)
+    print(os.path.join(DATA, "pan2160"))
     print(os.path.join(DATA, "pan1080"))
     print(os.path.join(DATA, "pan"))
 

@@ -2,7 +2,8 @@
 """Plays clips in the viewer on a virtual display and reports how it keeps up.
 
 The 60-frame 1280 x 720 and 1920 x 1080 pans of bench/photos.py, packed with
-the default settings at 30 and at 60 frames per second, are played in
+the default settings at 30 and at 60 frames per second, and the 3840 x 2160
+pan at 30 frames per second, are played in
 "vexel CLIP.vx" on Xvfb: the processor time the viewer uses while paused
 (two seconds before the first click) and while playing, and the frames
 shown and dropped (from the report VEXEL_PLAYBACK_REPORT asks for). Needs
@@ -67,16 +68,17 @@ def main():
         sys.exit("build vexel first: %s is missing" % VEXEL)
     listing = subprocess.run([sys.executable, os.path.join(HERE, "photos.py")], check=True,
                              capture_output=True, text=True).stdout.split()
-    clips = {"1920 x 1080": listing[-2], "1280 x 720": listing[-1]}
+    clips = {"3840 x 2160": listing[-3], "1920 x 1080": listing[-2], "1280 x 720": listing[-1]}
+    rates = {"3840 x 2160": (30,)}
     print("%-12s %5s %14s %14s %7s %8s %9s" % ("clip", "rate", "paused cpu/s", "playing cpu", "shown", "dropped",
                                                "seconds"))
     with tempfile.TemporaryDirectory() as work:
-        for name, source in sorted(clips.items(), key=lambda kv: kv[0] != "1280 x 720"):
+        for name, source in sorted(clips.items(), key=lambda kv: int(kv[0].split()[0])):
             folder = os.path.join(work, name.replace(" ", ""))
             os.makedirs(folder)
             for frame in sorted(os.listdir(source)):
                 os.symlink(os.path.join(source, frame), os.path.join(folder, frame))
-            for rate in (30, 60):
+            for rate in rates.get(name, (30, 60)):
                 pack(folder, rate)
                 with XSession(send_close=None) as x:
                     paused, playing, shown, dropped, seconds = play(x, folder, "clip%d.vx" % rate, rate)

@@ -38,7 +38,11 @@ constexpr double kMotionLimit = 1 << 20;
 
 inline std::uint8_t toByte(float v) { return static_cast<std::uint8_t>(roundEvenFast(std::clamp(v, 0.0f, 255.0f))); }
 
-// The work area of one call: six padded planes and the block records.
+// The work area of one call: six padded planes and the block records. A
+// stream's planes hold its band's rows and 16 rows on either side: all that
+// its drawing reads (cells reach at most 15 rows past the band). Parsing may
+// name blocks anywhere in the picture; their pixels outside the rows held
+// are never read, and are not kept.
 struct Work {
     FrameGrid grid;
     StreamBand band;
@@ -51,19 +55,23 @@ struct Work {
     TrackedBuffer<std::uint8_t> planes; // Y, Cb, Cr, flags, full Cb, full Cr
     TrackedBuffer<std::uint8_t> records;
     std::size_t stride = 0, planeSize = 0;
+    std::int64_t firstRow = 0, endRow = 0; // the band's pixel rows
     std::uint8_t *Y = nullptr, *Cb = nullptr, *Cr = nullptr, *flag = nullptr, *fullCb = nullptr, *fullCr = nullptr;
 
     MotionParameters motion;
     bool motionPresent = false;
 
     std::size_t at(std::int64_t x, std::int64_t y) const {
-        return static_cast<std::size_t>((y + 16) * static_cast<std::int64_t>(stride) + x + 16);
+        return static_cast<std::size_t>((y - firstRow + 16) * static_cast<std::int64_t>(stride) + x + 16);
     }
+    bool holds(std::int64_t y) const { return y >= firstRow - 16 && y < endRow + 16; }
     std::uint8_t* record(std::uint64_t i) { return records.data() + 9 * i; }
 
     bool allocate() {
         stride = static_cast<std::size_t>(W) + 32;
-        planeSize = stride * (static_cast<std::size_t>(H) + 32);
+        firstRow = band.firstPixelRow;
+        endRow = band.endPixelRow;
+        planeSize = stride * (static_cast<std::size_t>(endRow - firstRow) + 32);
         if (!planes.allocate(6 * planeSize) || !records.allocate(9 * grid.blocks)) return false;
         std::uint8_t* p = planes.data();
         Y = p;
@@ -78,6 +86,7 @@ struct Work {
     // A chroma cell's two values over its D x D pixels, marked as detail.
     void writeCell(std::int64_t x0, std::int64_t y0, std::uint8_t cr, std::uint8_t cb, bool zeroLuma) {
         for (std::uint32_t dy = 0; dy < D; ++dy) {
+            if (!holds(y0 + dy)) continue;
             const std::size_t row = at(x0, y0 + dy);
             std::memset(Cr + row, cr, D);
             std::memset(Cb + row, cb, D);
@@ -103,9 +112,14 @@ bool parseBlockArea(Work& w, std::span<const std::uint8_t> payload, std::size_t&
         case BlockKind::ChunkedDetail: {
             const bool detail = e.kind == BlockKind::Detail;
             if (detail)
-                for (std::uint32_t y = 0; y < e.pixelRows; ++y)
-                    for (std::uint32_t x = 0; x < e.pixelColumns; ++x)
-                        w.Y[w.at(x0 + x, y0 + y)] = static_cast<std::uint8_t>(*in++ << w.lumaShift);
+                for (std::uint32_t y = 0; y < e.pixelRows; ++y) {
+                    if (!w.holds(y0 + y)) {
+                        in += e.pixelColumns;
+                        continue;
+                    }
+                    std::uint8_t* line = w.Y + w.at(x0, y0 + y);
+                    for (std::uint32_t x = 0; x < e.pixelColumns; ++x) line[x] = static_cast<std::uint8_t>(*in++ << w.lumaShift);
+                }
             for (std::uint32_t cy = 0; cy < w.B && y0 + cy < w.H; cy += w.D)
                 for (std::uint32_t cx = 0; cx < w.B && x0 + cx < w.W; cx += w.D) {
                     w.writeCell(x0 + cx, y0 + cy, in[0], in[1], !detail);
@@ -156,11 +170,12 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
                 const std::uint32_t columns = std::min(w.B, w.W - bx * w.B), rows = std::min(w.B, w.H - by * w.B);
                 // The block's pixels in serpentine order: even rows left to right, odd rows back.
                 for (std::uint32_t row = 0; row < rows && whole; ++row) {
-                    std::uint8_t* line = w.Y + w.at(bx * w.B, by * w.B + row);
+                    const bool held = w.holds(static_cast<std::int64_t>(by) * w.B + row);
+                    std::uint8_t* line = held ? w.Y + w.at(bx * w.B, by * w.B + row) : nullptr;
                     for (std::uint32_t step = 0; step < columns && whole; ++step) {
                         std::uint8_t v;
                         whole = chunks.next(body, position, v) == 1;
-                        if (whole) line[row % 2 == 0 ? step : columns - 1 - step] = static_cast<std::uint8_t>(v << w.lumaShift);
+                        if (whole && held) line[row % 2 == 0 ? step : columns - 1 - step] = static_cast<std::uint8_t>(v << w.lumaShift);
                     }
                 }
                 if (whole) r[0] = kDetail;
@@ -236,8 +251,13 @@ bool parseModeNine(Work& w, std::span<const std::uint8_t> stream, const std::arr
         } else if (kind == BlockKind::Detail) {
             const std::uint32_t columns = std::min(w.B, w.W - bx * w.B), rows = std::min(w.B, w.H - by * w.B);
             if (length[2] - luma < static_cast<std::uint64_t>(columns) * rows) return false;
-            for (std::uint32_t y = 0; y < rows; ++y)
+            for (std::uint32_t y = 0; y < rows; ++y) {
+                if (!w.holds(y0 + y)) {
+                    luma += columns;
+                    continue;
+                }
                 for (std::uint32_t x = 0; x < columns; ++x) w.Y[w.at(x0 + x, y0 + y)] = unit[2][luma++];
+            }
             for (std::uint32_t cy = 0; cy < w.B && y0 + cy < w.H; cy += w.D)
                 for (std::uint32_t cx = 0; cx < w.B && x0 + cx < w.W; cx += w.D) {
                     if (chroma >= samples || length[3] < 2 * samples) return false;
@@ -475,7 +495,8 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
 
 // A repack conversion keeps the band's records and planes in the record.
 bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
-    const std::uint64_t size = 9 * w.grid.blocks + 3 * static_cast<std::uint64_t>(w.planeSize);
+    // The record holds whole-picture planes; the work area holds the band's rows.
+    const std::uint64_t size = 9 * w.grid.blocks + 3 * static_cast<std::uint64_t>(w.stride) * (w.H + 32);
     if (streamIndex <= 1 && (repack.bytes.size() != size || repack.width != w.W || repack.height != w.H ||
                              repack.blockSize != w.B || repack.chromaStep != w.D)) {
         repack.width = repack.height = repack.blockSize = repack.chromaStep = 0;
@@ -491,8 +512,10 @@ bool keepForRepack(Work& w, RepackFrame& repack, std::uint32_t streamIndex) {
     const std::uint64_t end = static_cast<std::uint64_t>(w.band.endBlockRow) * w.grid.blockColumns;
     std::memcpy(repack.records() + 9 * first, w.records.data() + 9 * first, 9 * (end - first));
     const std::uint8_t* from[3] = {w.Y, w.Cb, w.Cr};
-    const std::size_t rowsFrom = w.at(0, w.band.firstPixelRow) - 16, rowsTo = w.at(0, w.band.endPixelRow) - 16;
-    for (int p = 0; p < 3; ++p) std::memcpy(repack.plane(p) + rowsFrom, from[p] + rowsFrom, rowsTo - rowsFrom);
+    const std::size_t source = w.at(0, w.band.firstPixelRow) - 16;
+    const std::size_t target = (static_cast<std::size_t>(w.band.firstPixelRow) + 16) * w.stride;
+    const std::size_t length = static_cast<std::size_t>(w.band.endPixelRow - w.band.firstPixelRow) * w.stride;
+    for (int p = 0; p < 3; ++p) std::memcpy(repack.plane(p) + target, from[p] + source, length);
     return true;
 }
 
