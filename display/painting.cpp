@@ -53,10 +53,13 @@ bool paintPlanes(TWnd& record) {
         window->unlockPicture(surface);
         return false;
     }
+    bool identity = w == W;
     for (std::int64_t c = 0; c < w; ++c) {
         const std::int64_t x = static_cast<std::int64_t>(std::floor(static_cast<double>(c - x0) * s));
         columns[static_cast<std::size_t>(c)] = x >= 0 && x < W ? x : -1;
+        identity = identity && x == c;
     }
+    const int rs = window->redShift(), gs = window->greenShift(), bs = window->blueShift();
     for (std::int64_t r = 0; r < h; ++r) {
         std::uint32_t* out = surface.rowFromTop(static_cast<std::int32_t>(r));
         const std::int64_t k = h - 1 - r;
@@ -68,11 +71,15 @@ bool paintPlanes(TWnd& record) {
         const std::uint8_t* red = planes.row(TPicturePlanes::kRed, static_cast<std::int32_t>(y));
         const std::uint8_t* green = planes.row(TPicturePlanes::kGreen, static_cast<std::int32_t>(y));
         const std::uint8_t* blue = planes.row(TPicturePlanes::kBlue, static_cast<std::int32_t>(y));
+        // toDisplay's placing of the three bytes, inline: this runs for every pixel of every frame.
+        if (identity) {
+            for (std::int64_t c = 0; c < w; ++c)
+                out[c] = std::uint32_t{red[c]} << rs | std::uint32_t{green[c]} << gs | std::uint32_t{blue[c]} << bs;
+            continue;
+        }
         for (std::int64_t c = 0; c < w; ++c) {
             const std::int64_t x = columns[static_cast<std::size_t>(c)];
-            out[c] = x < 0 ? black
-                           : window->toDisplay(std::uint32_t{red[x]} | std::uint32_t{green[x]} << 8 |
-                                               std::uint32_t{blue[x]} << 16);
+            out[c] = x < 0 ? black : std::uint32_t{red[x]} << rs | std::uint32_t{green[x]} << gs | std::uint32_t{blue[x]} << bs;
         }
     }
     window->unlockPicture(surface);
