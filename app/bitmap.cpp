@@ -7,6 +7,7 @@
 #include "platform/test_hooks.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -199,12 +200,30 @@ bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface,
     }
     TGraficheskoeOkno& window = *record.graphicsWindow;
     int rs = window.redShift(), gs = window.greenShift(), bs = window.blueShift();
+    const bool standard = rs == 16 && gs == 8 && bs == 0 && std::endian::native == std::endian::little;
     for (std::int32_t done = 0; done < height;) {
         std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(pieceRows, height - done));
         for (std::int32_t i = 0; i < n; ++i) {
             std::int32_t y = done + i;
             std::uint8_t* out = piece.data() + static_cast<std::uint64_t>(i) * rowBytes;
-            if (surface) {
+            if (surface && standard) {
+                // Blue, green, red are bytes 0, 1, 2 of each pixel: four pixels
+                // become twelve bytes in two stores.
+                const std::uint32_t* in = surface->rowFromBottom(y);
+                std::int32_t x = 0;
+                for (; x + 4 <= width; x += 4, out += 12) {
+                    const std::uint64_t low = (in[x] & 0xFFFFFFu) | std::uint64_t{in[x + 1] & 0xFFFFFFu} << 24 |
+                                              std::uint64_t{in[x + 2]} << 48;
+                    const std::uint32_t high = (in[x + 2] >> 16 & 0xFFu) | (in[x + 3] & 0xFFFFFFu) << 8;
+                    std::memcpy(out, &low, 8);
+                    std::memcpy(out + 8, &high, 4);
+                }
+                for (; x < width; ++x, out += 3) {
+                    out[0] = static_cast<std::uint8_t>(in[x]);
+                    out[1] = static_cast<std::uint8_t>(in[x] >> 8);
+                    out[2] = static_cast<std::uint8_t>(in[x] >> 16);
+                }
+            } else if (surface) {
                 const std::uint32_t* in = surface->rowFromBottom(y);
                 for (std::int32_t x = 0; x < width; ++x, out += 3) {
                     out[0] = static_cast<std::uint8_t>(in[x] >> bs);
