@@ -20,6 +20,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vexel {
 
@@ -140,17 +142,20 @@ public:
 
 private:
     int passes() {
-        while (index_ < list_.rows) {
-            int code = pass();
-            if (code >= 0) return code;
-            if (stop_) break;
-            // SIGINT or SIGTERM: a viewer closes; a run that writes files
-            // stops after the frame it was working on.
-            if (const int signal = platform::stopSignal()) {
-                if (s_.runMode != 0) return 128 + signal;
-                closed_ = true;
-                break;
+        for (;;) {
+            while (index_ < list_.rows) {
+                int code = pass();
+                if (code >= 0) return code;
+                if (stop_) break;
+                // SIGINT or SIGTERM: a viewer closes; a run that writes files
+                // stops after the frame it was working on.
+                if (const int signal = platform::stopSignal()) {
+                    if (s_.runMode != 0) return 128 + signal;
+                    closed_ = true;
+                    break;
+                }
             }
+            if (s_.runMode != 0 || !record_.window || stop_ || closed_ || !waitAtEnd()) break;
         }
         return endOfRun();
     }
@@ -173,23 +178,29 @@ private:
                 const int r = loadBitmap(record_, n.input, true);
                 if (r < 1) return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension, 1);
             }
+            shownRow_ = index_;
         } else {
             const TWideString cannotUnpack = text(u"Не удаётся распаковать файл:\r") + names_.stem + names_.extension;
             if (!sameExtension(names_.extension, u"vx")) return fail(cannotUnpack, 2);
-            int r = unpack(n.input, reopened_);
+            if (index_ != placesRow_) forgetPlaces();
+            const bool seeking = seeking_;
+            int r = seeking ? catchUp(n.input) : 1;
+            if (r >= 1) r = unpackNext(n.input, reopened_);
             if (s_.paintMode == 0 && s_.runMode == 0 && (names_.wildcard || framesLeft_ > 0)) s_.paintMode = 1;
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2) {
                 record_.picture.planesWanted = true;
                 parallel = true;
             }
             if (firstPass_ && (s_.grouping >= 1 || names_.wildcard || framesLeft_ > 0)) groupFlag_ = true;
-            if (r >= 1 && (parallel || (!reopened_ && s_.frameRate > 0 && framesLeft_ > 0))) {
+            if (r >= 1 && !seeking && (parallel || (!reopened_ && s_.frameRate > 0 && framesLeft_ > 0))) {
                 // Read the first record again: into the planes, or through the cache for playback.
                 reopened_ = true;
                 framesLeft_ = 0;
+                nextRecord_ = 0;
                 clearDecompressionStatusText();
-                r = unpack(n.input, true);
+                r = unpackNext(n.input, true);
             }
+            shownRow_ = index_;
             if (r == -2)
                 return fail(text(u"Для распаковки файла:\r") + names_.stem + names_.extension +
                                 text(u"\rнеобходимо обновить программу."),
@@ -235,7 +246,173 @@ private:
         if (progress_) progress_->frameDone();
         if (framesLeft_ == 0) ++index_;
         ++pass_;
+        if (s_.runMode == 0) afterShown();
+        else record_.frameRequest = FrameRequest::None; // a run that writes files goes through every frame once
         return -1;
+    }
+
+    // ------------------------------------------------ going to other frames
+    //
+    // A viewer also goes back, to the first and to the last frame, and loops.
+    // Bitmaps of a list stand alone: another one is simply loaded. A record
+    // of a .vx file may take blocks from the frame before it, so another
+    // record is reached from the nearest keyframe at or before it (or from
+    // the frame the picture holds, when that lies on the way), decoding
+    // every record from there to it. The records of the file shown are
+    // learnt as they are read: where each starts and whether it is a
+    // keyframe; the first record is the start of every chain.
+
+    enum class KeyState : std::uint8_t { Unknown, Keyframe, Dependent };
+    struct Place {
+        std::uint64_t offset = 0;
+        KeyState state = KeyState::Unknown;
+    };
+
+    bool showsBitmaps() const { return sameExtension(names_.extension, u"bmp"); }
+
+    void forgetPlaces() {
+        places_.clear();
+        placesComplete_ = false;
+        placesRow_ = index_;
+        nextRecord_ = 0;
+        shownRecord_ = 0;
+        decodedRecord_ = -1;
+    }
+
+    // Reads the record at framesLeft_ (record number nextRecord_) and notes
+    // what it learnt of it.
+    int unpackNext(const TWideString& path, bool reopen) {
+        const std::uint64_t at = framesLeft_, number = nextRecord_;
+        const int r = unpack(path, reopen);
+        if (r < 1) return r;
+        if (number == places_.size()) places_.push_back(Place{at, KeyState::Unknown});
+        if (number < places_.size() && lastRead_.decoded) {
+            places_[number].state = lastRead_.reusesPrevious ? KeyState::Dependent : KeyState::Keyframe;
+            decodedRecord_ = static_cast<std::int64_t>(number);
+        }
+        if (framesLeft_ == 0) placesComplete_ = places_.size() == number + 1;
+        shownRecord_ = number;
+        nextRecord_ = framesLeft_ == 0 ? 0 : number + 1;
+        return r;
+    }
+
+    // Decodes the records before the one asked for, and leaves framesLeft_ at it.
+    int catchUp(const TWideString& path) {
+        seeking_ = false;
+        const std::uint64_t target = seekTarget_;
+        std::uint64_t from = target;
+        while (from > 0 && places_[from].state != KeyState::Keyframe) --from;
+        if (decodedRecord_ >= 0 && static_cast<std::uint64_t>(decodedRecord_) >= from &&
+            static_cast<std::uint64_t>(decodedRecord_) < target)
+            from = static_cast<std::uint64_t>(decodedRecord_) + 1;
+        for (std::uint64_t k = from; k < target; ++k) {
+            framesLeft_ = places_[k].offset;
+            nextRecord_ = k;
+            if (const int r = unpackNext(path, reopened_); r < 1) return r;
+        }
+        framesLeft_ = places_[target].offset;
+        nextRecord_ = target;
+        // The records decoded on the way are no frame intervals.
+        resetDecompressionTiming(clockNow());
+        return 1;
+    }
+
+    // The records of the file shown up to its last, by their links (the
+    // records past those read so far are not yet known as keyframes).
+    void learnLastRecord() {
+        if (placesComplete_ || places_.empty()) return;
+        platform::File file;
+        const TWideString path = names_.folder + (names_.wildcard ? inputStem(list_.text(placesRow_)) : names_.stem) +
+                                 names_.extension;
+        if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return;
+        RecordHeader h;
+        if (readRecordHeader(file, places_.back().offset, h) != kDone) return;
+        while (h.nextRecord != 0) {
+            const std::uint64_t at = h.nextRecord;
+            if (readRecordHeader(file, at, h) != kDone) return;
+            places_.push_back(Place{at, KeyState::Unknown});
+        }
+        placesComplete_ = true;
+    }
+
+    // The frame on screen: its list row (bitmaps) or its record.
+    std::uint64_t shownPosition() const { return showsBitmaps() ? shownRow_ : shownRecord_; }
+
+    // The row (bitmaps) or the record (a .vx file, within the file shown) a
+    // request asks for. Bitmaps of a list are gone through as the frames of
+    // a video; stepping back from the first frame goes to the last only
+    // when looping.
+    std::uint64_t requestedPosition(FrameRequest request) {
+        std::uint64_t last = 0;
+        if (showsBitmaps()) {
+            last = list_.rows > 0 ? list_.rows - 1 : 0;
+        } else if (request == FrameRequest::Last || (request == FrameRequest::Previous && shownRecord_ == 0 && record_.looping)) {
+            learnLastRecord();
+            last = places_.empty() ? 0 : places_.size() - 1;
+        }
+        const std::uint64_t shown = shownPosition();
+        switch (request) {
+        case FrameRequest::None: break;
+        case FrameRequest::Previous: return shown > 0 ? shown - 1 : record_.looping ? last : 0;
+        case FrameRequest::First: return 0;
+        case FrameRequest::Last: return last;
+        }
+        return shown;
+    }
+
+    // The next pass shows the frame at position (see requestedPosition).
+    void goTo(std::uint64_t position) {
+        framesLeft_ = 0;
+        if (showsBitmaps()) {
+            index_ = static_cast<std::uint32_t>(position);
+            return;
+        }
+        index_ = shownRow_;
+        seeking_ = true;
+        seekTarget_ = position;
+    }
+
+    // More than one frame to loop through.
+    bool loopable() const { return list_.rows > 1 || (!showsBitmaps() && places_.size() > 1); }
+
+    void goToTheFirstFrame() {
+        index_ = 0;
+        framesLeft_ = 0;
+        nextRecord_ = 0;
+    }
+
+    // After a viewer's frame: the frame asked for, or past the last frame
+    // of a loop, the first.
+    void afterShown() {
+        const FrameRequest request = std::exchange(record_.frameRequest, FrameRequest::None);
+        if (stop_) return;
+        if (request != FrameRequest::None) goTo(requestedPosition(request));
+        else if (record_.looping && index_ >= list_.rows && loopable()) goToTheFirstFrame();
+    }
+
+    // The viewer after its last frame stays until it is closed; a key that
+    // asks for a frame, or a step with looping on, takes it back to its
+    // frames (true). A run that showed no frame (a wildcard matching
+    // nothing) shows the empty window first.
+    bool waitAtEnd() {
+        if (!shownOnce_) record_.window->showMaximized();
+        if (report_) std::fprintf(stderr, "vexel: no frame left, waiting to close\n");
+        for (;;) {
+            if (record_.window->waitForQuit() == 0) {
+                closed_ = true;
+                return false;
+            }
+            const FrameRequest request = std::exchange(record_.frameRequest, FrameRequest::None);
+            if (!shownOnce_ || list_.rows == 0) continue;
+            if (request != FrameRequest::None) {
+                goTo(requestedPosition(request));
+                return true;
+            }
+            if (record_.looping && loopable()) {
+                goToTheFirstFrame();
+                return true;
+            }
+        }
     }
 
     struct PassNames {
@@ -292,6 +469,7 @@ private:
         call.surfaceMemory = true;
         call.cache = reopen;
         const int result = codec_.decompressRecord(record_.codec, record_.picture, call);
+        lastRead_ = read;
         // A mode, thread count or frame rate the run was not given is the record's.
         if (read.headerRead && s_.codecMode == 0) s_.codecMode = read.mode;
         if (read.headerRead && s_.frameRate == 0) s_.frameRate = read.frameRate;
@@ -342,10 +520,19 @@ private:
         if (s_.runMode != 0 || record_.playing) {
             quit = window.drainEvents();
         } else {
-            // For the window tests: the frame now on screen, and that nothing
-            // but a key or a click moves it on.
-            if (report_) std::fprintf(stderr, "vexel: frame %llu shown, waiting\n", static_cast<unsigned long long>(pass_));
-            quit = window.waitForQuit();
+            for (;;) {
+                // For the window tests: the frame now on screen, and that nothing
+                // but a key or a click moves it on.
+                if (report_)
+                    std::fprintf(stderr, "vexel: frame %llu shown, waiting\n", static_cast<unsigned long long>(pass_));
+                quit = window.waitForQuit();
+                // A key that asks for the frame on screen (back from the
+                // first frame, Home on the first) leaves it there.
+                if (quit != 1 || record_.frameRequest == FrameRequest::None ||
+                    requestedPosition(record_.frameRequest) != shownPosition())
+                    break;
+                record_.frameRequest = FrameRequest::None;
+            }
             resetDecompressionTiming(clockNow());
         }
         if (s_.frameRate == 0) record_.playing = false;
@@ -382,14 +569,6 @@ private:
     }
 
     int endOfRun() {
-        // The viewer stays until it is closed, once; a run that showed no
-        // frame (a wildcard matching nothing) shows the empty window first.
-        if (s_.runMode == 0 && record_.window && !closed_) {
-            if (!shownOnce_) record_.window->showMaximized();
-            if (report_) std::fprintf(stderr, "vexel: no frame left, waiting to close\n");
-            while (record_.window->waitForQuit() != 0) {
-            }
-        }
         if (progress_) progress_->finish();
         if (s_.runMode == 0 && report_) reportPlayback();
         {
@@ -440,6 +619,18 @@ private:
     std::uint64_t shown_ = 0;
     std::uint32_t index_ = 0;
     std::uint64_t framesLeft_ = 0; // the next record's position; 0 when the file has no further record
+    // The records of the .vx file of list row placesRow_ as far as they are
+    // known, in file order; complete when the last is among them.
+    std::vector<Place, TrackedAllocator<Place>> places_;
+    bool placesComplete_ = false;
+    std::uint32_t placesRow_ = UINT32_MAX;
+    std::uint64_t nextRecord_ = 0;    // the number of the record at framesLeft_
+    std::uint64_t shownRecord_ = 0;   // the number of the record read last
+    std::int64_t decodedRecord_ = -1; // the record the picture holds decoded; -1 none
+    std::uint32_t shownRow_ = 0;      // the list row read last
+    bool seeking_ = false;            // the next pass shows record seekTarget_
+    std::uint64_t seekTarget_ = 0;
+    RecordRead lastRead_;
     std::uint64_t lastRecordOffset_ = 0;
     TWideString lastOutputPath_;
     bool firstFrameOfOutput_ = true;

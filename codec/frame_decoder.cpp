@@ -569,6 +569,15 @@ Result decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
         return parsed ? kFailed.because(Reason::SiblingFailed) : parseResult;
     if (!parsed) return parseResult;
     w.motionPresent = motionUsable(w.motion);
+    if (job.reusesPrevious) {
+        const std::uint64_t first = static_cast<std::uint64_t>(w.band.firstBlockRow) * w.grid.blockColumns;
+        const std::uint64_t end = static_cast<std::uint64_t>(w.band.endBlockRow) * w.grid.blockColumns;
+        for (std::uint64_t i = first; i < end; ++i)
+            if (const std::uint8_t kind = w.record(i)[0]; kind == kKeep || kind == kOther) {
+                job.reusesPrevious->store(true, std::memory_order_relaxed);
+                break;
+            }
+    }
 
     FramePixels pixels;
     if (!target.beginDrawing(w.W, w.H, pixels)) return kNoMemory.because(Reason::NoPixels);

@@ -17,6 +17,7 @@
 #include "codec/plane_view.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 
@@ -70,6 +71,10 @@ struct StreamDecodeJob {
     // Stream 0 or 1 stores here how long drawing the gradient blocks took
     // (seconds), for the draw-interval statistics; null: not measured.
     long double* drawSeconds = nullptr;
+    // Set (never cleared) once the stream has parsed a block that takes its
+    // pixels from the frame before (a kept block, or one of no kind this
+    // decoder draws): a record none of whose streams sets it is a keyframe.
+    std::atomic<bool>* reusesPrevious = nullptr;
 };
 
 // The pixels one stream draws into: the current frame and, for kept blocks,

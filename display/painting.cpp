@@ -100,6 +100,20 @@ bool fitMargins(std::int64_t pictureWidth, std::int64_t pictureHeight, std::int6
     return true;
 }
 
+namespace {
+
+// Another frame, and playback stays (or becomes) paused.
+void pauseForAFrame(TWnd& record, FrameRequest request, ViewerResponse& r) {
+    if (record.playing) {
+        record.playing = false;
+        record.toggleRequested = true;
+    }
+    record.frameRequest = request;
+    r.quitCode = 1;
+}
+
+} // namespace
+
 ViewerResponse respond(TWnd& record, ViewerEvent event) {
     ViewerResponse r;
     switch (event) {
@@ -117,14 +131,11 @@ ViewerResponse respond(TWnd& record, ViewerEvent event) {
         break;
     case ViewerEvent::RightReleased: r.fitToPicture = record.picture.paintable; break;
     case ViewerEvent::Close: r.quitCode = 0; break;
-    case ViewerEvent::NextFrame:
-        // The next frame, and playback stays (or becomes) paused.
-        if (record.playing) {
-            record.playing = false;
-            record.toggleRequested = true;
-        }
-        r.quitCode = 1;
-        break;
+    case ViewerEvent::NextFrame: pauseForAFrame(record, FrameRequest::None, r); break;
+    case ViewerEvent::PreviousFrame: pauseForAFrame(record, FrameRequest::Previous, r); break;
+    case ViewerEvent::FirstFrame: pauseForAFrame(record, FrameRequest::First, r); break;
+    case ViewerEvent::LastFrame: pauseForAFrame(record, FrameRequest::Last, r); break;
+    case ViewerEvent::Loop: record.looping = !record.looping; break;
     case ViewerEvent::FullScreen: r.toggleFullScreen = true; break;
     }
     return r;

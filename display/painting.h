@@ -61,12 +61,16 @@ enum class ViewerEvent {
     RightReleased, // fits the window to the picture
     Close,         // the close button, "q", Escape, an interrupt
     NextFrame,     // the right arrow or ".": the next frame, playback paused
+    PreviousFrame, // the left arrow or ",": the frame before, playback paused
+    FirstFrame,    // Home: the first frame, playback paused
+    LastFrame,     // End: the last frame, playback paused
+    Loop,          // "l": looping on or off
     FullScreen,    // "f": full screen on or off
 };
 
 // What the window does for one event besides what respond() sets in the record.
 struct ViewerResponse {
-    int quitCode = -1;          // 0: close; 1: playing toggled (or the next frame); -1: none
+    int quitCode = -1;          // 0: close; 1: playing toggled (or another frame asked for); -1: none
     bool updatePosition = false;
     bool resizeSurface = false; // the surface follows the client area: size it again
     bool repaint = false;
@@ -74,8 +78,8 @@ struct ViewerResponse {
     bool toggleFullScreen = false;
 };
 
-// Applies one event to the record (playing, toggle requested) and says what
-// the window is to do.
+// Applies one event to the record (playing, toggle requested, the frame
+// asked for, looping) and says what the window is to do.
 ViewerResponse respond(TWnd& record, ViewerEvent event);
 
 } // namespace vexel

@@ -52,6 +52,16 @@ public:
     virtual ScreenSize displaySize() = 0;
 };
 
+// A frame the user asked for other than the next one; the frame loop of a
+// viewer takes it after the frame on screen (a run that writes files never
+// does).
+enum class FrameRequest : std::uint8_t {
+    None,
+    Previous, // the frame before; the last one from the first when looping
+    First,
+    Last,
+};
+
 struct TWnd {
     TWnd() = default;
     ~TWnd() { destroy(); }
@@ -76,6 +86,8 @@ struct TWnd {
     bool toggleRequested = false;
     bool frameDropped = false;
     double playbackRate = 1.0; // |frame rate|
+    FrameRequest frameRequest = FrameRequest::None;
+    bool looping = false; // past its last frame a video goes on at its first
 };
 
 // Results of resizePicture.

@@ -22,7 +22,10 @@ struct KeyBinding {
 constexpr KeyBinding kKeys[] = {
     {SDLK_SPACE, ViewerEvent::SpaceReleased}, {SDLK_q, ViewerEvent::Close},
     {SDLK_ESCAPE, ViewerEvent::Close},        {SDLK_RIGHT, ViewerEvent::NextFrame},
-    {SDLK_PERIOD, ViewerEvent::NextFrame},    {SDLK_f, ViewerEvent::FullScreen},
+    {SDLK_PERIOD, ViewerEvent::NextFrame},    {SDLK_LEFT, ViewerEvent::PreviousFrame},
+    {SDLK_COMMA, ViewerEvent::PreviousFrame}, {SDLK_HOME, ViewerEvent::FirstFrame},
+    {SDLK_END, ViewerEvent::LastFrame},       {SDLK_l, ViewerEvent::Loop},
+    {SDLK_f, ViewerEvent::FullScreen},
 };
 
 constexpr int kIconSize = 64;

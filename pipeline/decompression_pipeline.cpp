@@ -220,8 +220,14 @@ Result decompressRecord(CodecState& codec, PictureBuffer& picture, Decompression
     if (!source.readRecord(h, bytes.data())) return kFailed.because(Reason::ReadFailed);
 
     long double drawSeconds = -1;
-    const Result result = decodeRecordBytes(codec, picture, h, {bytes.data(), bytes.size()}, options, &drawSeconds);
+    bool reusesPrevious = false;
+    const Result result =
+        decodeRecordBytes(codec, picture, h, {bytes.data(), bytes.size()}, options, &drawSeconds, &reusesPrevious);
     if (result >= 1 && drawSeconds >= 0) noteDrawInterval(drawSeconds, streamTotal(h));
+    if (result >= 1 && call.read) {
+        call.read->decoded = true;
+        call.read->reusesPrevious = reusesPrevious;
+    }
     return result;
 }
 

@@ -66,9 +66,12 @@ struct RecordDecodeOptions {
 // decompressRecord does after reading. It touches no process-wide state, so
 // different codec states and pictures may decode in parallel. drawSeconds,
 // when given, receives how long drawing the gradients took (-1: not
-// measured). Returns kDone, kFailed or kNoMemory.
+// measured). reusesPrevious, when given, receives whether a stream took
+// blocks from the frame before (false: the record is a keyframe). Returns
+// kDone, kFailed or kNoMemory.
 Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& header, std::span<const std::uint8_t> recordBytes,
-                      const RecordDecodeOptions& options, long double* drawSeconds = nullptr);
+                      const RecordDecodeOptions& options, long double* drawSeconds = nullptr,
+                      bool* reusesPrevious = nullptr);
 
 // How many streams of the record decode at once with these options.
 std::uint32_t concurrentStreams(const RecordHeader& header, const RecordDecodeOptions& options);

@@ -62,6 +62,11 @@ struct RecordRead {
     // take (1 below two streams or below mode 2, else the stream count).
     bool threadsKnown = false;
     std::int32_t threads = 1;
+    // Set once the record was decoded: whether any of its blocks took its
+    // pixels from the frame before (a kept block); a record that took none
+    // is a keyframe, which a viewer can show without the records before it.
+    bool decoded = false;
+    bool reusesPrevious = false;
 };
 
 // One call of the decompression pipeline.

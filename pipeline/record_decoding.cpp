@@ -38,6 +38,7 @@ struct RecordJob {
     std::span<const std::uint8_t> bytes; // the whole record
     RecordDecodeOptions options;
     long double* drawSeconds = nullptr;
+    std::atomic<bool>* reusesPrevious = nullptr;
 };
 
 // Stream `index` (0 for the only stream, else 1..count) of the record.
@@ -58,6 +59,7 @@ StreamDecodeJob streamJob(const RecordJob& r, std::uint32_t index, std::uint32_t
     s.chromaStep = h.chromaStep;
     s.coefShifts = h.coefShifts;
     s.drawSeconds = r.drawSeconds;
+    s.reusesPrevious = r.reusesPrevious;
     s.legacyFlags = r.codec->legacyFlags;
     s.repack = r.options.repack;
     return s;
@@ -254,8 +256,9 @@ std::uint64_t decodeMemoryEstimate(const RecordHeader& h, std::uint32_t concurre
 }
 
 Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const RecordHeader& h, std::span<const std::uint8_t> bytes,
-                         const RecordDecodeOptions& options, long double* measuredDraw) {
+                         const RecordDecodeOptions& options, long double* measuredDraw, bool* reusesPrevious) {
     if (measuredDraw) *measuredDraw = -1;
+    if (reusesPrevious) *reusesPrevious = false;
     if (!picture.surfaces) return kNoMemory.because(Reason::NoPixels);
     if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kFailed.because(Reason::ReadFailed);
     bytes = bytes.first(static_cast<std::size_t>(h.recordSize));
@@ -284,6 +287,8 @@ Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const Record
     job.bytes = bytes;
     job.options = options;
     job.drawSeconds = &drawSeconds;
+    std::atomic<bool> reused{false};
+    job.reusesPrevious = &reused;
     const std::uint32_t n = streamTotal(h);
     Result result = kDone;
     if (n < 2) {
@@ -293,6 +298,7 @@ Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const Record
         result = runStreams(job, n);
     }
     if (measuredDraw && result >= 1) *measuredDraw = drawSeconds;
+    if (reusesPrevious) *reusesPrevious = reused.load();
     picture.paintable = result >= 1;
     picture.currentHeader = picture.infoHeader;
     return result;

@@ -4,6 +4,8 @@
 #include "app/entry.h"
 #include "app/frame_loop.h"
 #include "base/informaciyaprocessora.h"
+#include "codec/container.h"
+#include "display/painting.h"
 #include "pipeline/decompression_pipeline.h"
 #include "tests/support/bitmap_files.h"
 #include "tests/support/test_util.h"
@@ -410,6 +412,193 @@ TEST_F(FrameLoopTest, ViewingStepsThroughTheFramesOneClickEach) {
     EXPECT_EQ(window.waits, 6);
     // In view mode the title is refreshed every 32 frames: only the first time here.
     EXPECT_EQ(window.titles, (std::vector<std::string>{"a1.bmp - Vexel"}));
+}
+
+// ------------------------------------------------ going to other frames
+
+// A chain of linked record headers, kChainRecord bytes a record, that the
+// fake below follows: record n starts at n x kChainRecord; every
+// chainKeyframes-th record from the first is a keyframe.
+constexpr std::uint64_t kChainRecord = 80;
+std::uint64_t chainRecords = 0;
+std::uint64_t chainKeyframes = 1;
+
+void writeChain(const std::string& path, std::uint64_t records) {
+    std::vector<std::uint8_t> bytes(records * kChainRecord, 0);
+    for (std::uint64_t n = 0; n < records; ++n) {
+        RecordHeader h;
+        h.width = 4;
+        h.height = 2;
+        h.blockSizeCode = 8;
+        h.mode = 8;
+        h.nextRecord = n + 1 < records ? (n + 1) * kChainRecord : 0;
+        h.prevRecord = n > 0 ? (n - 1) * kChainRecord : 0;
+        writeRecordHeader(h, true, 0, {bytes.data() + n * kChainRecord, kChainRecord});
+    }
+    ASSERT_TRUE(test::writeFile(path, bytes));
+    chainRecords = records;
+}
+
+// The records' numbers the fake below was asked for, in order.
+std::vector<std::uint64_t> chainReads() {
+    std::vector<std::uint64_t> out;
+    for (const Decoded& d : decoded) out.push_back(d.position / kChainRecord);
+    return out;
+}
+
+Result fakeChainDecompress(CodecState&, PictureBuffer& picture, DecompressionCall& call) {
+    const std::uint64_t at = *call.recordPosition;
+    decoded.push_back({call.path.toUtf8(), at, call.cache, *call.frameDropped});
+    if (decoded.size() > 200) return kFailed; // a loop that does not end
+    const std::uint64_t frame = at / kChainRecord;
+    call.read->headerRead = true;
+    call.read->mode = 8;
+    PictureRect r{0, 0, 4, 2};
+    if (!picture.surfaces->SetPictureSize(&r, 0, 16, false)) return kNoMemory;
+    PictureAccess p;
+    if (!picture.surfaces->lockPicture(p)) return kNoMemory;
+    p.rowFromBottom(0)[0] = static_cast<std::uint32_t>(frame);
+    picture.surfaces->unlockPicture(p);
+    picture.infoHeader.width = 4;
+    picture.infoHeader.height = 2;
+    picture.paintable = true;
+    call.read->decoded = true;
+    call.read->reusesPrevious = frame % chainKeyframes != 0;
+    *call.recordPosition = frame + 1 < chainRecords ? at + kChainRecord : 0;
+    return kDone;
+}
+
+// What a window of the keys below saw.
+struct Seen {
+    std::vector<std::uint32_t> shown; // the record number of every frame painted
+    int waits = 0;                    // waits for a key
+};
+
+// A window that the user's keys reach one after another, as the viewer
+// answers them. Past its keys a wait closes it.
+struct KeyWindow : ViewerWindow {
+    KeyWindow(TWnd& r, std::vector<ViewerEvent> k, Seen& s) : record(r), keys(std::move(k)), seen(s) {}
+    TWideString title() override { return TWideString(u"Vexel"); }
+    void setTitle(const TWideString&) override {}
+    void showMaximized() override {}
+    void paint() override {
+        PictureAccess p;
+        if (!record.picture.surfaces->lockPicture(p)) return;
+        seen.shown.push_back(p.rowFromBottom(0)[0]);
+        record.picture.surfaces->unlockPicture(p);
+    }
+    // One key at a time.
+    int drainEvents() override { return next < keys.size() ? respond(record, keys[next++]).quitCode : -1; }
+    int waitForQuit() override {
+        ++seen.waits;
+        while (next < keys.size())
+            if (const int quit = respond(record, keys[next++]).quitCode; quit >= 0) return quit;
+        return 0;
+    }
+    int waitForEvents(double) override { return -1; }
+    ScreenSize displaySize() override { return {1920, 1080}; }
+    TWnd& record;
+    std::vector<ViewerEvent> keys;
+    Seen& seen;
+    std::size_t next = 0;
+};
+
+// The keys and the record of the window the next run opens.
+std::vector<ViewerEvent> theKeys;
+Seen* theSeen = nullptr;
+
+class FrameKeysTest : public FrameLoopTest {
+protected:
+    void SetUp() override {
+        FrameLoopTest::SetUp();
+        chainKeyframes = 3; // records 0, 3 and 6 of 8
+        writeChain(dir.file("clip.vx"), 8);
+    }
+    // Runs vexel with these arguments on a window that takes these keys; its exit code.
+    int withKeys(std::vector<std::string> args, std::vector<ViewerEvent> keys) {
+        theKeys = std::move(keys);
+        theSeen = &seen;
+        WindowSystem windows;
+        windows.openViewer = [](TWnd& record) -> std::unique_ptr<ViewerWindow> {
+            return std::make_unique<KeyWindow>(record, theKeys, *theSeen);
+        };
+        FrameCodec codec;
+        codec.decompressRecord = fakeChainDecompress;
+        codec.compressFrame = fakeCompress;
+        return runEntry(std::move(args), codec, windows);
+    }
+    Seen seen;
+};
+
+using E = ViewerEvent;
+
+// Back from a record between keyframes decodes from the nearest keyframe
+// before it (known from the records read so far) up to it; forward
+// through records not yet read starts from the frame the picture holds.
+TEST_F(FrameKeysTest, GoingBackDecodesFromTheNearestKeyframeAndTheLastFrameFromThePictureHeld) {
+    ASSERT_EQ(withKeys({dir.file("clip.vx")},
+                       {E::NextFrame, E::NextFrame, E::NextFrame, E::NextFrame, E::PreviousFrame, E::PreviousFrame,
+                        E::PreviousFrame, E::FirstFrame, E::LastFrame, E::LastFrame, E::PreviousFrame, E::NextFrame,
+                        E::NextFrame, E::FirstFrame}),
+              0);
+    EXPECT_EQ(seen.shown, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 3, 2, 1, 0, 7, 6, 7, 0}));
+    EXPECT_EQ(chainReads(), (std::vector<std::uint64_t>{0, 1, 2, 3, 4, // four steps
+                                                        3,             // a keyframe
+                                                        0, 1, 2,       // from keyframe 0
+                                                        0, 1,          // again
+                                                        0,             // Home
+                                                        3, 4, 5, 6, 7, // End: 5 to 7 not read yet
+                                                        6,             // 6 is now known as a keyframe
+                                                        7,             // a step
+                                                        0}));          // Home after the end
+    // A wait per frame shown (the last one closes); End on the last frame
+    // stays (one more wait, no frame); the end of the frames waits too.
+    EXPECT_EQ(seen.waits, 13 + 1 + 1);
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+// With looping on, the first frame follows the last, stepping on and back.
+TEST_F(FrameKeysTest, WithLoopingOnTheFirstFrameFollowsTheLastBothWays) {
+    ASSERT_EQ(withKeys({dir.file("clip.vx")}, {E::Loop, E::LastFrame, E::NextFrame, E::NextFrame, E::PreviousFrame,
+                                               E::PreviousFrame, E::Loop, E::NextFrame, E::FirstFrame}),
+              0);
+    EXPECT_EQ(seen.shown, (std::vector<std::uint32_t>{0, 7, 0, 1, 0, 7, 0}));
+    EXPECT_EQ(chainReads(), (std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 0, 6, 7, 0}));
+    // Looping off again: past the last frame the viewer is at its end (a
+    // wait without a frame) until Home.
+    EXPECT_EQ(seen.waits, 7 + 1);
+}
+
+// Bitmaps of a list are frames too: back, first, last, round.
+TEST_F(FrameKeysTest, TheKeysGoThroughAListOfBitmaps) {
+    for (int n = 0; n < 3; ++n) bitmap("b" + std::to_string(n) + ".bmp", 4, 2, n);
+    ASSERT_EQ(withKeys({dir.file("b*.bmp")}, {E::NextFrame, E::PreviousFrame, E::PreviousFrame, E::LastFrame,
+                                              E::Loop, E::NextFrame, E::PreviousFrame, E::FirstFrame}),
+              0);
+    ASSERT_EQ(seen.shown.size(), 7u);
+    // The first pixel of each bitmap tells them apart.
+    const std::vector<std::uint32_t> firsts = {seen.shown[0], seen.shown[1], seen.shown[5]};
+    EXPECT_NE(firsts[0], firsts[1]);
+    EXPECT_EQ(seen.shown, (std::vector<std::uint32_t>{firsts[0], firsts[1], firsts[0], seen.shown[3], firsts[0],
+                                                      seen.shown[3], firsts[0]}));
+    EXPECT_NE(seen.shown[3], firsts[0]);
+    EXPECT_NE(seen.shown[3], firsts[1]);
+    // Back from the first stays: a wait and no frame.
+    EXPECT_EQ(seen.waits, 7 + 1);
+}
+
+// A run that writes files writes every frame once, in order, whatever keys
+// the user presses while it shows them.
+TEST_F(FrameKeysTest, KeysWhileUnpackingChangeNothing) {
+    ASSERT_EQ(withKeys({"-uc", dir.file("clip.vx")}, {E::Loop, E::PreviousFrame, E::FirstFrame, E::LastFrame,
+                                                      E::PreviousFrame, E::NextFrame, E::FirstFrame, E::Loop,
+                                                      E::LastFrame, E::PreviousFrame}),
+              0);
+    EXPECT_EQ(chainReads(), (std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(seen.shown, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    for (int n = 0; n < 8; ++n) EXPECT_TRUE(test::fileExists(dir.file("clip_00000" + std::to_string(n) + ".bmp"))) << n;
+    EXPECT_FALSE(test::fileExists(dir.file("clip_000008.bmp")));
+    EXPECT_EQ(seen.waits, 0);
 }
 
 } // namespace

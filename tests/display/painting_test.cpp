@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace vexel {
 namespace {
 
@@ -138,6 +140,46 @@ TEST(ViewerEvents, TheNextFrameKeyStepsAndLeavesPlaybackPaused) {
     EXPECT_EQ(respond(record, ViewerEvent::NextFrame).quitCode, 1);
     EXPECT_FALSE(record.playing);
     EXPECT_FALSE(record.toggleRequested); // already paused: nothing toggled
+}
+
+TEST(ViewerEvents, BackFirstAndLastAskForTheirFrameAndLeavePlaybackPaused) {
+    const std::pair<ViewerEvent, FrameRequest> keys[] = {{ViewerEvent::PreviousFrame, FrameRequest::Previous},
+                                                         {ViewerEvent::FirstFrame, FrameRequest::First},
+                                                         {ViewerEvent::LastFrame, FrameRequest::Last}};
+    for (const auto& [event, request] : keys) {
+        TWnd record;
+        record.playing = true;
+        const ViewerResponse r = respond(record, event);
+        EXPECT_EQ(r.quitCode, 1);
+        EXPECT_EQ(record.frameRequest, request);
+        EXPECT_FALSE(record.playing);
+        EXPECT_TRUE(record.toggleRequested); // playing was stopped
+        record.toggleRequested = false;
+        EXPECT_EQ(respond(record, event).quitCode, 1);
+        EXPECT_FALSE(record.playing);
+        EXPECT_FALSE(record.toggleRequested); // already paused: nothing toggled
+        EXPECT_FALSE(record.looping);
+        // The next frame asks for no other frame: it replaces a request not yet taken.
+        EXPECT_EQ(respond(record, ViewerEvent::NextFrame).quitCode, 1);
+        EXPECT_EQ(record.frameRequest, FrameRequest::None);
+    }
+}
+
+TEST(ViewerEvents, TheLoopKeyTurnsLoopingOnAndOffAndShowsNoFrame) {
+    TWnd record;
+    record.playing = true;
+    ViewerResponse r = respond(record, ViewerEvent::Loop);
+    EXPECT_TRUE(record.looping);
+    EXPECT_EQ(r.quitCode, -1); // no frame: the loop's wait goes on
+    EXPECT_TRUE(record.playing);
+    EXPECT_EQ(record.frameRequest, FrameRequest::None);
+    EXPECT_FALSE(r.repaint || r.fitToPicture || r.toggleFullScreen || r.resizeSurface);
+    respond(record, ViewerEvent::Loop);
+    EXPECT_FALSE(record.looping);
+    // Playing, toggled by space, keeps looping as it is.
+    record.looping = true;
+    respond(record, ViewerEvent::SpaceReleased);
+    EXPECT_TRUE(record.looping);
 }
 
 TEST(ViewerEvents, ASizedWindowResizesTheSurfaceOnlyWhenItFollowsTheClientArea) {

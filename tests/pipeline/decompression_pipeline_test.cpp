@@ -325,6 +325,41 @@ TEST_F(DecompressionPipeline, AVideoWithKeptBlocksDecodesEveryFrameInOrderAndInT
     }
 }
 
+// What a viewer going back needs to know of a record: whether it took blocks
+// from the frame before it. At 3 frames a second frames 0, 2 and 4 are
+// keyframes; the frames between keep the still background.
+TEST_F(DecompressionPipeline, ARecordSaysWhetherItTookBlocksFromTheFrameBefore) {
+    std::vector<Picture> frames;
+    for (int f = 0; f < 6; ++f) frames.push_back(movingPicture(96, 72, f));
+    for (std::uint8_t mode : {7, 8, 9})
+        for (double rate : {3.0, -3.0})
+            for (Threading threading : {Threading::Sequential, Threading::Pool}) {
+                const std::string path = file("kept" + std::to_string(mode) + (rate > 0 ? "" : "k") + ".vx");
+                writeFile(path, frames, {mode, 0, 2, rate});
+                ThreadingChoice t(threading);
+                Reader r(path);
+                std::vector<bool> reused;
+                for (int guard = 0; guard < 10; ++guard) {
+                    ASSERT_EQ(r.next(), kDone);
+                    EXPECT_TRUE(r.read.decoded);
+                    reused.push_back(r.read.reusesPrevious);
+                    if (r.position == 0) break;
+                }
+                // A negative rate makes every frame a keyframe.
+                const std::vector<bool> expected =
+                    rate > 0 ? std::vector<bool>{false, true, false, true, false, true} : std::vector<bool>(6, false);
+                EXPECT_EQ(reused, expected) << "mode " << int(mode) << " rate " << rate << " pool "
+                                            << (threading == Threading::Pool);
+            }
+    // A dropped record is not decoded: nothing is known of its blocks.
+    const std::string path = file("kept8.vx");
+    Reader r(path);
+    r.dropped = true;
+    ASSERT_EQ(r.next(), kDone);
+    EXPECT_TRUE(r.read.headerRead);
+    EXPECT_FALSE(r.read.decoded);
+}
+
 TEST_F(DecompressionPipeline, ReadingThroughTheCacheGivesTheSamePictures) {
     std::vector<Picture> frames;
     for (int f = 0; f < 4; ++f) frames.push_back(movingPicture(80, 48, f));

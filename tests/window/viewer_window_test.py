@@ -181,6 +181,157 @@ def test_the_right_arrow_steps_too(x, folder):
     closes_with_zero(x, viewer, window)
 
 
+# A clip packed at 4 frames a second: keyframes at frames 0, 3 and 6, and
+# the frames between them keep most of their blocks from the frame before.
+# The left half of a frame is the background of its keyframe's group (it
+# changes at keyframes only, so the frames between keep it); the right half
+# is the frame's own colour. A frame between keyframes decoded on top of
+# the wrong frame shows the wrong background.
+BACKGROUNDS = [(200, 60, 60), (60, 200, 60), (60, 60, 200)]
+OWN = [(240, 240, 40), (40, 240, 240), (240, 40, 240), (140, 140, 140), (240, 140, 40), (40, 140, 240),
+       (140, 240, 40), (90, 40, 140)]
+GROUPS = 3  # frames a keyframe leads
+
+
+def keyed_clip(folder):
+    for n, own in enumerate(OWN):
+        background = BACKGROUNDS[n // GROUPS]
+        write_bitmap(os.path.join(folder, "k%d.bmp" % n), 64, 48,
+                     lambda px, py, b=background, o=own: b if px < 32 else o)
+    pack(folder, "-c", "-a=4", "k*.bmp")
+    return "k.vx"
+
+
+def showing(n, size=(320, 240)):
+    """A check that the window of this size shows the keyed clip's frame n
+    (its background on the left, its own colour on the right)."""
+    def check(shot):
+        y = size[1] // 2
+        left, right = shot[y][size[0] // 4], shot[y][size[0] * 3 // 4]
+        assert near(right, OWN[n]), "the right half shows %s, not frame %d's %s" % (right, n, OWN[n])
+        assert near(left, BACKGROUNDS[n // GROUPS]), "frame %d on the wrong background: %s, not %s" % (
+            n, left, BACKGROUNDS[n // GROUPS])
+    return check
+
+
+def keyed_viewer(x, folder):
+    """The keyed clip in a 320 x 240 viewer that waits at its first frame;
+    the viewer, its window and its next line."""
+    viewer, window = view(x, folder, keyed_clip(folder))
+    _, line = waits_at(viewer)
+    x.resize(window, 320, 240)
+    x.until_geometry(window, (320, 240), viewer)
+    x.until_shown(window, showing(0), "the first frame", process=viewer)
+    return viewer, window, line
+
+
+def step(x, viewer, window, key, line, frame, shot=None):
+    """Presses key and awaits the viewer waiting again, paused, with frame on
+    screen; the viewer's next line."""
+    x.key(window, key)
+    _, line = waits_at(viewer, line)
+    x.until_shown(window, showing(frame), "frame %d after %s" % (frame, key), shot, viewer)
+    return line
+
+
+def test_left_and_comma_step_back_to_frames_that_are_no_keyframes(x, folder):
+    """Four steps forward, then back one frame at a time with the left arrow
+    and ",": frames 2 and 1 need keyframe 0 and the frames after it, not the
+    frame shown before them. Back from the first frame stays there."""
+    viewer, window, line = keyed_viewer(x, folder)
+    for n in range(1, 5):
+        line = step(x, viewer, window, "Right", line, n)
+    line = step(x, viewer, window, "Left", line, 3)
+    line = step(x, viewer, window, "Left", line, 2, "viewer_back_to_2")
+    line = step(x, viewer, window, "comma", line, 1, "viewer_back_to_1")
+    line = step(x, viewer, window, "Left", line, 0)
+    line = step(x, viewer, window, "Left", line, 0)  # the first frame stays
+    line = step(x, viewer, window, "period", line, 1)  # and the next one is frame 1
+    x.key(window, "q")
+    closes_with_zero(x, viewer, window)
+    assert NO_FRAME_LEFT not in errors(viewer), errors(viewer)
+
+
+def test_home_and_end_go_to_the_first_and_the_last_frame(x, folder):
+    """End shows the last frame, Home the first, both paused; past the last
+    frame the viewer reaches its end as before, and Home there takes it
+    back to the first frame."""
+    viewer, window, line = keyed_viewer(x, folder)
+    line = step(x, viewer, window, "End", line, 7, "viewer_end")
+    line = step(x, viewer, window, "Home", line, 0, "viewer_home")
+    line = step(x, viewer, window, "Right", line, 1)
+    line = step(x, viewer, window, "End", line, 7)
+    line = step(x, viewer, window, "Left", line, 6)
+    line = step(x, viewer, window, "Left", line, 5)
+    line = step(x, viewer, window, "End", line, 7)
+    x.key(window, "Right")
+    line = waits_to_close(viewer, line)
+    x.until_shown(window, showing(7), "the last frame, kept after the end", process=viewer)
+    line = step(x, viewer, window, "Home", line, 0)
+    x.key(window, "q")
+    closes_with_zero(x, viewer, window)
+
+
+def test_with_looping_on_the_first_frame_follows_the_last(x, folder):
+    """With "l" on, a step from the last frame shows the first one, and
+    playing goes round; with it off again, the viewer reaches its end."""
+    viewer, window, line = keyed_viewer(x, folder)
+    x.key(window, "l")
+    line = step(x, viewer, window, "End", line, 7)
+    line = step(x, viewer, window, "Right", line, 0, "viewer_looped")
+    line = step(x, viewer, window, "Left", line, 7)  # and back round
+
+    # Playing: a frame below one already seen comes after it, with no end.
+    x.key(window, "space")
+    seen = []
+
+    def round_again(shot):
+        n = shown_keyed_frame(shot)
+        if not seen or n != seen[-1]:
+            seen.append(n)
+        assert any(later < earlier for i, earlier in enumerate(seen) for later in seen[i + 1:] if earlier != 7), \
+            "frames seen: %s" % seen
+    x.until_shown(window, round_again, "playing going round", process=viewer)
+    assert NO_FRAME_LEFT not in errors(viewer), errors(viewer)
+    x.key(window, "space")  # pause: the first wait since playing started
+    _, line = waits_at(viewer, line)
+
+    x.key(window, "l")  # off
+    line = step(x, viewer, window, "End", line, 7)
+    x.key(window, "Right")
+    waits_to_close(viewer, line)
+    x.key(window, "q")
+    closes_with_zero(x, viewer, window)
+
+
+def shown_keyed_frame(shot, size=(320, 240)):
+    right = shot[size[1] // 2][size[0] * 3 // 4]
+    for n, own in enumerate(OWN):
+        if near(right, own):
+            return n
+    raise NotYet("the right half shows %s, no frame's colour" % (right,))
+
+
+def test_the_keys_go_through_a_list_of_bitmaps_too(x, folder):
+    """A list of bitmaps is gone through as the frames of a video: back,
+    first, last, and round with looping on."""
+    for n, colour in enumerate(FRAMES, 1):
+        write_bitmap(os.path.join(folder, "f%d.bmp" % n), 64, 48, solid(colour))
+    viewer, window = view(x, folder, "f*.bmp")
+    _, line = waits_at(viewer)
+    x.resize(window, 320, 240)
+    x.until_geometry(window, (320, 240), viewer)
+    for key, n in (("Right", 1), ("Right", 2), ("Left", 1), ("Home", 0), ("comma", 0), ("End", 2), ("l", None),
+                   ("Right", 0), ("Left", 2)):
+        x.key(window, key)
+        if n is None:
+            continue
+        _, line = waits_at(viewer, line)
+        x.until_shown(window, shows(FRAMES[n], 120, 160), "bitmap %d after %s" % (n, key), process=viewer)
+    x.key(window, "q")
+    closes_with_zero(x, viewer, window)
+
+
 def test_an_empty_wildcard_window_closes_with_one_close(x, folder):
     viewer, window = view(x, folder, "nothing*.bmp")
     waits_to_close(viewer)
