@@ -1,6 +1,7 @@
 #include "codec/colour_transforms.h"
 
 #include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
 
 namespace vexel {
 
@@ -73,6 +74,20 @@ RgbBytes yccToRgbBytes(std::uint8_t mode, std::uint8_t y, std::uint8_t cb, std::
     float r, g, b;
     YccToRgbLegacy(y, cb, cr, &r, &g, &b);
     return {clampRound(r), clampRound(g), clampRound(b)};
+}
+
+void yccRowPlain(const PixelTarget& t, std::int64_t x, std::int64_t y, const std::uint8_t* luma, const std::uint8_t* cb,
+                 const std::uint8_t* cr, std::uint32_t n) {
+    std::uint8_t* r = &t.at(0, x, y);
+    std::uint8_t* g = &t.at(1, x, y);
+    std::uint8_t* b = &t.at(2, x, y);
+    const std::ptrdiff_t step = t.pixelStep;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const RgbBytes rgb = yccToRgbBytes(luma[i], cb[i], cr[i]);
+        r[i * step] = rgb.r;
+        g[i * step] = rgb.g;
+        b[i * step] = rgb.b;
+    }
 }
 
 ColourTransforms ColourTransforms::forMode(std::uint8_t mode) {

@@ -106,6 +106,7 @@ namespace colour_tables {
 struct PairBytes {
     std::uint8_t red[256][256];  // [Y][Cr]
     std::uint8_t blue[256][256]; // [Y][Cb]
+    std::uint8_t spare[4];       // a vector load of 4 bytes at the last entry stays inside
 };
 extern const PairBytes pairBytes;
 inline std::uint8_t redByte(std::uint8_t y, std::uint8_t cr) { return clampRound(static_cast<float>(static_cast<double>(y) + products.rCr[cr])); }

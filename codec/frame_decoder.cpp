@@ -7,6 +7,7 @@
 #include "codec/legacy_flags.h"
 #include "codec/pixspray.h"
 #include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
 #include "codec/pixspray_layout.h"
 #include "platform/system.h"
 #include "platform/test_hooks.h"
@@ -459,6 +460,7 @@ void smoothChroma(Work& w, const PixelTarget& out) {
 
 // Detail blocks of the band converted to RGB, whole chroma cells at a time.
 void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
+    const YccRowKernel yccRow = codecKernels().yccRow;
     const std::uint8_t* cbPlane = smoothed ? w.fullCb : w.Cb;
     const std::uint8_t* crPlane = smoothed ? w.fullCr : w.Cr;
     for (std::uint32_t by = w.band.firstBlockRow; by < w.band.endBlockRow; ++by)
@@ -470,18 +472,13 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
             const std::uint32_t xEnd = x0 + ((std::min(w.B, w.W - x0) + w.D - 1) / w.D) * w.D;
             for (std::uint32_t y = y0; y < yEnd; ++y) {
                 const std::size_t row = w.at(0, y);
-                std::uint8_t* r = &out.at(0, 0, y);
-                std::uint8_t* g = &out.at(1, 0, y);
-                std::uint8_t* b = &out.at(2, 0, y);
-                const std::ptrdiff_t step = out.pixelStep;
                 if (w.mode != 0) {
-                    for (std::uint32_t x = x0; x < xEnd; ++x) {
-                        const RgbBytes rgb = yccToRgbBytes(w.Y[row + x], cbPlane[row + x], crPlane[row + x]);
-                        r[x * step] = rgb.r;
-                        g[x * step] = rgb.g;
-                        b[x * step] = rgb.b;
-                    }
+                    yccRow(out, x0, y, w.Y + row + x0, cbPlane + row + x0, crPlane + row + x0, xEnd - x0);
                 } else {
+                    std::uint8_t* r = &out.at(0, 0, y);
+                    std::uint8_t* g = &out.at(1, 0, y);
+                    std::uint8_t* b = &out.at(2, 0, y);
+                    const std::ptrdiff_t step = out.pixelStep;
                     for (std::uint32_t x = x0; x < xEnd; ++x) {
                         const RgbBytes rgb = yccToRgbBytes(w.mode, w.Y[row + x], cbPlane[row + x], crPlane[row + x]);
                         r[x * step] = rgb.r;

@@ -8,6 +8,7 @@
 //
 // The AVX2 functions carry their own target attribute (the file is built for
 // the baseline processor), and call nothing but intrinsics and each other.
+#include "codec/colour_transforms.h"
 #include "codec/rounding.h"
 #include "codec/simd_dispatch.h"
 
@@ -246,11 +247,63 @@ VEXEL_AVX2 void fastBlockAvx2(const PixelTarget& t, const GradientBlockPaint& p,
     }
 }
 
+
+// Detail pixels, eight at a time: red and blue from the pair tables (a
+// four-byte gather, the low byte kept; the tables end with spare bytes),
+// green as yccToRgbBytes computes it: Y - gCr - gCb in double, rounded to
+// float, clamped to 0..255 and rounded half to even.
+VEXEL_AVX2 inline __m128i green4Avx2(__m128i luma, __m128i cb, __m128i cr) {
+    const auto& t = colour_tables::products;
+    // The masked gathers start from zeros (the plain ones from an undefined
+    // value, which the compiler warns of); every lane is gathered.
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    __m256d v = _mm256_sub_pd(_mm256_cvtepi32_pd(luma), _mm256_mask_i32gather_pd(_mm256_setzero_pd(), t.gCr, cr, all, 8));
+    v = _mm256_sub_pd(v, _mm256_mask_i32gather_pd(_mm256_setzero_pd(), t.gCb, cb, all, 8));
+    __m128 f = _mm256_cvtpd_ps(v);
+    f = _mm_max_ps(_mm_min_ps(f, _mm_set1_ps(255.0f)), _mm_setzero_ps());
+    const __m256d magic = _mm256_set1_pd(kMagic);
+    return _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_add_pd(_mm256_cvtps_pd(f), magic), magic));
+}
+
+VEXEL_AVX2 void yccRowAvx2(const PixelTarget& t, std::int64_t x, std::int64_t y, const std::uint8_t* luma,
+                           const std::uint8_t* cb, const std::uint8_t* cr, std::uint32_t n) {
+    const Layout l = layoutOf(t);
+    if (!l.words && !l.planes) return yccRowPlain(t, x, y, luma, cb, cr, n);
+    const int* red = reinterpret_cast<const int*>(&colour_tables::pairBytes.red[0][0]);
+    const int* blue = reinterpret_cast<const int*>(&colour_tables::pairBytes.blue[0][0]);
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    std::uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::int64_t eight[3];
+        std::memcpy(&eight[0], luma + i, 8);
+        std::memcpy(&eight[1], cb + i, 8);
+        std::memcpy(&eight[2], cr + i, 8);
+        const __m256i Y = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight[0]));
+        const __m256i B = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight[1]));
+        const __m256i R = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight[2]));
+        const __m256i row = _mm256_slli_epi32(Y, 8);
+        const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
+        const __m256i reds =
+            _mm256_and_si256(_mm256_mask_i32gather_epi32(none, red, _mm256_add_epi32(row, R), all, 1), low);
+        const __m256i blues =
+            _mm256_and_si256(_mm256_mask_i32gather_epi32(none, blue, _mm256_add_epi32(row, B), all, 1), low);
+        for (int half = 0; half < 2; ++half) {
+            const __m128i y4 = half ? _mm256_extracti128_si256(Y, 1) : _mm256_castsi256_si128(Y);
+            const __m128i b4 = half ? _mm256_extracti128_si256(B, 1) : _mm256_castsi256_si128(B);
+            const __m128i r4 = half ? _mm256_extracti128_si256(R, 1) : _mm256_castsi256_si128(R);
+            const __m128i v[3] = {half ? _mm256_extracti128_si256(reds, 1) : _mm256_castsi256_si128(reds),
+                                  green4Avx2(y4, b4, r4),
+                                  half ? _mm256_extracti128_si256(blues, 1) : _mm256_castsi256_si128(blues)};
+            put4Avx2(t, l, x + i + 4 * half, y, v);
+        }
+    }
+    if (i < n) yccRowPlain(t, x + i, y, luma + i, cb + i, cr + i, n - i);
+}
 } // namespace
 
 namespace kernels {
-const CodecKernels kSse2{smoothBlockSse2, fastBlockSse2};
-const CodecKernels kAvx2{smoothBlockAvx2, fastBlockAvx2};
+const CodecKernels kSse2{smoothBlockSse2, fastBlockSse2, yccRowPlain};
+const CodecKernels kAvx2{smoothBlockAvx2, fastBlockAvx2, yccRowAvx2};
 } // namespace kernels
 
 #endif

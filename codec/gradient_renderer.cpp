@@ -178,7 +178,7 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
 }
 
 namespace kernels {
-const CodecKernels kPlain{smoothBlockPlain, fastBlockPlain};
+const CodecKernels kPlain{smoothBlockPlain, fastBlockPlain, yccRowPlain};
 } // namespace kernels
 
 } // namespace vexel

@@ -42,10 +42,20 @@ using SmoothBlockKernel = void (*)(const PixelTarget& target, const GradientBloc
 using FastBlockKernel = void (*)(const PixelTarget& target, const GradientBlockPaint& p, const double base[3],
                                  const double a[3], const double b[3]);
 
+// n detail pixels of one row, from their Y, Cb and Cr bytes (the current
+// colour pair, not mode 0's) to RGB at (x, y) of the target and onwards.
+using YccRowKernel = void (*)(const PixelTarget& target, std::int64_t x, std::int64_t y, const std::uint8_t* luma,
+                              const std::uint8_t* cb, const std::uint8_t* cr, std::uint32_t n);
+
 struct CodecKernels {
     SmoothBlockKernel smoothBlock;
     FastBlockKernel fastBlock;
+    YccRowKernel yccRow;
 };
+
+// The plain detail-row kernel (the reference of the vector ones).
+void yccRowPlain(const PixelTarget& target, std::int64_t x, std::int64_t y, const std::uint8_t* luma,
+                 const std::uint8_t* cb, const std::uint8_t* cr, std::uint32_t n);
 
 // The kernels of the form in use.
 const CodecKernels& codecKernels();

@@ -1,10 +1,14 @@
 #include "codec/colour_transforms.h"
 
+#include "codec/simd_dispatch.h"
+#include "tests/support/test_planes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace vexel {
 namespace {
@@ -227,6 +231,60 @@ TEST(ColourTransforms, TheBytesOfEachModeMatchTheReferenceOfItsPair) {
                     ASSERT_TRUE(roundsTo(back.b, rgb.c, disagreements)) << "mode " << mode << " B of " << a << "," << b << "," << c;
                 }
     EXPECT_LT(disagreements, 100) << disagreements;
+}
+
+} // namespace
+} // namespace vexel
+
+namespace vexel {
+namespace {
+
+// Every form of the detail-row kernel gives yccToRgbBytes's bytes for every
+// (Y, Cb, Cr), into planes and into a surface with the channels in lanes 2,
+// 1, 0, leaving the surface's fourth byte alone; rows of every length up to
+// 19 take each form's tail.
+TEST(ColourTransforms, EveryFormOfTheDetailRowGivesTheTableBytesForEveryInput) {
+    const SimdPath before = currentSimdPath();
+    std::vector<std::uint8_t> cbRow(256), crRow(256), lumaRow(256);
+    for (int i = 0; i < 256; ++i) crRow[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    const std::uint32_t width = 256, height = 1, border = 16, pitch = 4 * (width + 2 * border);
+    test::TestPlanes planes(width, height, 7);
+    std::vector<std::uint8_t> surface(pitch * (height + 2 * border), 7);
+    const PixelTarget words = PixelTarget::fromSurface(surface.data(), pitch, width, height, border, 16, 8, 0);
+    int forms = 0;
+    for (SimdPath path : {SimdPath::Plain, SimdPath::Sse2, SimdPath::Avx2}) {
+        if (!useSimdPath(path)) continue;
+        ++forms;
+        const YccRowKernel row = codecKernels().yccRow;
+        for (int y = 0; y < 256; ++y) {
+            std::fill(lumaRow.begin(), lumaRow.end(), static_cast<std::uint8_t>(y));
+            for (int cb = 0; cb < 256; ++cb) {
+                std::fill(cbRow.begin(), cbRow.end(), static_cast<std::uint8_t>(cb));
+                // Every Cr in one row of 256, then a short row for the tails
+                // (written over the first, so each must draw every pixel it is given).
+                for (const std::uint32_t n : {256u, static_cast<std::uint32_t>((y + cb) % 20)}) {
+                for (std::uint32_t x = 0; x < 20; ++x)
+                    for (int c = 0; c < 3; ++c) planes.target().at(c, x, 0) = words.at(c, x, 0) = 7;
+                row(planes.target(), 0, 0, lumaRow.data(), cbRow.data(), crRow.data(), n);
+                row(words, 0, 0, lumaRow.data(), cbRow.data(), crRow.data(), n);
+                for (std::uint32_t x = 0; x < n; ++x) {
+                    const RgbBytes want = yccToRgbBytes(static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(cb),
+                                                        static_cast<std::uint8_t>(x));
+                    const std::uint8_t got[3] = {planes.target().at(0, x, 0), planes.target().at(1, x, 0),
+                                                 planes.target().at(2, x, 0)};
+                    const std::uint8_t gotWords[4] = {words.at(0, x, 0), words.at(1, x, 0), words.at(2, x, 0),
+                                                      (&words.at(2, x, 0))[3]};
+                    ASSERT_TRUE(got[0] == want.r && got[1] == want.g && got[2] == want.b &&
+                                gotWords[0] == want.r && gotWords[1] == want.g && gotWords[2] == want.b &&
+                                gotWords[3] == 7)
+                        << simdPathName(path) << " Y " << y << " Cb " << cb << " Cr " << x;
+                }
+                }
+            }
+        }
+    }
+    useSimdPath(before);
+    EXPECT_GE(forms, 1);
 }
 
 } // namespace
