@@ -547,7 +547,7 @@ private:
             }
             lag_ += intervalSeconds() - frameInterval_;
             if (frameInterval_ > 0) {
-                record_.frameDropped = lag_ > 0;
+                record_.frameDropped = dropsNextFrame(lag_, frameInterval_);
                 if (waitForFrame(lag_, window, [] { return intervalSeconds(); }) == 0) closeWindow();
             }
         } else {

@@ -15,6 +15,13 @@ namespace vexel {
 
 inline constexpr long double kPreciseSeconds = 0.001;
 
+// Whether playback, lag seconds behind after a frame, drops the next one:
+// only when the frame after it is already due. A frame late by less than an
+// interval is still shown, so a viewer that shows frames a little slower
+// than the rate shows as many as it can, its drops spread out, instead of
+// dropping every other frame (or, once behind, nearly all of them).
+inline bool dropsNextFrame(long double lag, long double interval) { return interval > 0 && lag >= interval; }
+
 // Waits until lag (advanced by every reading of interval, the seconds since
 // its previous reading) is no longer negative. Returns the quit code taken
 // during the wait, which ends it at once, or -1.

@@ -79,5 +79,34 @@ TEST(Pacing, ACloseOrAClickDuringTheWaitEndsItAtOnce) {
     }
 }
 
+// Playback as the frame loop paces it, on a simulated clock: a shown frame
+// takes `shown` intervals, a dropped one `dropped`; the shown frames' places.
+std::vector<int> play(int frames, long double shown, long double dropped) {
+    const long double interval = 1.0L / 60;
+    long double lag = 0;
+    bool drop = false;
+    std::vector<int> places;
+    for (int f = 0; f < frames; ++f) {
+        if (!drop) places.push_back(f);
+        lag += (drop ? dropped : shown) * interval - interval;
+        drop = dropsNextFrame(lag, interval);
+        if (lag < 0) lag = 0; // the wait
+    }
+    return places;
+}
+
+TEST(Pacing, AViewerALittleTooSlowShowsMostFramesWithItsDropsSpreadOut) {
+    // Each frame takes 1.25 intervals to show: at most 48 of 60 can be shown.
+    const std::vector<int> places = play(60, 1.25, 0.05);
+    EXPECT_GE(places.size(), 45u);
+    for (std::size_t i = 1; i < places.size(); ++i) EXPECT_LE(places[i] - places[i - 1], 2) << "two drops in a row at " << i;
+    // Fast enough: nothing dropped; far too slow: still about one frame in three, evenly.
+    EXPECT_EQ(play(60, 0.9, 0.05).size(), 60u);
+    const std::vector<int> slow = play(60, 3.0, 0.05);
+    EXPECT_GE(slow.size(), 18u);
+    for (std::size_t i = 1; i < slow.size(); ++i) EXPECT_LE(slow[i] - slow[i - 1], 4);
+    EXPECT_FALSE(dropsNextFrame(10, 0)); // without a rate nothing is dropped
+}
+
 } // namespace
 } // namespace vexel
