@@ -15,15 +15,37 @@ namespace {
 
 const double kJ = std::sqrt(2.0) * 0.5 + 0.5;
 
+// The cosine and sine of a record's direction for every pair of anchor
+// nibbles, computed once by the same calls a block would make.
+struct Direction {
+    double cosine, sine;
+};
+struct DirectionTable {
+    Direction at[31][31]; // [dy + 15][dx + 15]
+    DirectionTable() {
+        for (int dy = -15; dy <= 15; ++dy)
+            for (int dx = -15; dx <= 15; ++dx) {
+                const double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+                at[dy + 15][dx + 15] = {std::cos(theta), std::sin(theta)};
+            }
+    }
+};
+const Direction& direction(const std::uint8_t* r) {
+    static const DirectionTable table;
+    const int dx = (r[kRecordSecondAnchor] & 15) - (r[kRecordFirstAnchor] & 15);
+    const int dy = (r[kRecordSecondAnchor] >> 4) - (r[kRecordFirstAnchor] >> 4);
+    return table.at[dy + 15][dx + 15];
+}
+
 struct BlockModel {
     double cosine, sine;
     double base[3], slope[3]; // slope in value per pixel, before the J factor
     double corners[3][2][2];  // [c][cx][cy], 0: -1, 1: +1: the value at each corner
 
     void read(const std::uint8_t* r, double halfB) {
-        const double theta = recordDirection(r);
-        cosine = std::cos(theta);
-        sine = std::sin(theta);
+        const Direction& d = direction(r);
+        cosine = d.cosine;
+        sine = d.sine;
         for (int c = 0; c < 3; ++c) {
             base[c] = recordBase(r, c);
             slope[c] = recordSlope(r, c);
