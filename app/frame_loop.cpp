@@ -128,6 +128,7 @@ public:
                                                      ? TWideString()
                                                      : names_.stem + names_.extension + text(u" - ") + in.windowTitle) {
         if (s_.grouping > 0) groupStem_ = groupedStem(names_, list_);
+        record_.picture.surfaceWanted = shows();
     }
 
     int run() {
@@ -237,7 +238,7 @@ private:
             }
         }
 
-        if (record_.window && (names_.wildcard || s_.runMode <= 0 || s_.conversion == 2)) display(passTitle);
+        if (shows()) display(passTitle);
         // Decisions taken on the first pass stay for the run.
         firstPass_ = false;
 
@@ -414,6 +415,9 @@ private:
             }
         }
     }
+
+    // Whether the run shows its frames in the window.
+    bool shows() const { return record_.window && (names_.wildcard || s_.runMode <= 0 || s_.conversion == 2); }
 
     struct PassNames {
         TWideString input, output;

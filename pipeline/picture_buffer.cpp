@@ -290,10 +290,13 @@ bool PictureBuffer::prepare(std::int32_t width, std::int32_t height, bool inPlan
         surfaceFollowsPicture = true;
         return true;
     }
-    surfaceFollowsPicture = fits;
+    // Without a window the planes are all there is to the picture: the
+    // surface need not hold a second copy.
+    const bool sized = fits && surfaceWanted;
+    surfaceFollowsPicture = sized;
     if ((planes.width() != width || planes.height() != height) && !planes.allocate(width, height)) return false;
     const PictureRect rect{0, 0, width, height};
-    return surfaces && surfaces->SetPictureSize(fits ? &rect : nullptr, surfaceMemory_, TPicturePlanes::kBorder, false);
+    return surfaces && surfaces->SetPictureSize(sized ? &rect : nullptr, surfaceMemory_, TPicturePlanes::kBorder, false);
 }
 
 bool PictureBuffer::surfaceToMeasure(std::int32_t width, std::int32_t height) {

@@ -302,6 +302,7 @@ struct PictureBuffer {
     BitmapInfoHeader currentHeader;        // of the picture loaded last (frame size, resolution)
 
     bool planesWanted = false;          // keep pictures in planes even when they fit the screen
+    bool surfaceWanted = true;          // a window shows the pictures: a picture in the planes gets a surface of its size
     bool surfaceFollowsPicture = false; // the surface has the picture's size
     bool paintable = false;             // a complete picture is held
 
