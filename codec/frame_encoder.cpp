@@ -2,6 +2,7 @@
 
 #include "codec/block_record.h"
 #include "codec/rounding.h"
+#include "codec/simd_dispatch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -232,6 +233,20 @@ Model modelOf(const std::uint8_t* record, std::uint32_t B) {
     return m;
 }
 
+} // namespace
+
+void modelErrorRowPlain(const std::uint8_t* source, std::ptrdiff_t step, std::uint32_t n, double left, double slope,
+                        std::int64_t& absSum, std::int64_t& squareSum) {
+    for (std::uint32_t j = 0; j < n; ++j) {
+        const int v = clampToByte(left + (j + 0.5) * slope);
+        const int d = source[static_cast<std::ptrdiff_t>(j) * step] - v;
+        absSum += d < 0 ? -d : d;
+        squareSum += d * d;
+    }
+}
+
+namespace {
+
 // Gradient or detail, from the models of the block and its neighbours.
 void decide(const SourcePlanes& s, const EncoderSettings& settings, const EncoderGrid& grid, BlockMap& map,
             const Model* models, std::uint32_t bx, std::uint32_t by) {
@@ -261,26 +276,26 @@ void decide(const SourcePlanes& s, const EncoderSettings& settings, const Encode
 
     const BlockPixels p = blockPixels(grid, bx, by);
     const double B = grid.B;
-    double absSum[3] = {0, 0, 0}, sqSum[3] = {0, 0, 0};
+    // Each difference between a source byte and a rounded model value is an
+    // integer, so the sums of their magnitudes and squares are integers (at
+    // most 16 x 16 x 255^2 per block): exact in any order, in integers as in
+    // doubles. The row kernel may add them in vectors.
+    const ModelErrorRowKernel errorRow = codecKernels().modelErrorRow;
+    std::int64_t absSum[3] = {0, 0, 0}, sqSum[3] = {0, 0, 0};
     for (std::uint32_t z = 0; z < p.hIn; ++z) {
         const double t = z + 0.5;
         for (int c = 0; c < 3; ++c) {
             double left = ((B - t) * corner[c][0][0] + t * corner[c][0][1]) / B;
             double right = ((B - t) * corner[c][1][0] + t * corner[c][1][1]) / B;
             double step = (right - left) / B;
-            for (std::uint32_t j = 0; j < p.wIn; ++j) {
-                double v = clampToByte(left + (j + 0.5) * step);
-                double d = s.at(c, p.x0 + j, p.y0 + z) - v;
-                absSum[c] += std::fabs(d);
-                sqSum[c] += d * d;
-            }
+            errorRow(&s.at(c, p.x0, p.y0 + z), s.pixelStep, p.wIn, left, step, absSum[c], sqSum[c]);
         }
     }
     const double area = B * B;
     double mae[3], e2[3];
     for (int c = 0; c < 3; ++c) {
-        mae[c] = absSum[c] / area;
-        e2[c] = std::sqrt(sqSum[c]) / area;
+        mae[c] = static_cast<double>(absSum[c]) / area;
+        e2[c] = std::sqrt(static_cast<double>(sqSum[c])) / area;
     }
     const double T1 = settings.T1, T2 = settings.T2;
     bool gradient = mae[2] < 4 * T1 && mae[1] < T1 && mae[0] < 2 * T1 && e2[2] < 3 * T2 && e2[1] < 0.75 * T2 &&

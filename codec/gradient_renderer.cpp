@@ -200,7 +200,7 @@ bool renderGradientsCpu(const GradientBlocks& blocks, std::uint32_t firstRow, st
 }
 
 namespace kernels {
-const CodecKernels kPlain{smoothBlockPlain, fastBlockPlain, yccRowPlain};
+const CodecKernels kPlain{smoothBlockPlain, fastBlockPlain, yccRowPlain, modelErrorRowPlain};
 } // namespace kernels
 
 } // namespace vexel

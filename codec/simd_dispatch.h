@@ -47,15 +47,27 @@ using FastBlockKernel = void (*)(const PixelTarget& target, const GradientBlockP
 using YccRowKernel = void (*)(const PixelTarget& target, std::int64_t x, std::int64_t y, const std::uint8_t* luma,
                               const std::uint8_t* cb, const std::uint8_t* cr, std::uint32_t n);
 
+// The encoder's error of a model row against the source: n source bytes
+// `step` apart, each compared with the model value left + (j + 0.5) x slope
+// rounded to a byte; adds the absolute differences and their squares.
+// Both sums are of integers (far below 2^53), so any order gives them exactly.
+using ModelErrorRowKernel = void (*)(const std::uint8_t* source, std::ptrdiff_t step, std::uint32_t n, double left,
+                                     double slope, std::int64_t& absSum, std::int64_t& squareSum);
+
 struct CodecKernels {
     SmoothBlockKernel smoothBlock;
     FastBlockKernel fastBlock;
     YccRowKernel yccRow;
+    ModelErrorRowKernel modelErrorRow;
 };
 
 // The plain detail-row kernel (the reference of the vector ones).
 void yccRowPlain(const PixelTarget& target, std::int64_t x, std::int64_t y, const std::uint8_t* luma,
                  const std::uint8_t* cb, const std::uint8_t* cr, std::uint32_t n);
+
+// The plain model-error row kernel.
+void modelErrorRowPlain(const std::uint8_t* source, std::ptrdiff_t step, std::uint32_t n, double left, double slope,
+                        std::int64_t& absSum, std::int64_t& squareSum);
 
 // The kernels of the form in use.
 const CodecKernels& codecKernels();

@@ -1,7 +1,11 @@
 #include "codec/frame_encoder.h"
+
+#include "codec/simd_dispatch.h"
 #include "tests/support/test_planes.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include <cmath>
 #include <functional>
@@ -303,6 +307,45 @@ TEST(FirstAnchor, TheSortedLookupFindsWhatTheScanFinds) {
         ASSERT_EQ(fast.byte, scan.byte) << a;
         ASSERT_EQ(fast.flip, scan.flip) << a;
     }
+}
+
+} // namespace
+} // namespace vexel
+
+namespace vexel {
+namespace {
+
+// Every form of the model-error row gives the plain form's sums: rows of 1 to
+// 16 pixels, planes and 32-bit pixels, model values below 0, above 255 and
+// exactly halfway between two bytes.
+TEST(FrameEncoder, EveryFormOfTheModelErrorRowGivesThePlainSums) {
+    const SimdPath before = currentSimdPath();
+    std::uint32_t seed = 99;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+    std::vector<std::uint8_t> source(64);
+    int forms = 0;
+    for (SimdPath path : {SimdPath::Sse2, SimdPath::Avx2}) {
+        if (!useSimdPath(path)) continue;
+        ++forms;
+        const ModelErrorRowKernel row = codecKernels().modelErrorRow;
+        for (int trial = 0; trial < 20000; ++trial) {
+            for (auto& b : source) b = static_cast<std::uint8_t>(next());
+            const std::uint32_t n = 1 + next() % 16;
+            const std::ptrdiff_t step = next() % 2 ? 1 : 4;
+            // Halves: a whole left with a slope of 1 puts every model value halfway between two bytes.
+            const bool halves = trial % 5 == 0;
+            const double slope = halves ? 1.0 : (static_cast<double>(next() % 20001) - 10000) / 97.0;
+            const double left = halves ? static_cast<double>(next() % 300) - 20.0
+                                       : (static_cast<double>(next() % 40001) - 10000) / 61.0;
+            std::int64_t a1 = 5, s1 = 7, a2 = 5, s2 = 7;
+            modelErrorRowPlain(source.data(), step, n, left, slope, a1, s1);
+            row(source.data(), step, n, left, slope, a2, s2);
+            ASSERT_EQ(a1, a2) << simdPathName(path) << " n " << n << " left " << left << " slope " << slope;
+            ASSERT_EQ(s1, s2) << simdPathName(path) << " n " << n << " left " << left << " slope " << slope;
+        }
+    }
+    useSimdPath(before);
+    EXPECT_GE(forms, 1);
 }
 
 } // namespace
