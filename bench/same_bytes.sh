@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Two builds of vexel give the same bytes on the bench photographs: every
 # photograph (1920 x 1080 and 3840 x 2160) packed with the default settings,
-# with -m=9 and with -t=1, each file unpacked with smooth and with fast
+# with -m=9, -t=1, -os, -oq, -m=7 and -m=1, each file unpacked with smooth and with fast
 # painting, and the 60-frame 1280 x 720 pan packed as a clip and unpacked.
 # For a change meant only to make Vexel faster: build the old version into
 # one folder and the new one into another and compare them.
@@ -33,7 +33,7 @@ hashes() {
     mkdir -p "$dir"
     for picture in $(echo "$folders" | sed -n 1,2p | sed 's|$|/*.bmp|'); do
         name=$(basename "$(dirname "$picture")")-$(basename "$picture" .bmp)
-        for options in "" "-m=9" "-t=1"; do
+        for options in "" "-m=9" "-t=1" "-os" "-oq" "-m=7" "-m=1"; do
             case=$dir/$name${options//[-=]/}
             mkdir -p "$case"
             ln -s "$picture" "$case/p.bmp"
