@@ -288,12 +288,18 @@ void BM_Turbo(benchmark::State& state, const Bytes* jpeg, std::uint32_t width, s
     state.counters["bytes"] = static_cast<double>(jpeg->size());
 }
 
+// ---------------------------------------------------------------- encoding
+
+struct Photo;
+Bytes encodeWithLibrary(const Photo& p, unsigned streams);
+
 // ------------------------------------------------------------------ inputs
 
 struct Photo {
     std::string size, name;
     Bytes vx4, vx1, jpeg;
-    Rgb bitmap4, bitmap1;
+    Rgb bitmap4, bitmap1, source;
+    std::uint32_t pixelsPerMeterX = 0, pixelsPerMeterY = 0; // the source bitmap's, which vexel -c keeps
     std::uint32_t width = 0, height = 0;
 };
 
@@ -319,6 +325,10 @@ std::vector<std::unique_ptr<Photo>> loadPhotos(const fs::path& folder) {
             p->jpeg = readFile(size / (name + ".jpg"));
             p->bitmap4 = readBitmap(size / (name + ".vx.bmp"));
             p->bitmap1 = readBitmap(size / (name + ".t1.vx.bmp"));
+            p->source = readBitmap(size / (name + ".bmp"));
+            const Bytes header = readFile(size / (name + ".bmp"));
+            p->pixelsPerMeterX = le32(header, 38);
+            p->pixelsPerMeterY = le32(header, 42);
             p->width = p->bitmap4.width;
             p->height = p->bitmap4.height;
 
@@ -335,6 +345,10 @@ std::vector<std::unique_ptr<Photo>> loadPhotos(const fs::path& folder) {
                 if (!core.decode(rgb.pixels.data())) fail(what + label + ": the record does not decode");
                 expectSame(rgb, *bitmap, what + label + " through the core decoder");
             }
+            // libvexel's writer gives the bytes "vexel -c" wrote.
+            for (const auto& [streams, file, label] : {std::tuple{4u, &p->vx4, ".vx"}, std::tuple{1u, &p->vx1, ".t1.vx"}})
+                if (encodeWithLibrary(*p, streams) != *file)
+                    fail(what + label + ": libvexel's writer gives other bytes than vexel -c");
             const Rgb turbo = decodeWithTurbo(p->jpeg, what + ".jpg");
             if (turbo.width != p->width || turbo.height != p->height)
                 fail(what + ".jpg: TurboJPEG gives " + std::to_string(turbo.width) + " x " +
@@ -346,6 +360,65 @@ std::vector<std::unique_ptr<Photo>> loadPhotos(const fs::path& folder) {
         }
     }
     return photos;
+}
+
+// One photograph's RGB through libvexel's memory writer: the file's bytes.
+Bytes encodeWithLibrary(const Photo& p, unsigned streams) {
+    vexel_write_options options;
+    vexel_write_options_default(&options);
+    options.streams = streams;
+    options.pixels_per_meter_x = p.pixelsPerMeterX;
+    options.pixels_per_meter_y = p.pixelsPerMeterY;
+    vexel_writer* writer = nullptr;
+    if (vexel_writer_open_memory(&options, &writer) != VEXEL_OK) fail("vexel_writer_open_memory failed");
+    Bytes bytes;
+    const void* data = nullptr;
+    std::size_t size = 0;
+    if (vexel_writer_add_frame(writer, p.source.pixels.data(), p.width, p.height, p.source.stride(), VEXEL_PIXELS_RGB) ==
+            VEXEL_OK &&
+        vexel_writer_finish(writer) == VEXEL_OK && vexel_writer_bytes(writer, &data, &size) == VEXEL_OK)
+        bytes.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+    vexel_writer_close(writer);
+    if (bytes.empty()) fail(p.size + "/" + p.name + ": libvexel's writer failed");
+    return bytes;
+}
+
+void BM_VexelEncode(benchmark::State& state, const Photo* p, unsigned streams) {
+    vexel_write_options options;
+    vexel_write_options_default(&options);
+    options.streams = streams;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        vexel_writer* writer = nullptr;
+        const void* data = nullptr;
+        if (vexel_writer_open_memory(&options, &writer) != VEXEL_OK ||
+            vexel_writer_add_frame(writer, p->source.pixels.data(), p->width, p->height, p->source.stride(),
+                                   VEXEL_PIXELS_RGB) != VEXEL_OK ||
+            vexel_writer_finish(writer) != VEXEL_OK || vexel_writer_bytes(writer, &data, &bytes) != VEXEL_OK) {
+            vexel_writer_close(writer);
+            state.SkipWithError("libvexel's writer failed");
+            break;
+        }
+        vexel_writer_close(writer);
+    }
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+void BM_TurboEncode(benchmark::State& state, const Photo* p) {
+    tjhandle handle = tjInitCompress();
+    unsigned char* jpeg = tjAlloc(static_cast<int>(tjBufSize(static_cast<int>(p->width), static_cast<int>(p->height), TJSAMP_420)));
+    unsigned long size = 0;
+    for (auto _ : state) {
+        if (tjCompress2(handle, p->source.pixels.data(), static_cast<int>(p->width), 0, static_cast<int>(p->height),
+                        TJPF_RGB, &jpeg, &size, TJSAMP_420, 75, TJFLAG_NOREALLOC) != 0) {
+            state.SkipWithError(tjGetErrorStr2(handle));
+            break;
+        }
+        benchmark::DoNotOptimize(jpeg);
+    }
+    state.counters["bytes"] = static_cast<double>(size);
+    tjFree(jpeg);
+    tjDestroy(handle);
 }
 
 // ----------------------------------------------------------------- figures
@@ -416,6 +489,32 @@ void printSummary(const std::vector<std::unique_ptr<Photo>>& photos, const std::
     for (const auto& [size, values] : ratios[0])
         std::printf("%-10s %7zu %16.2f %16.2f %16.2f %16.2f\n", size.c_str(), values.size(), medianOf(values),
                     medianOf(ratios[1][size]), medianOf(ratios[2][size]), medianOf(ratios[3][size]));
+
+    std::printf("\nMedian encode times in ms (vexel: the photograph's RGB through libvexel's memory writer; "
+                "turbojpeg: tjCompress2, quality 75, 4:2:0, one thread)\n");
+    std::printf("%-10s %-10s %9s %9s %9s %8s %8s\n", "size", "photo", "vexel 4", "vexel 1", "turbojpeg", "ratio 4",
+                "ratio 1");
+    std::map<std::string, std::vector<double>> encodeRatios[2];
+    for (const auto& p : photos) {
+        const char* encodeKinds[] = {"encode4", "encode1", "turboencode"};
+        double t[3];
+        bool all = true;
+        for (int k = 0; k < 3; ++k) {
+            const auto it = ms.find(p->size + "/" + p->name + "/" + encodeKinds[k]);
+            all = all && it != ms.end() && it->second > 0;
+            t[k] = it == ms.end() ? 0 : it->second;
+        }
+        if (!all) continue;
+        encodeRatios[0][p->size].push_back(t[0] / t[2]);
+        encodeRatios[1][p->size].push_back(t[1] / t[2]);
+        std::printf("%-10s %-10s %9.2f %9.2f %9.2f %8.2f %8.2f\n", p->size.c_str(), p->name.c_str(), t[0], t[1], t[2],
+                    t[0] / t[2], t[1] / t[2]);
+    }
+    std::printf("\nMedian over photographs of Vexel / TurboJPEG, encoding\n");
+    std::printf("%-10s %7s %16s %16s\n", "size", "photos", "default streams", "one stream");
+    for (const auto& [size, values] : encodeRatios[0])
+        std::printf("%-10s %7zu %16.2f %16.2f\n", size.c_str(), values.size(), medianOf(values),
+                    medianOf(encodeRatios[1][size]));
 }
 
 } // namespace
@@ -457,7 +556,10 @@ int main(int argc, char** argv) {
               benchmark::RegisterBenchmark((stem + "vexel1").c_str(), BM_Vexel, &p->vx1, p->width, p->height),
               benchmark::RegisterBenchmark((stem + "core4").c_str(), BM_Core, &p->vx4, &p->bitmap4),
               benchmark::RegisterBenchmark((stem + "core1").c_str(), BM_Core, &p->vx1, &p->bitmap1),
-              benchmark::RegisterBenchmark((stem + "turbojpeg").c_str(), BM_Turbo, &p->jpeg, p->width, p->height)})
+              benchmark::RegisterBenchmark((stem + "turbojpeg").c_str(), BM_Turbo, &p->jpeg, p->width, p->height),
+              benchmark::RegisterBenchmark((stem + "encode4").c_str(), BM_VexelEncode, p.get(), 4u),
+              benchmark::RegisterBenchmark((stem + "encode1").c_str(), BM_VexelEncode, p.get(), 1u),
+              benchmark::RegisterBenchmark((stem + "turboencode").c_str(), BM_TurboEncode, p.get())})
             // Four streams decode in worker threads: the wall time counts.
             b->Unit(benchmark::kMillisecond)->UseRealTime();
     }
