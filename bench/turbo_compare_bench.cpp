@@ -362,45 +362,46 @@ std::vector<std::unique_ptr<Photo>> loadPhotos(const fs::path& folder) {
     return photos;
 }
 
-// One photograph's RGB through libvexel's memory writer: the file's bytes.
-Bytes encodeWithLibrary(const Photo& p, unsigned streams) {
+// One photograph's RGB through a libvexel memory writer: the file's size, and
+// its bytes when out is given; false when any step fails.
+bool writeInMemory(const vexel_write_options& options, const Photo& p, Bytes* out, std::size_t& size) {
+    vexel_writer* writer = nullptr;
+    const void* data = nullptr;
+    const bool ok = vexel_writer_open_memory(&options, &writer) == VEXEL_OK &&
+                    vexel_writer_add_frame(writer, p.source.pixels.data(), p.width, p.height, p.source.stride(),
+                                           VEXEL_PIXELS_RGB) == VEXEL_OK &&
+                    vexel_writer_finish(writer) == VEXEL_OK && vexel_writer_bytes(writer, &data, &size) == VEXEL_OK;
+    if (ok && out) out->assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+    vexel_writer_close(writer);
+    return ok;
+}
+
+vexel_write_options writeOptions(unsigned streams) {
     vexel_write_options options;
     vexel_write_options_default(&options);
     options.streams = streams;
+    return options;
+}
+
+// The file's bytes, with the bitmap's resolution kept as vexel -c keeps it.
+Bytes encodeWithLibrary(const Photo& p, unsigned streams) {
+    vexel_write_options options = writeOptions(streams);
     options.pixels_per_meter_x = p.pixelsPerMeterX;
     options.pixels_per_meter_y = p.pixelsPerMeterY;
-    vexel_writer* writer = nullptr;
-    if (vexel_writer_open_memory(&options, &writer) != VEXEL_OK) fail("vexel_writer_open_memory failed");
     Bytes bytes;
-    const void* data = nullptr;
     std::size_t size = 0;
-    if (vexel_writer_add_frame(writer, p.source.pixels.data(), p.width, p.height, p.source.stride(), VEXEL_PIXELS_RGB) ==
-            VEXEL_OK &&
-        vexel_writer_finish(writer) == VEXEL_OK && vexel_writer_bytes(writer, &data, &size) == VEXEL_OK)
-        bytes.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-    vexel_writer_close(writer);
-    if (bytes.empty()) fail(p.size + "/" + p.name + ": libvexel's writer failed");
+    if (!writeInMemory(options, p, &bytes, size) || bytes.empty()) fail(p.size + "/" + p.name + ": libvexel's writer failed");
     return bytes;
 }
 
 void BM_VexelEncode(benchmark::State& state, const Photo* p, unsigned streams) {
-    vexel_write_options options;
-    vexel_write_options_default(&options);
-    options.streams = streams;
+    const vexel_write_options options = writeOptions(streams);
     std::size_t bytes = 0;
-    for (auto _ : state) {
-        vexel_writer* writer = nullptr;
-        const void* data = nullptr;
-        if (vexel_writer_open_memory(&options, &writer) != VEXEL_OK ||
-            vexel_writer_add_frame(writer, p->source.pixels.data(), p->width, p->height, p->source.stride(),
-                                   VEXEL_PIXELS_RGB) != VEXEL_OK ||
-            vexel_writer_finish(writer) != VEXEL_OK || vexel_writer_bytes(writer, &data, &bytes) != VEXEL_OK) {
-            vexel_writer_close(writer);
+    for (auto _ : state)
+        if (!writeInMemory(options, *p, nullptr, bytes)) {
             state.SkipWithError("libvexel's writer failed");
             break;
         }
-        vexel_writer_close(writer);
-    }
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 
@@ -456,6 +457,17 @@ double medianOf(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// A photograph's median times of the named benchmarks; false unless every one ran.
+bool timesOf(const std::map<std::string, double>& ms, const Photo& p, const char* const* kinds, int count, double* t) {
+    bool all = true;
+    for (int k = 0; k < count; ++k) {
+        const auto it = ms.find(p.size + "/" + p.name + "/" + kinds[k]);
+        all = all && it != ms.end() && it->second > 0;
+        t[k] = it == ms.end() ? 0 : it->second;
+    }
+    return all;
+}
+
 void printSummary(const std::vector<std::unique_ptr<Photo>>& photos, const std::map<std::string, double>& ms) {
     const char* kinds[] = {"vexel4", "vexel1", "core4", "core1", "turbojpeg"};
     std::printf("\nMedian decode times in ms (ratio: Vexel / TurboJPEG; vexel: through libvexel, a new reader per "
@@ -465,13 +477,7 @@ void printSummary(const std::vector<std::unique_ptr<Photo>>& photos, const std::
     std::map<std::string, std::vector<double>> ratios[4];
     for (const auto& p : photos) {
         double t[5];
-        bool all = true;
-        for (int k = 0; k < 5; ++k) {
-            const auto it = ms.find(p->size + "/" + p->name + "/" + kinds[k]);
-            all = all && it != ms.end() && it->second > 0;
-            t[k] = it == ms.end() ? 0 : it->second;
-        }
-        if (!all) {
+        if (!timesOf(ms, *p, kinds, 5, t)) {
             std::printf("%-10s %-10s (not measured: filtered out or failed)\n", p->size.c_str(), p->name.c_str());
             continue;
         }
@@ -498,13 +504,7 @@ void printSummary(const std::vector<std::unique_ptr<Photo>>& photos, const std::
     for (const auto& p : photos) {
         const char* encodeKinds[] = {"encode4", "encode1", "turboencode"};
         double t[3];
-        bool all = true;
-        for (int k = 0; k < 3; ++k) {
-            const auto it = ms.find(p->size + "/" + p->name + "/" + encodeKinds[k]);
-            all = all && it != ms.end() && it->second > 0;
-            t[k] = it == ms.end() ? 0 : it->second;
-        }
-        if (!all) continue;
+        if (!timesOf(ms, *p, encodeKinds, 3, t)) continue;
         encodeRatios[0][p->size].push_back(t[0] / t[2]);
         encodeRatios[1][p->size].push_back(t[1] / t[2]);
         std::printf("%-10s %-10s %9.2f %9.2f %9.2f %8.2f %8.2f\n", p->size.c_str(), p->name.c_str(), t[0], t[1], t[2],

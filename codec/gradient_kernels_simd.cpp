@@ -67,6 +67,17 @@ inline void storeOne(const PixelTarget& t, int c, std::int64_t x, std::int64_t y
 
 // ------------------------------------------------------------------ SSE2
 
+// The columns from `col` on of a smooth block's row, the plain way.
+inline void smoothTail(const PixelTarget& t, const GradientBlockPaint& p, std::int64_t y, std::uint32_t col,
+                       const double* left, const double* across) {
+    for (; col < p.w; ++col)
+        for (int c = 0; c < 3; ++c)
+            storeOne(t, c, p.x0 + col, y,
+                     p.reciprocal != 0 ? left[c] + across[c] * p.centres[col] * p.reciprocal
+                                       : left[c] + across[c] * p.centres[col] / p.B);
+}
+
+
 inline __m128i round4Sse2(__m128d lo, __m128d hi) {
     const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0), magic = _mm_set1_pd(kMagic);
     const __m128d a = _mm_sub_pd(_mm_add_pd(_mm_min_pd(_mm_max_pd(lo, zero), top), magic), magic);
@@ -74,7 +85,8 @@ inline __m128i round4Sse2(__m128d lo, __m128d hi) {
     return _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
 }
 
-// Four pixels of three channels (0..255 in 32-bit lanes) into the target at (x, y).
+// Four pixels of three channels (0..255 in 32-bit lanes) into the target at
+// (x, y). SSE2 only, so the AVX2 kernels call it too.
 inline void put4(const PixelTarget& t, const Layout& l, std::int64_t x, std::int64_t y, const __m128i v[3]) {
     if (l.words) {
         __m128i pixels = _mm_or_si128(_mm_or_si128(_mm_sll_epi32(v[0], _mm_cvtsi32_si128(8 * l.lane[0])),
@@ -125,11 +137,7 @@ void smoothBlockSse2(const PixelTarget& t, const GradientBlockPaint& p, const do
             }
             put4(t, l, p.x0 + col, y, v);
         }
-        for (; col < p.w; ++col)
-            for (int c = 0; c < 3; ++c)
-                storeOne(t, c, p.x0 + col, y,
-                         p.reciprocal != 0 ? left[c] + across[c] * p.centres[col] * p.reciprocal
-                                           : left[c] + across[c] * p.centres[col] / B);
+        smoothTail(t, p, y, col, left, across);
     }
 }
 
@@ -166,25 +174,6 @@ VEXEL_AVX2 inline __m128i round4Avx2(__m256d x) {
     return _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_add_pd(_mm256_min_pd(_mm256_max_pd(x, zero), top), magic), magic));
 }
 
-VEXEL_AVX2 inline void put4Avx2(const PixelTarget& t, const Layout& l, std::int64_t x, std::int64_t y,
-                                const __m128i v[3]) {
-    if (l.words) {
-        __m128i pixels = _mm_or_si128(_mm_or_si128(_mm_sll_epi32(v[0], _mm_cvtsi32_si128(8 * l.lane[0])),
-                                                   _mm_sll_epi32(v[1], _mm_cvtsi32_si128(8 * l.lane[1]))),
-                                      _mm_sll_epi32(v[2], _mm_cvtsi32_si128(8 * l.lane[2])));
-        std::uint8_t* at = l.word0 + y * t.rowStep + x * 4;
-        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        pixels = _mm_or_si128(pixels, _mm_and_si128(old, _mm_set1_epi32(static_cast<int>(l.keep))));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), pixels);
-        return;
-    }
-    for (int c = 0; c < 3; ++c) {
-        const __m128i words = _mm_packs_epi32(v[c], v[c]);
-        const int four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
-        std::memcpy(t.channel[c] + y * t.rowStep + x, &four, 4);
-    }
-}
-
 VEXEL_AVX2 void smoothBlockAvx2(const PixelTarget& t, const GradientBlockPaint& p, const double corner[3][2][2]) {
     const Layout l = layoutOf(t);
     if (!l.words && !l.planes) return kernels::kPlain.smoothBlock(t, p, corner);
@@ -214,13 +203,9 @@ VEXEL_AVX2 void smoothBlockAvx2(const PixelTarget& t, const GradientBlockPaint& 
                 x = p.reciprocal != 0 ? _mm256_mul_pd(x, recip) : _mm256_div_pd(x, size);
                 v[c] = round4Avx2(_mm256_add_pd(_mm256_set1_pd(left[c]), x));
             }
-            put4Avx2(t, l, p.x0 + col, y, v);
+            put4(t, l, p.x0 + col, y, v);
         }
-        for (; col < p.w; ++col)
-            for (int c = 0; c < 3; ++c)
-                storeOne(t, c, p.x0 + col, y,
-                         p.reciprocal != 0 ? left[c] + across[c] * p.centres[col] * p.reciprocal
-                                           : left[c] + across[c] * p.centres[col] / B);
+        smoothTail(t, p, y, col, left, across);
     }
 }
 
@@ -240,7 +225,7 @@ VEXEL_AVX2 void fastBlockAvx2(const PixelTarget& t, const GradientBlockPaint& p,
             __m128i v[3];
             for (int c = 0; c < 3; ++c)
                 v[c] = round4Avx2(_mm256_add_pd(_mm256_loadu_pd(along[c] + col), _mm256_set1_pd(down[c])));
-            put4Avx2(t, l, p.x0 + col, y, v);
+            put4(t, l, p.x0 + col, y, v);
         }
         for (; col < p.w; ++col)
             for (int c = 0; c < 3; ++c) storeOne(t, c, p.x0 + col, y, along[c][col] + down[c]);
@@ -294,7 +279,7 @@ VEXEL_AVX2 void yccRowAvx2(const PixelTarget& t, std::int64_t x, std::int64_t y,
             const __m128i v[3] = {half ? _mm256_extracti128_si256(reds, 1) : _mm256_castsi256_si128(reds),
                                   green4Avx2(y4, b4, r4),
                                   half ? _mm256_extracti128_si256(blues, 1) : _mm256_castsi256_si128(blues)};
-            put4Avx2(t, l, x + i + 4 * half, y, v);
+            put4(t, l, x + i + 4 * half, y, v);
         }
     }
     if (i < n) yccRowPlain(t, x + i, y, luma + i, cb + i, cr + i, n - i);
