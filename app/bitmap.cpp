@@ -4,6 +4,7 @@
 #include "base/operaciispamyatyu.h"
 #include "base/sistemniesoobzheniya.h"
 #include "platform/files.h"
+#include "platform/new_file.h"
 #include "platform/test_hooks.h"
 
 #include <algorithm>
@@ -280,13 +281,17 @@ int writeBitmap(TWnd& record, const TWideString& path) {
         }
     }
 
-    platform::File file;
-    if (!file.open(path.view(), platform::OpenMode::CreateNew)) {
-        int error = platform::lastError();
+    // A bitmap never replaces a file: a name that is taken refuses it. It is
+    // written without a name and linked in whole, so its name never holds a
+    // torn file, whatever stops the run.
+    platform::NewFile output;
+    if (platform::nameExists(path.view()) || !output.create(path.view())) {
+        int error = platform::nameExists(path.view()) ? EEXIST : platform::lastError();
         if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
         showSystemError(error);
         return kBitmapCannotCreate;
     }
+    platform::File& file = output.file();
 
     BitmapFileHeader& fh = record.fileHeader;
     BitmapInfoHeader& ih = record.picture.infoHeader;
@@ -314,17 +319,16 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     storeU32(headers + 42, static_cast<std::uint32_t>(ih.yPelsPerMeter));
 
     bool ok = file.write(headers, sizeof headers) && writeRows(file, record, fromPlanes ? nullptr : &surface, rowBytes);
-    int error = platform::lastError();
     if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
-    file.close();
+    ok = ok && output.linkAs(path.view());
+    int error = platform::lastError();
+    output.discard();
     if (ok) {
         platform::testStopPoint("after-bitmap");
         return kBitmapWritten;
     }
-    // A partial file would block the next run (names are never overwritten).
-    platform::removeFile(path.view());
     showSystemError(error);
-    return kBitmapWriteFailed;
+    return error == EEXIST ? kBitmapCannotCreate : kBitmapWriteFailed;
 }
 
 } // namespace vexel

@@ -11,7 +11,9 @@
 #include "codec/container.h"
 #include "pipeline/pixspray_binding.h"
 #include "pipeline/record_file.h"
+#include "platform/files.h"
 #include "platform/system.h"
+#include "platform/utf.h"
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
@@ -134,14 +136,57 @@ public:
     int run() {
         startProgress();
         int code = passes();
-        // A grouped output replaces its target now, after a failure or an
-        // interruption too: with every record written before it.
-        if (grouped_.finish() < 1 && code == 0)
-            code = fail(text(u"Не удаётся запаковать файл:\r") + names_.stem + names_.outputExtension, 2);
+        if (code == 0) {
+            // A finished grouped output replaces its target now.
+            const TWideString target = grouped_.target;
+            if (grouped_.finish() < 1)
+                code = fail(text(u"Не удаётся запаковать файл:\r") + shownName(target) + reason(platform::lastError()), 2);
+        } else {
+            reportStop();
+        }
         return code;
     }
 
 private:
+    // A path as messages show it: without the run's folder.
+    TWideString shownName(const TWideString& path) const {
+        const std::u16string_view folder = names_.folder.view();
+        if (!folder.empty() && path.view().substr(0, folder.size()) == folder)
+            return TWideString(path.view().substr(folder.size()));
+        return path;
+    }
+
+    // The system's reason for a failed file step, as a line of its own.
+    static TWideString reason(int error) {
+        if (error == 0) return TWideString();
+        std::u16string why = platform::errorText(error);
+        while (!why.empty() && (why.back() == u'\n' || why.back() == u'\r')) why.pop_back();
+        return text(u"\r") + TWideString(std::u16string_view(why));
+    }
+
+    // A run that stops before its end (a signal or a failure) says what
+    // became of the grouped output it was writing.
+    void reportStop() {
+        const TWideString target = grouped_.target;
+        const std::uint64_t records = grouped_.records;
+        const TWideString count = TWideString(std::u16string_view(platform::utf8ToUtf16(std::to_string(records))));
+        switch (grouped_.stop()) {
+        case GroupedOutput::Stopped::Nothing: break;
+        case GroupedOutput::Stopped::Written:
+            ui::showMessage(text(u"Запись прервана. Записано кадров: ") + count + text(u", в файл:\r") +
+                            shownName(target));
+            break;
+        case GroupedOutput::Stopped::TargetKept:
+            ui::showMessage(text(u"Запись прервана. Файл оставлен без изменений:\r") + shownName(target) +
+                            text(u"\rЗапакованные кадры (") + count + text(u") не сохранены."));
+            break;
+        case GroupedOutput::Stopped::Failed:
+            ui::showMessage(text(u"Запись прервана. Не удаётся записать файл:\r") + shownName(target) +
+                            reason(platform::lastError()));
+            break;
+        }
+    }
+
     int passes() {
         for (;;) {
             while (index_ < list_.rows) {
@@ -230,11 +275,12 @@ private:
                                 1);
             }
             if (s_.runMode >= 1) {
+                fileError_ = 0;
                 if (pack(n.output) < 1)
-                    return fail(text(u"Не удаётся запаковать файл:\r") + names_.stem + names_.outputExtension, 2);
+                    return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + reason(fileError_), 2);
             } else if (s_.runMode == -1) {
                 if (writeBitmap(record_, n.output) < 1)
-                    return fail(text(u"Не удаётся записать файл:\r") + names_.stem + names_.outputExtension, 1);
+                    return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output), 1);
             }
         }
 
@@ -500,6 +546,7 @@ private:
         job.conversion = s_.conversion;
         job.streamCount = static_cast<std::uint32_t>(s_.threadCount < 1 ? 1 : s_.threadCount);
         job.grouped = &grouped_;
+        job.fileError = &fileError_;
         job.copy = &copied_;
         job.repack = &repack_;
         int result = codec_.compressFrame(record_.codec, record_.picture, job);
@@ -637,6 +684,7 @@ private:
     RecordRead lastRead_;
     std::uint64_t lastRecordOffset_ = 0;
     TWideString lastOutputPath_;
+    int fileError_ = 0; // the system's reason when packing failed at a file step
     bool firstFrameOfOutput_ = true;
     std::uint64_t dropped_ = 0;
     std::uint64_t droppedInAll_ = 0;

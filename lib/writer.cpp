@@ -1,6 +1,6 @@
 // The public writer: the caller's pictures go into the picture planes of a
 // session of its own and through the compression pipeline, with the run
-// settings "vexel -c" uses, into a temporary file beside the target or into
+// settings "vexel -c" uses, into a new file in the target's folder or into
 // memory. The previous picture stays as the reference for kept blocks.
 
 #include "codec/container.h"
@@ -172,14 +172,10 @@ vexel_status vexel_writer_finish(vexel_writer* writer) {
         // One picture: a picture record of its own.
         writer->holding = false;
         if (const vexel_status s = writeRecord(*writer, false); s != VEXEL_OK) return s;
-    } else if (!writer->toMemory) {
-        const vexel::TWideString temporary = writer->session.grouped.temporary;
-        if (writer->session.grouped.finish() != vexel::kDone) {
-            // The records stay nowhere: the target keeps what it held.
-            vexel::platform::removeFile(temporary.view());
-            writer->failed = true;
-            return VEXEL_ERROR_IO;
-        }
+    } else if (!writer->toMemory && writer->session.grouped.finish() != vexel::kDone) {
+        // The records stay nowhere: the target keeps what it held.
+        writer->failed = true;
+        return VEXEL_ERROR_IO;
     }
     writer->finished = true;
     return VEXEL_OK;

@@ -314,81 +314,73 @@ int previousSource(PictureBuffer& picture, const PictureAccess& current, Surface
     return 1;
 }
 
-// A name beside path that no file has yet, created empty.
-bool createTemporaryBeside(const TWideString& path, platform::File& file, TWideString& name) {
-    const std::string pid = std::to_string(getpid());
-    for (int k = 0; k < 1000; ++k) {
-        std::string suffix = "." + pid + "-" + std::to_string(k) + ".part";
-        name = path + TWideString(std::u16string(suffix.begin(), suffix.end()));
-        if (file.open(name.view(), platform::OpenMode::CreateNew)) {
-            file.close();
-            return file.open(name.view(), platform::OpenMode::ReadWriteExisting);
-        }
-        if (platform::lastError() != EEXIST) return false;
-    }
-    return false;
-}
-
-// Replaces target with the whole temporary file: synced first, so that the
-// target is the old file or the new one even after a power loss.
-bool replaceTarget(platform::File& file, const TWideString& temporary, const TWideString& target) {
-    const bool synced = file.flush();
-    file.close();
-    if (!synced) return false;
-    platform::testStopPoint("before-rename");
-    if (!platform::renameFile(temporary.view(), target.view())) return false;
-    platform::testStopPoint("after-rename");
-    return true;
-}
-
-// A record sink over an open file.
+// A record sink over an open file. It keeps the system's error of its
+// first failing write (the writes of a record's streams may come from the
+// pool's threads, one after another).
 class FileSink final : public RecordSink {
 public:
-    explicit FileSink(platform::File& file) : file_(file) {}
-    std::int64_t size() override { return file_.size(); }
+    void use(platform::File& file) { file_ = &file; }
+    std::int64_t size() override { return file_ ? file_->size() : -1; }
     bool writeAt(std::uint64_t position, const void* bytes, std::size_t n) override {
-        return file_.seek(position) && file_.write(bytes, n);
+        if (file_ && file_->seek(position) && file_->write(bytes, n)) return true;
+        int expected = 0;
+        error_.compare_exchange_strong(expected, file_ ? platform::lastError() : EBADF);
+        return false;
     }
-    bool truncate(std::uint64_t size) override { return file_.truncate(size); }
+    bool truncate(std::uint64_t size) override { return file_ && file_->truncate(size); }
+    int error() const { return error_.load(); }
 
 private:
-    platform::File& file_;
+    platform::File* file_ = nullptr;
+    std::atomic<int> error_{0};
 };
 
-// Where one record goes: a temporary file of its own beside a single
-// picture's name, renamed over it once the record is whole; or the grouped
-// output's temporary file (made with the run's first record), whose new
-// record is cut off again when it fails; or the caller's memory, appended.
+// Where one record goes: a new file of its own for a single picture, put in
+// place once the record is whole; or the grouped output's file (made with
+// the run's first record), whose new record is cut off again when it
+// fails; or the caller's memory, appended.
 struct RecordOutput {
-    platform::File file;
-    FileSink fileSink{file};
+    platform::NewFile single;
+    FileSink fileSink;
     RecordSink* sink = &fileSink;
-    TWideString temporary;
     std::uint64_t recordStart = 0;
     bool appending = false;
+
+    // A file step failed: the system's reason goes to the caller.
+    static Result fileFailure(const CompressionJob& job, Reason reason, int error) {
+        if (job.fileError) *job.fileError = error ? error : EIO;
+        return kFileError.because(reason);
+    }
 
     Result open(const CompressionJob& job) {
         appending = job.groupFlag && !job.firstFrame;
         if (job.memory) {
             sink = job.memory;
         } else if (!job.groupFlag) {
-            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kFileError.because(Reason::CannotWrite);
+            if (!platform::mayReplace(job.outputPath.view()) || !single.create(job.outputPath.view()))
+                return fileFailure(job, Reason::CannotWrite, platform::lastError());
+            fileSink.use(single.file());
         } else if (!job.grouped) {
             return kFileError.because(Reason::NoOutput);
         } else if (GroupedOutput& grouped = *job.grouped; job.firstFrame) {
             // A new grouped output: the one before it (if any) is finished first.
-            if (grouped.finish() < 1) return kFileError.because(Reason::CannotWrite);
-            if (!createTemporaryBeside(job.outputPath, file, temporary)) return kFileError.because(Reason::CannotWrite);
+            if (grouped.finish() < 1) return fileFailure(job, Reason::CannotReplace, platform::lastError());
+            if (!platform::mayReplace(job.outputPath.view()) || !grouped.file.create(job.outputPath.view()))
+                return fileFailure(job, Reason::CannotWrite, platform::lastError());
             grouped.target = job.outputPath;
-            grouped.temporary = temporary;
+            grouped.targetExisted = platform::nameExists(job.outputPath.view());
             grouped.records = 0;
-        } else if (!file.open(grouped.temporary.view(), platform::OpenMode::ReadWriteExisting)) {
-            return kFileError.because(Reason::CannotWrite);
+            fileSink.use(grouped.file.file());
+        } else if (!grouped.isOpen()) {
+            return fileFailure(job, Reason::CannotWrite, EBADF);
+        } else {
+            fileSink.use(grouped.file.file());
         }
         const std::int64_t size = sink->size();
         if (size < 0) {
+            const int error = platform::lastError();
             finish(job, kFileError.because(Reason::CannotWrite));
-            return kFileError.because(Reason::CannotWrite);
+            return fileFailure(job, Reason::CannotWrite, error);
         }
         recordStart = static_cast<std::uint64_t>(size);
         return kDone;
@@ -402,27 +394,27 @@ struct RecordOutput {
         if (linkPrevious && !linkPreviousRecord(*sink, *job.lastRecordOffset, recordStart))
             result = kFileError.because(Reason::CannotWrite);
         if (result >= 1 && job.groupFlag && job.lastRecordOffset) *job.lastRecordOffset = recordStart;
+        if (result.code() == -1 && job.fileError && fileSink.error()) *job.fileError = fileSink.error();
 
         if (job.memory) {
             if (result < 1) sink->truncate(recordStart);
             return result;
         }
         if (job.groupFlag) {
-            if (result < 1) file.truncate(recordStart);
+            if (result < 1) job.grouped->file.file().truncate(recordStart);
             else ++job.grouped->records;
-            file.close();
             if (result >= 1) platform::testStopPoint("after-record");
             return result;
         }
         if (result < 1) {
-            file.close();
-            platform::removeFile(temporary.view());
+            single.discard();
             return result;
         }
         platform::testStopPoint("after-record");
-        if (!replaceTarget(file, temporary, job.outputPath)) {
-            platform::removeFile(temporary.view());
-            return kFileError.because(Reason::CannotReplace);
+        if (!single.replace(job.outputPath.view())) {
+            const int error = platform::lastError();
+            single.discard();
+            return fileFailure(job, Reason::CannotReplace, error);
         }
         return kDone;
     }
@@ -599,24 +591,41 @@ Result compressFrame(CodecState& codec, PictureBuffer& picture, const Compressio
 }
 
 Result GroupedOutput::finish() {
-    if (temporary.empty()) return kDone;
+    if (!isOpen()) return kDone;
     Result result = kDone;
-    if (records == 0) {
-        platform::removeFile(temporary.view());
-    } else {
-        platform::File file;
-        if (!file.open(temporary.view(), platform::OpenMode::ReadWriteExisting) ||
-            !replaceTarget(file, temporary, target))
-            result = kFileError.because(Reason::CannotReplace);
+    if (records > 0 && !file.replace(target.view())) {
+        const int error = platform::lastError();
+        result = kFileError.because(Reason::CannotReplace);
+        discard();
+        platform::setLastError(error);
+        return result;
     }
-    target = temporary = TWideString();
-    records = 0;
+    discard();
     return result;
 }
 
+GroupedOutput::Stopped GroupedOutput::stop() {
+    if (!isOpen()) return Stopped::Nothing;
+    Stopped outcome = Stopped::Nothing;
+    if (records == 0) {
+        outcome = Stopped::Nothing;
+    } else if (targetExisted) {
+        outcome = Stopped::TargetKept;
+    } else if (file.linkAs(target.view())) {
+        outcome = Stopped::Written;
+    } else {
+        outcome = Stopped::Failed;
+    }
+    const int error = platform::lastError();
+    discard();
+    platform::setLastError(error);
+    return outcome;
+}
+
 void GroupedOutput::discard() {
-    if (!temporary.empty()) platform::removeFile(temporary.view());
-    target = temporary = TWideString();
+    file.discard();
+    target = TWideString();
+    targetExisted = false;
     records = 0;
 }
 

@@ -8,20 +8,23 @@
 // and the previous record's nextRecord is patched once the new record is
 // completely written, so a chain on disk is always valid.
 //
-// Output files are written under a temporary name beside the target
-// ("<target>.<pid>-<n>.part"), so an existing file is only ever replaced by
-// a new one that is whole. A single picture's replaces the target once its
-// record is written. A grouped file collects its records there and replaces
-// the target when the run finishes it (GroupedOutput::finish) - also after a
-// failure or an interruption, with every record written before; a frame
-// that fails is cut off again, leaving the chain of earlier records intact.
-// A run killed outright leaves the old target untouched and its records in
-// the temporary file. Every file is synced before it replaces its target.
+// Output files are made without a name in the target's folder
+// (platform/new_file.h) and get their name only when they are whole. A
+// single picture's record is put in place once it is written. A grouped
+// file collects its records and replaces the target when the run finishes
+// it (GroupedOutput::finish). A run that stops early - a signal, a failure,
+// a full disk - leaves an existing target exactly as it was; where there was
+// none, the whole records written so far become the new file
+// (GroupedOutput::stop). A frame that fails is cut off again, so the chain
+// of earlier records stays intact. A file is synced only before it replaces
+// an existing one; a run killed outright leaves the old target untouched
+// and nothing else.
 #pragma once
 
 #include "pipeline/picture_buffer.h"
 #include "pipeline/codec_state.h"
 #include "pipeline/pipeline_jobs.h"
+#include "platform/new_file.h"
 
 #include <cstdint>
 
@@ -33,28 +36,39 @@ namespace vexel {
 // for a mode above 9; no memory when the picture cannot be read or a
 // payload buffer cannot be had.
 
-// A grouped output while a run writes it: the records go to a temporary
-// file beside the target, which replaces the target when the run finishes
-// it. Its owner (the frame loop, for a run) hands it to every job of the
-// output; one still open when it is destroyed is finished then.
+// A grouped output while a run writes it: the records go to a new file in
+// the target's folder, which replaces the target when the run finishes it.
+// Its owner (the frame loop, for a run) hands it to every job of the
+// output; one still open when it is destroyed is stopped then.
 class GroupedOutput {
 public:
     GroupedOutput() = default;
-    ~GroupedOutput() { finish(); }
+    ~GroupedOutput() { stop(); }
     GroupedOutput(const GroupedOutput&) = delete;
     GroupedOutput& operator=(const GroupedOutput&) = delete;
 
-    // Ends the output, if one is open: a temporary file holding at least one
-    // record replaces its target; one holding none is removed (the target
-    // stays as it was). kDone, or kFileError when the file cannot be
-    // synced or renamed (then it stays beside the target).
+    // Ends the output, if one is open: a file holding at least one record
+    // replaces its target; one holding none goes (the target stays as it
+    // was). kDone, or kFileError when it cannot be synced or put in place
+    // (then it goes, and the target stays as it was).
     Result finish();
-    // Ends the output without touching the target: the temporary file goes.
+
+    // What a run that stops early did with its records.
+    enum class Stopped : std::uint8_t {
+        Nothing,    // no output was open, or it held no record
+        Written,    // there was no target: the records became it
+        TargetKept, // the target existed and stays as it was; the records went
+        Failed,     // the records could not be put in place (lastError() says why)
+    };
+    // Ends the output of a run that stops before its end.
+    Stopped stop();
+    // Ends the output without touching the target: the records go.
     void discard();
-    bool isOpen() const { return !temporary.empty(); }
+    bool isOpen() const { return file.isOpen(); }
 
     TWideString target;
-    TWideString temporary; // empty: none open
+    platform::NewFile file;
+    bool targetExisted = false; // the target's name was taken when the output began
     std::uint64_t records = 0;
 };
 

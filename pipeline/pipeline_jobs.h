@@ -49,6 +49,9 @@ struct CompressionJob {
     // Set: the record is appended to this sink (which links the chain the
     // same way) instead of a file; outputPath is not used.
     RecordSink* memory = nullptr;
+    // Set: receives the system's error number when a file step fails (the
+    // output cannot be made, written, synced or put in place).
+    int* fileError = nullptr;
 };
 
 // What a call of the decompression pipeline learnt of the record it read;

@@ -33,6 +33,11 @@ public:
     // False when the file cannot be opened or is not a regular file (lastError() says why).
     bool open(std::u16string_view path, OpenMode mode);
     void close();
+    // Takes over an open descriptor (closing the one held before).
+    void adopt(int fd) {
+        close();
+        fd_ = fd;
+    }
     bool isOpen() const { return fd_ >= 0; }
 
     // Reads up to n bytes from the current position; the count read (short

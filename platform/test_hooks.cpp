@@ -74,6 +74,12 @@ bool testFailSync() {
     return fail;
 }
 
+// Read at every new file (a few per run), so that a test can switch it.
+bool testNoUnnamedFiles() {
+    const char* v = std::getenv("VEXEL_TEST_NO_UNNAMED_FILES");
+    return v && *v && std::strcmp(v, "0") != 0;
+}
+
 } // namespace vexel::platform
 
 #endif

@@ -186,9 +186,10 @@ VEXEL_API void vexel_write_options_default(vexel_write_options* options);
 /* A writer that collects its file in memory (vexel_writer_bytes after
  * vexel_writer_finish). options may be NULL (the defaults). */
 VEXEL_API vexel_status vexel_writer_open_memory(const vexel_write_options* options, vexel_writer** writer);
-/* A writer to a file: the records go to a temporary file beside `path`,
- * which replaces `path` only when vexel_writer_finish succeeds, so an
- * existing file is kept until a whole new one takes its place. */
+/* A writer to a file: the records go to a new, unnamed file in the folder
+ * of `path`, which takes the name `path` only when vexel_writer_finish
+ * succeeds, so an existing file is kept until a whole new one takes its
+ * place (with the old one's permissions). */
 VEXEL_API vexel_status vexel_writer_open_file(const char* path, const vexel_write_options* options,
                                               vexel_writer** writer);
 
@@ -201,7 +202,7 @@ VEXEL_API vexel_status vexel_writer_open_file(const char* path, const vexel_writ
 VEXEL_API vexel_status vexel_writer_add_frame(vexel_writer* writer, const void* pixels, uint32_t width,
                                               uint32_t height, size_t stride, vexel_pixel_format format);
 
-/* Writes what is held and ends the file: a file writer's temporary file
+/* Writes what is held and ends the file: a file writer's new file
  * replaces its target. VEXEL_ERROR_STATE without any picture or when the
  * writer already finished. */
 VEXEL_API vexel_status vexel_writer_finish(vexel_writer* writer);
@@ -210,8 +211,8 @@ VEXEL_API vexel_status vexel_writer_finish(vexel_writer* writer);
  * writer and live until it is closed. */
 VEXEL_API vexel_status vexel_writer_bytes(const vexel_writer* writer, const void** data, size_t* size);
 
-/* Closes the writer. A file writer that did not finish removes its
- * temporary file and leaves the target as it was. NULL is ignored. */
+/* Closes the writer. A file writer that did not finish drops its new
+ * file and leaves the target as it was. NULL is ignored. */
 VEXEL_API void vexel_writer_close(vexel_writer* writer);
 
 #ifdef __cplusplus

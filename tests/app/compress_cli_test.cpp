@@ -161,7 +161,7 @@ TEST_F(Compress, AFullDiskEndsTheRunWithNoBrokenFile) {
     ASSERT_TRUE(test::writeFile(dir.file("pic.vx"), {9, 9, 9}));
     auto r = vexel({"-c", "-m=7", "pic.bmp"}, smallFileLimit);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "Ошибка: Не удаётся запаковать файл:\npic.vx\n");
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся запаковать файл:\npic.vx\nFile too large\n");
     EXPECT_EQ(test::readFile(dir.file("pic.vx")), (Bytes{9, 9, 9})); // the old file survives
     EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"pic.bmp", "pic.vx"}));
 

@@ -193,13 +193,13 @@ TEST(CompressionPipeline, AStreamFailingInAnyStageCostsOnlyItsFrame) {
                 record.picture.frameBuffer.swap(record.picture.planes);
                 continue;
             }
-            const std::string temporary = record.grouped.temporary.toUtf8();
-            const std::size_t before = test::readFile(temporary).size();
+            platform::File& underWay = record.grouped.file.file();
+            const std::int64_t before = underWay.size();
             const std::uint64_t chainEnd = last;
             FailingStream failing(failure.stream, failure.stage);
             EXPECT_EQ(compressFrame(record, job), failure.stage == platform::StreamFault::Encode ? kFailed : kFileError);
             EXPECT_EQ(last, chainEnd);
-            EXPECT_EQ(test::readFile(temporary).size(), before);
+            EXPECT_EQ(underWay.size(), before);
         }
         EXPECT_EQ(record.grouped.finish(), kDone);
         return test::readFile(path);
@@ -244,11 +244,10 @@ TEST(CompressionPipeline, AGroupedOutputReplacesItsTargetOnlyWhenFinishedAndAFai
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // no record: the old file stays
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
     ASSERT_EQ(compressFrame(record, job), kDone);
-    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // written beside it
-    ASSERT_EQ(test::listFolder(dir.path()).size(), 2u);
-    const std::string temporary = dir.file(test::listFolder(dir.path())[1]);
-    EXPECT_EQ(temporary.substr(temporary.size() - 5), ".part");
-    EXPECT_EQ(records(test::readFile(temporary)).size(), 1u);
+    EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3})); // written without a name
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
+    EXPECT_EQ(record.grouped.records, 1u);
+    EXPECT_GT(record.grouped.file.file().size(), 0);
     ASSERT_EQ(record.grouped.finish(), kDone);
     EXPECT_EQ(records(test::readFile(path)).size(), 1u);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
@@ -274,34 +273,41 @@ TEST(CompressionPipeline, AGroupedOutputBelongsToItsOwnerWhichFinishesOrDiscards
     EXPECT_EQ(compressFrame(codec, picture, job), kFileError);
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 
-    // Discarded: the target keeps what it held and the temporary file goes.
+    // Discarded: the target keeps what it held and the new file goes.
     {
         GroupedOutput grouped;
         job.grouped = &grouped;
         ASSERT_EQ(compressFrame(codec, picture, job), kDone);
         EXPECT_TRUE(grouped.isOpen());
-        EXPECT_EQ(test::listFolder(dir.path()).size(), 2u);
         grouped.discard();
         EXPECT_FALSE(grouped.isOpen());
     }
     EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 
-    // An owner that ends without finishing its output finishes it then, with
-    // every record written: the codec state has no part in it.
-    {
-        GroupedOutput grouped;
-        job.grouped = &grouped;
-        last = 0;
-        for (int frame = 0; frame < 2; ++frame) {
-            job.firstFrame = frame == 0;
-            ASSERT_EQ(compressFrame(codec, picture, job), kDone);
+    // An owner that ends without finishing its output stops it then: a
+    // target that existed stays as it was; where there was none, the records
+    // written become it. The codec state has no part in it.
+    for (const bool existed : {true, false}) {
+        SCOPED_TRACE(existed ? "an existing target" : "a new name");
+        if (!existed) {
+            ASSERT_EQ(std::remove(path.c_str()), 0);
         }
-        codec.release();
-        EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
+        {
+            GroupedOutput grouped;
+            job.grouped = &grouped;
+            last = 0;
+            for (int frame = 0; frame < 2; ++frame) {
+                job.firstFrame = frame == 0;
+                ASSERT_EQ(compressFrame(codec, picture, job), kDone);
+            }
+            codec.release();
+            EXPECT_EQ(test::fileExists(path), existed);
+        }
+        if (existed) EXPECT_EQ(test::readFile(path), (Bytes{1, 2, 3}));
+        else EXPECT_EQ(records(test::readFile(path)).size(), 2u);
+        EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
     }
-    EXPECT_EQ(records(test::readFile(path)).size(), 2u);
-    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"v.vx"});
 }
 
 TEST(CompressionPipeline, AFailedSinglePictureLeavesTheOldFileAndNoTemporaryFile) {

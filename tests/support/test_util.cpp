@@ -162,10 +162,10 @@ ScopedEnv::~ScopedEnv() {
     else unsetenv(name_.c_str());
 }
 
-std::vector<std::string> partFiles(const TempDir& dir) {
+std::vector<std::string> strayFiles(const TempDir& dir) {
     std::vector<std::string> out;
     for (const std::string& n : listFolder(dir.path()))
-        if (n.size() > 5 && n.compare(n.size() - 5, 5, ".part") == 0) out.push_back(n);
+        if (n.rfind(".vexel-", 0) == 0 || (n.size() > 5 && n.compare(n.size() - 5, 5, ".part") == 0)) out.push_back(n);
     return out;
 }
 

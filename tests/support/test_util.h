@@ -91,8 +91,9 @@ std::vector<std::uint8_t> readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool fileExists(const std::string& path);
 std::vector<std::string> listFolder(const std::string& path);
-// The names in a folder that end in ".part": the runs' temporary files.
-std::vector<std::string> partFiles(const TempDir& dir);
+// The names in a folder that a run must never leave behind: the hidden
+// names of new files (".vexel-...") and temporary names ending in ".part".
+std::vector<std::string> strayFiles(const TempDir& dir);
 
 // Blocks still live at the end of a test fail it, unless the test called this.
 void allowLiveBlocks();
