@@ -2,7 +2,6 @@
 
 #include "base/memdiag.h"
 #include "base/operaciispamyatyu.h"
-#include "base/sistemniesoobzheniya.h"
 #include "platform/files.h"
 #include "platform/new_file.h"
 #include "platform/test_hooks.h"
@@ -288,7 +287,7 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     if (platform::nameExists(path.view()) || !output.create(path.view())) {
         int error = platform::nameExists(path.view()) ? EEXIST : platform::lastError();
         if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
-        showSystemError(error);
+        platform::setLastError(error);
         return kBitmapCannotCreate;
     }
     platform::File& file = output.file();
@@ -327,7 +326,7 @@ int writeBitmap(TWnd& record, const TWideString& path) {
         platform::testStopPoint("after-bitmap");
         return kBitmapWritten;
     }
-    showSystemError(error);
+    platform::setLastError(error);
     return error == EEXIST ? kBitmapCannotCreate : kBitmapWriteFailed;
 }
 

@@ -51,8 +51,10 @@ constexpr int kBitmapBadHeader = -9;    // header size below 16, or a size no pi
 // Results of writeBitmap.
 constexpr int kBitmapWritten = 1;
 constexpr int kBitmapNoPicture = 0;      // no graphics window, no picture, or the surface cannot be locked
-constexpr int kBitmapCannotCreate = -1;  // the name exists or cannot be created (system message shown)
-constexpr int kBitmapWriteFailed = -2;   // a write failed, a full disk say (system message shown, file removed)
+// A file that cannot be written leaves the system's reason in
+// platform::lastError() for the caller's message.
+constexpr int kBitmapCannotCreate = -1;  // the name exists or cannot be created
+constexpr int kBitmapWriteFailed = -2;   // a write failed, a full disk say (nothing is left under the name)
 constexpr int kBitmapTooLarge = -3;      // the picture needs more than the format's 4 GiB
 
 // Reads a bitmap into the record. First the picture the record holds

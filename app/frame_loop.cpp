@@ -280,7 +280,7 @@ private:
                     return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + reason(fileError_), 2);
             } else if (s_.runMode == -1) {
                 if (writeBitmap(record_, n.output) < 1)
-                    return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output), 1);
+                    return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output) + reason(platform::lastError()), 1);
             }
         }
 
