@@ -70,6 +70,7 @@ std::vector<Bytes> decodedRecords(const std::string& path) {
 TEST(Hardening, APackingRunKilledAtAnyPointLeavesTheOldTargetOrTheWholeNewOne) {
     VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
+    VEXEL_NEEDS_UNNAMED_FILES(dir.path());
     frames(dir, 40, 320, 240);
     ASSERT_EQ(test::runVexel({"-c", "-a=25", "f*.bmp"}, dir.path()).exitCode, 0);
     const std::string reference = dir.file("reference.vx");

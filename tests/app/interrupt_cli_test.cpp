@@ -149,6 +149,7 @@ TEST(Interrupt, ASignalDuringTheRepackConversionKeepsAnOldConversionOrTheConvert
 TEST(Interrupt, KilledOutrightTheRunLeavesTheOldTargetAndNothingElse) {
     VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
+    VEXEL_NEEDS_UNNAMED_FILES(dir.path());
     frames(dir, 6);
     const std::size_t inputs = test::listFolder(dir.path()).size();
     ASSERT_TRUE(test::writeFile(dir.file("f.vx"), Bytes{'o', 'l', 'd'}));

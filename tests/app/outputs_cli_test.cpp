@@ -170,6 +170,7 @@ TEST(Outputs, ANameOfAnyLegalLengthIsWrittenAndALongerOneIsRefusedWithTheReason)
 TEST(Outputs, ABitmapIsNeverTornUnderItsName) {
     VEXEL_NEEDS_TEST_HOOKS();
     test::TempDir dir;
+    VEXEL_NEEDS_UNNAMED_FILES(dir.path());
     for (int n = 0; n < 4; ++n) picture(dir, "f" + std::to_string(n) + ".bmp", n);
     ASSERT_EQ(test::runVexel({"-c", "f*.bmp"}, dir.path()).exitCode, 0);
     for (int n = 0; n < 4; ++n) ASSERT_EQ(std::remove(dir.file("f" + std::to_string(n) + ".bmp").c_str()), 0);

@@ -162,6 +162,13 @@ ScopedEnv::~ScopedEnv() {
     else unsetenv(name_.c_str());
 }
 
+bool unnamedFilesWork(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
 std::vector<std::string> strayFiles(const TempDir& dir) {
     std::vector<std::string> out;
     for (const std::string& n : listFolder(dir.path()))

@@ -95,6 +95,13 @@ std::vector<std::string> listFolder(const std::string& path);
 // names of new files (".vexel-...") and temporary names ending in ".part".
 std::vector<std::string> strayFiles(const TempDir& dir);
 
+// Whether the file system of a folder makes unnamed files (O_TMPFILE): a
+// run killed outright leaves nothing behind only where it does.
+bool unnamedFilesWork(const std::string& folder);
+#define VEXEL_NEEDS_UNNAMED_FILES(folder)                                                                \
+    if (!vexel::test::unnamedFilesWork(folder))                                                          \
+    GTEST_SKIP() << "the file system of " << (folder) << " makes no unnamed files"
+
 // Blocks still live at the end of a test fail it, unless the test called this.
 void allowLiveBlocks();
 
