@@ -146,7 +146,12 @@ bool parseBlockArea(Work& w, std::span<const std::uint8_t> payload, std::size_t&
     return step == 0;
 }
 
-void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t areaEnd, std::uint32_t endBias) {
+// Trailer sections. A section that does not end where it says ends the
+// trailer quietly; false when the stream is cut short: it ends inside a
+// section header, before a section's end, or before a section's reader has
+// its values (readable() runs to the stream end, so a reader that runs out
+// has run past it).
+bool readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t areaEnd, std::uint32_t endBias) {
     const TrailerSectionTypes types = trailerSectionTypes(w.mode);
     TrailerWalker trailer(payload, areaEnd, w.mode, endBias);
     DeltaChunkReader chunks; // its values carry over from one section to the next
@@ -156,11 +161,12 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
         const std::span<const std::uint8_t> body = trailer.readable(section);
         std::size_t position = 0;
         bool whole = true;
+        int read = 1; // the last chunk read: 0 when the stream ended first
         if (section.type == types.coefficients) {
             for (int k = 0; k < 6 && whole; ++k)
                 for (std::uint64_t i = 0; i < blocks && whole; ++i) {
                     std::uint8_t* r = w.record(i);
-                    if (r[0] == kPacked) whole = chunks.next(body, position, r[3 + k]) == 1;
+                    if (r[0] == kPacked) whole = (read = chunks.next(body, position, r[3 + k])) == 1;
                 }
         } else if (section.type == types.luma) {
             for (std::uint64_t i = 0; i < blocks && whole; ++i) {
@@ -175,7 +181,7 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
                     std::uint8_t* line = held ? w.Y + w.at(bx * w.B, by * w.B + row) : nullptr;
                     for (std::uint32_t step = 0; step < columns && whole; ++step) {
                         std::uint8_t v;
-                        whole = chunks.next(body, position, v) == 1;
+                        whole = (read = chunks.next(body, position, v)) == 1;
                         if (whole && held) line[row % 2 == 0 ? step : columns - 1 - step] = static_cast<std::uint8_t>(v << w.lumaShift);
                     }
                 }
@@ -184,12 +190,15 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
         } else if (section.type == types.motion) {
             position = readMotionSection(body, w.motion);
             whole = position > 0;
+            read = whole ? 1 : 0;
         } else {
             whole = false;
         }
+        if (read == 0) return false;
         trailer.finish(section, position);
         if (!whole) break;
     }
+    return !trailer.cut();
 }
 
 // Packed gradients left after the trailer become gradients.
@@ -556,7 +565,7 @@ Result decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
         std::size_t areaEnd = 0;
         parsed = parsed && parseBlockArea(w, payload, areaEnd);
         if (parsed && hasTrailerSections(w.mode))
-            readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
+            parsed = readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
         if (parsed) completePackedGradients(w, job.coefShifts);
     }
     parsed = parsed && !platform::testStreamFails(job.streamIndex, platform::StreamFault::Parse);
