@@ -402,11 +402,6 @@ bool TrailerWalker::next(TrailerSection& s) {
     s.bodyStart = pos_ + 5;
     if (relative_) s.end = std::uint64_t{pos_} + field;
     else s.end = field >= bias_ ? field - bias_ : 0; // an end before the stream never matches
-    if (s.end > stream_.size()) {
-        cut_ = true;
-        ended_ = true;
-        return false;
-    }
     current_ = s;
     pending_ = true;
     return true;

@@ -393,9 +393,10 @@ struct TrailerSection {
 // far as its reader needs, up to the stream end, whatever its section end
 // says (readable); the trailer ends at the stream end, or after a section
 // whose body did not end exactly at its end. A stream that ends inside a
-// section header, or before the end a section names, is cut short (cut()):
-// the trailer ends there, and a decoder fails the stream, as it does when a
-// section's reader needs bytes past the stream end.
+// section header is cut short (cut()); so is one whose section reader needs
+// bytes past the stream end: a decoder fails such a stream. (An end that
+// lies past the stream, with a body that does not need the bytes, is only a
+// mismatch: older writers wrote such ends.)
 class TrailerWalker {
 public:
     // endBias: sectionEndBias() of the stream (ignored in mode 8).
@@ -412,7 +413,7 @@ public:
     // Reports how many body bytes the section's reader used.
     void finish(const TrailerSection& section, std::size_t consumed);
     bool ended() const { return ended_; }
-    // The stream ends inside a section header or before a section's end.
+    // The stream ends inside a section header.
     bool cut() const { return cut_; }
 
 private:

@@ -148,9 +148,8 @@ bool parseBlockArea(Work& w, std::span<const std::uint8_t> payload, std::size_t&
 
 // Trailer sections. A section that does not end where it says ends the
 // trailer quietly; false when the stream is cut short: it ends inside a
-// section header, before a section's end, or before a section's reader has
-// its values (readable() runs to the stream end, so a reader that runs out
-// has run past it).
+// section header, or before a section's reader has its values (readable()
+// runs to the stream end, so a reader that runs out has run past it).
 bool readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t areaEnd, std::uint32_t endBias) {
     const TrailerSectionTypes types = trailerSectionTypes(w.mode);
     TrailerWalker trailer(payload, areaEnd, w.mode, endBias);
