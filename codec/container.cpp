@@ -458,11 +458,14 @@ int decodeDeltaChunk(std::span<const std::uint8_t> chunk, std::uint8_t* values) 
 }
 
 int DeltaChunkReader::nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value) {
+    ranOut_ = false;
     while (index_ == count_) {
         // Every chunk takes at least its length byte, so empty chunks cannot loop.
-        if (position >= body.size()) return 0;
+        if (position >= body.size() || body.size() - position - 1 < body[position]) {
+            ranOut_ = true;
+            return 0;
+        }
         const std::size_t n = body[position];
-        if (body.size() - position - 1 < n) return 0;
         const int count = decodeDeltaChunk(body.subspan(position + 1, n), values_);
         position += 1 + n;
         if (count < 0) {

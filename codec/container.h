@@ -449,12 +449,15 @@ public:
         return nextChunk(body, position, value);
     }
     std::uint32_t valuesLeft() const { return count_ - index_; }
+    // The last next() that gave no value found the body ended (its 0).
+    bool ranOut() const { return ranOut_; }
 
 private:
     int nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value);
     std::uint8_t values_[kMaxChunkValues] = {};
     std::uint32_t count_ = 0;
     std::uint32_t index_ = 0;
+    bool ranOut_ = false;
 };
 
 struct MotionParameters {

@@ -159,14 +159,14 @@ bool readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
     while (trailer.next(section)) {
         const std::span<const std::uint8_t> body = trailer.readable(section);
         std::size_t position = 0;
-        bool whole = true;
-        int read = 1; // the last chunk read: 0 when the stream ended first
+        bool whole = true, ranOut = false;
         if (section.type == types.coefficients) {
             for (int k = 0; k < 6 && whole; ++k)
                 for (std::uint64_t i = 0; i < blocks && whole; ++i) {
                     std::uint8_t* r = w.record(i);
-                    if (r[0] == kPacked) whole = (read = chunks.next(body, position, r[3 + k])) == 1;
+                    if (r[0] == kPacked) whole = chunks.next(body, position, r[3 + k]) == 1;
                 }
+            ranOut = !whole && chunks.ranOut();
         } else if (section.type == types.luma) {
             for (std::uint64_t i = 0; i < blocks && whole; ++i) {
                 std::uint8_t* r = w.record(i);
@@ -180,20 +180,21 @@ bool readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
                     std::uint8_t* line = held ? w.Y + w.at(bx * w.B, by * w.B + row) : nullptr;
                     for (std::uint32_t step = 0; step < columns && whole; ++step) {
                         std::uint8_t v;
-                        whole = (read = chunks.next(body, position, v)) == 1;
+                        whole = chunks.next(body, position, v) == 1;
                         if (whole && held) line[row % 2 == 0 ? step : columns - 1 - step] = static_cast<std::uint8_t>(v << w.lumaShift);
                     }
                 }
                 if (whole) r[0] = kDetail;
             }
+            ranOut = !whole && chunks.ranOut();
         } else if (section.type == types.motion) {
             position = readMotionSection(body, w.motion);
-            whole = position > 0;
-            read = whole ? 1 : 0;
+            ranOut = position == 0;
+            whole = !ranOut;
         } else {
             whole = false;
         }
-        if (read == 0) return false;
+        if (ranOut) return false;
         trailer.finish(section, position);
         if (!whole) break;
     }

@@ -183,7 +183,8 @@ TEST_F(CutFiles, AGroupedClipCutAnywhereKeepsTheWholeRecordsBeforeTheCut) {
         for (const std::string& name : all.bitmaps) frames.push_back(test::readFile(dir.file(name)));
         removeBitmaps(all);
 
-        std::vector<std::size_t> cuts = {chain[1].recordStart, chain[2].recordStart}; // between records
+        // Between records, inside the first and the second record's header.
+        std::vector<std::size_t> cuts = {chain[1].recordStart, chain[2].recordStart, 40, chain[1].recordStart + 30};
         for (std::size_t k = 1; k < 20; ++k) cuts.push_back(whole.size() * k / 20);
         for (std::size_t length : cuts) {
             SCOPED_TRACE("cut to " + std::to_string(length) + " of " + std::to_string(whole.size()) + " bytes");

@@ -167,7 +167,9 @@ TEST(Hardening, UnderAddressSpaceLimitsLargeWorkEndsWithItsMessageNeverACrash) {
             if (n.rfind("big_", 0) == 0) std::remove(dir.file(n).c_str());
         const test::CommandResult pack = test::runVexel({"-c", "-t=4", "big.bmp"}, dir.path(), limitAddressSpace);
         const test::CommandResult unpack = test::runVexel({"-uc", "big.vx"}, dir.path(), limitAddressSpace);
-        if (mib > 400) EXPECT_EQ(pack.exitCode, 0) << pack.err;
+        if (mib > 400) {
+            EXPECT_EQ(pack.exitCode, 0) << pack.err;
+        }
         if (pack.exitCode == 1) {
             EXPECT_NE(pack.err.find("Не удаётся загрузить файл:"), std::string::npos) << pack.err;
         } else if (pack.exitCode != 0) {

@@ -660,11 +660,15 @@ TEST(DeltaChunks, TheReaderCarriesValuesAcrossSectionsAndStopsAtTheEnd) {
     ASSERT_EQ(reader.next(second, pos, v), 1);
     EXPECT_EQ(v, 3);
     EXPECT_EQ(reader.next(second, pos, v), 0);
+    EXPECT_TRUE(reader.ranOut());
     EXPECT_EQ(pos, second.size());
     pos = 0;
     EXPECT_EQ(reader.next(Bytes{5, 1, 2}, pos, v), 0); // a chunk running past the body
+    EXPECT_TRUE(reader.ranOut());
+    EXPECT_EQ(pos, 0u);
     pos = 0;
-    EXPECT_EQ(reader.next(Bytes{2, 1, 5 << 3}, pos, v), -1);
+    EXPECT_EQ(reader.next(Bytes{2, 1, 5 << 3}, pos, v), -1); // corrupt, but inside the body
+    EXPECT_FALSE(reader.ranOut());
 }
 
 // ---------------------------------------------------------------------------
