@@ -83,11 +83,20 @@ TMemoryBlocks::~TMemoryBlocks() { releaseAll(); }
 TMemoryBlocks::Arena* TMemoryBlocks::makeArena(std::uint64_t need) {
     std::uint64_t physical = physicalMemory();
     if (need > physical) return nullptr;
-    std::uint64_t size = std::min(arenaSize_, roundUp(physical, pageSize()));
-    size = std::max(size, roundUp(need, pageSize()));
+    const std::uint64_t smallest = std::max(roundUp(need, pageSize()), std::min(arenaSize_, kMinArenaSize));
+    std::uint64_t size = std::max(std::min(arenaSize_, roundUp(physical, pageSize())), smallest);
+    // Halved while the system refuses it, down to the smallest that serves the request.
+    for (;;) {
+        if (Arena* arena = mapArena(size)) return arena;
+        if (size <= smallest) return nullptr;
+        size = std::max(roundUp(size / 2, pageSize()), smallest);
+    }
+}
 
+TMemoryBlocks::Arena* TMemoryBlocks::mapArena(std::uint64_t size) {
     std::uint64_t capacity = std::min<std::uint64_t>(size / 112, kMaxTableEntries) + 100;
     std::uint64_t recordBytes = roundUp(sizeof(Arena) + kAlign + capacity * sizeof(BlockEntry), pageSize());
+    if (addressSpaceForTest_ && mapped_ + recordBytes + size > addressSpaceForTest_) return nullptr;
     void* recordMemory = mapAnonymous(recordBytes);
     if (!recordMemory) return nullptr;
     void* blocks = mapAnonymous(size);
@@ -95,6 +104,7 @@ TMemoryBlocks::Arena* TMemoryBlocks::makeArena(std::uint64_t need) {
         munmap(recordMemory, recordBytes);
         return nullptr;
     }
+    mapped_ += recordBytes + size;
     // Large pages make the first touch of big frame buffers far cheaper.
     if (size >= (8u << 20)) madvise(blocks, size, MADV_HUGEPAGE);
     Arena* arena = new (recordMemory) Arena;
@@ -117,6 +127,7 @@ void TMemoryBlocks::dropArena(Arena* arena) {
     VEXEL_UNPOISON(arena->base, arena->size);
     munmap(arena->base, arena->size);
     std::uint64_t recordBytes = arena->recordBytes;
+    mapped_ -= recordBytes + arena->size;
     arena->~Arena();
     munmap(arena, recordBytes);
 }

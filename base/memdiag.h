@@ -11,6 +11,13 @@
 // chain of arenas and making a new one (sized for the request when it is
 // larger than an arena) when none has room.
 //
+// An arena is as large as the arena size (limited to the physical memory)
+// when the system grants that much address space. When it does not - a
+// small machine, an address-space limit - the size is halved until it is
+// granted, down to kMinArenaSize or the request, whichever is larger: the
+// program starts and works on what it can have, and only a request that
+// not even such an arena can serve fails.
+//
 // Every block is zero-filled and 16-byte aligned. Failures give null: a
 // request of 0 bytes, nesting deeper than 100, an arena that cannot be had.
 //
@@ -45,6 +52,9 @@ struct AllocatorStats {
 class TMemoryBlocks {
 public:
     static constexpr std::uint64_t kDefaultArenaSize = 0x10000000; // 256 MiB
+    // The smallest arena tried when a larger one cannot be had (or the
+    // arena size itself when that is smaller).
+    static constexpr std::uint64_t kMinArenaSize = 4u << 20;
     static constexpr int kNestingLimit = 100;
     static constexpr int kReuseWindow = 100;
 
@@ -68,6 +78,9 @@ public:
 
     // Test hook: a nesting level as if that many allocations were in progress.
     void setNestingForTest(int level) { nesting_ = level; }
+    // Test hook: the system grants no more than this many bytes of address
+    // space to this allocator's arenas (0: no limit but the system's own).
+    void setAddressSpaceForTest(std::uint64_t bytes) { addressSpaceForTest_ = bytes; }
 
     // One entry of an arena's block table.
     struct BlockEntry {
@@ -82,6 +95,7 @@ private:
     struct Arena;
     Arena* findArena(std::uint64_t address);
     Arena* makeArena(std::uint64_t need);
+    Arena* mapArena(std::uint64_t size);
     void dropArena(Arena* arena);
     BlockEntry* findEntry(Arena* arena, std::uint64_t start, std::uint32_t* index);
     bool insertEntry(Arena* arena, std::uint32_t index, const BlockEntry& entry);
@@ -93,6 +107,8 @@ private:
 
     std::recursive_mutex& lock_;
     std::uint64_t arenaSize_;
+    std::uint64_t addressSpaceForTest_ = 0;
+    std::uint64_t mapped_ = 0; // bytes of the arenas' mappings, records included
     Arena* first_ = nullptr;
     int nesting_ = 0;
     std::uint64_t liveBytes_ = 0;

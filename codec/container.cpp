@@ -75,11 +75,18 @@ Result parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t reco
     if (h.chromaStep < 1 || h.chromaStep > kMaxChromaStep) return kNotVx;
     if (h.blockSize > kMaxBlockSize) return kNotVx;
 
-    // Record extent. A link must move forward past this header and stay in the file.
+    // Record extent. A link must move forward past this header; one past the
+    // end of the file names the end of a record the file has lost.
     std::uint64_t recordEnd = fileSize;
+    bool endsAtLink = false;
     if (h.nextRecord != 0) {
-        if (h.nextRecord < recordStart + hs || h.nextRecord > fileSize) return kNotVx;
-        recordEnd = h.nextRecord;
+        if (h.nextRecord < recordStart + hs) return kNotVx;
+        if (h.nextRecord > fileSize) {
+            h.cutShort = true;
+        } else {
+            recordEnd = h.nextRecord;
+            endsAtLink = true;
+        }
     }
     h.recordStart = recordStart;
     h.recordSize = recordEnd - recordStart;
@@ -90,9 +97,15 @@ Result parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t reco
         std::uint64_t previous = hs;
         for (std::uint32_t i = 0; i < h.streamCount; ++i) {
             const std::uint32_t offset = loadU32(b + kStreamTableOffset + 4 * i);
-            if (offset < previous || offset > h.recordSize) return kNotVx;
-            h.streamOffsets[i] = offset;
+            if (offset < previous) return kNotVx;
             previous = offset;
+            // Past the record: refused where the record ends at a link, the
+            // file cut short where it ends with the file.
+            if (offset > h.recordSize) {
+                if (endsAtLink) return kNotVx;
+                h.cutShort = true;
+            }
+            h.streamOffsets[i] = static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, h.recordSize));
         }
     }
     return kDone;
@@ -379,6 +392,7 @@ bool TrailerWalker::next(TrailerSection& s) {
     if (pending_) finish(current_, 0);
     if (ended_) return false;
     if (pos_ >= stream_.size() || stream_.size() - pos_ < 5) {
+        cut_ = pos_ < stream_.size(); // one to four bytes of a section header
         ended_ = true;
         return false;
     }
@@ -444,11 +458,14 @@ int decodeDeltaChunk(std::span<const std::uint8_t> chunk, std::uint8_t* values) 
 }
 
 int DeltaChunkReader::nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value) {
+    ranOut_ = false;
     while (index_ == count_) {
         // Every chunk takes at least its length byte, so empty chunks cannot loop.
-        if (position >= body.size()) return 0;
+        if (position >= body.size() || body.size() - position - 1 < body[position]) {
+            ranOut_ = true;
+            return 0;
+        }
         const std::size_t n = body[position];
-        if (body.size() - position - 1 < n) return 0;
         const int count = decodeDeltaChunk(body.subspan(position + 1, n), values_);
         position += 1 + n;
         if (count < 0) {

@@ -144,6 +144,11 @@ struct RecordHeader {
     // Filled by the parser from the record's position and the file size.
     std::uint64_t recordStart = 0;
     std::uint64_t recordSize = 0;
+    // The file ends before the record does: its nextRecord or a stream
+    // offset lies past the end of the file. The record then runs to the end
+    // of the file (stream offsets past it are taken as its end), and no
+    // reader decodes it.
+    bool cutShort = false;
 };
 
 // True when bytes start with the 18 magic bytes.
@@ -158,9 +163,11 @@ std::uint32_t blockSizeFromCode(std::uint8_t code);
 // [31, min(256, bytes read, record size)]; mode below 10; width and height
 // at least 1 with a padded plane of at most kMaxPlaneBytes; chromaStep 1..16;
 // B 1..16; with two or more streams, N <= 45, 75 + 4N <= headerSize and the
-// offsets non-decreasing inside [headerSize, record size]; a non-zero
-// nextRecord at or past this record's header end and not past the file end
-// (a link to itself or backwards would make a reader loop for ever).
+// offsets non-decreasing from headerSize and not past the record's end; a
+// non-zero nextRecord at or past this record's header end (a link to itself
+// or backwards would make a reader loop for ever). A whole header whose
+// nextRecord or stream offsets lie past the end of the file belongs to a
+// file cut short: it is parsed (cutShort), its record ending with the file.
 // Returns kDone, or kNotVx with header unspecified.
 Result parseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t recordStart, std::uint64_t fileSize,
                       RecordHeader& header);
@@ -384,9 +391,12 @@ struct TrailerSection {
 
 // Walks the trailer sections after the block area. A decoder reads a body as
 // far as its reader needs, up to the stream end, whatever its section end
-// says (readable); the trailer ends at the stream end, where no whole section
-// header is left, or after a section whose body did not end exactly at its
-// end.
+// says (readable); the trailer ends at the stream end, or after a section
+// whose body did not end exactly at its end. A stream that ends inside a
+// section header is cut short (cut()); so is one whose section reader needs
+// bytes past the stream end: a decoder fails such a stream. (An end that
+// lies past the stream, with a body that does not need the bytes, is only a
+// mismatch: older writers wrote such ends.)
 class TrailerWalker {
 public:
     // endBias: sectionEndBias() of the stream (ignored in mode 8).
@@ -403,6 +413,8 @@ public:
     // Reports how many body bytes the section's reader used.
     void finish(const TrailerSection& section, std::size_t consumed);
     bool ended() const { return ended_; }
+    // The stream ends inside a section header.
+    bool cut() const { return cut_; }
 
 private:
     std::span<const std::uint8_t> stream_;
@@ -411,6 +423,7 @@ private:
     std::uint32_t bias_;
     bool pending_ = false;
     bool ended_ = false;
+    bool cut_ = false;
     TrailerSection current_{};
 };
 
@@ -436,12 +449,15 @@ public:
         return nextChunk(body, position, value);
     }
     std::uint32_t valuesLeft() const { return count_ - index_; }
+    // The last next() that gave no value found the body ended (its 0).
+    bool ranOut() const { return ranOut_; }
 
 private:
     int nextChunk(std::span<const std::uint8_t> body, std::size_t& position, std::uint8_t& value);
     std::uint8_t values_[kMaxChunkValues] = {};
     std::uint32_t count_ = 0;
     std::uint32_t index_ = 0;
+    bool ranOut_ = false;
 };
 
 struct MotionParameters {

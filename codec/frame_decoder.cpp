@@ -146,7 +146,11 @@ bool parseBlockArea(Work& w, std::span<const std::uint8_t> payload, std::size_t&
     return step == 0;
 }
 
-void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t areaEnd, std::uint32_t endBias) {
+// Trailer sections. A section that does not end where it says ends the
+// trailer quietly; false when the stream is cut short: it ends inside a
+// section header, or before a section's reader has its values (readable()
+// runs to the stream end, so a reader that runs out has run past it).
+bool readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t areaEnd, std::uint32_t endBias) {
     const TrailerSectionTypes types = trailerSectionTypes(w.mode);
     TrailerWalker trailer(payload, areaEnd, w.mode, endBias);
     DeltaChunkReader chunks; // its values carry over from one section to the next
@@ -155,13 +159,14 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
     while (trailer.next(section)) {
         const std::span<const std::uint8_t> body = trailer.readable(section);
         std::size_t position = 0;
-        bool whole = true;
+        bool whole = true, ranOut = false;
         if (section.type == types.coefficients) {
             for (int k = 0; k < 6 && whole; ++k)
                 for (std::uint64_t i = 0; i < blocks && whole; ++i) {
                     std::uint8_t* r = w.record(i);
                     if (r[0] == kPacked) whole = chunks.next(body, position, r[3 + k]) == 1;
                 }
+            ranOut = !whole && chunks.ranOut();
         } else if (section.type == types.luma) {
             for (std::uint64_t i = 0; i < blocks && whole; ++i) {
                 std::uint8_t* r = w.record(i);
@@ -181,15 +186,19 @@ void readTrailer(Work& w, std::span<const std::uint8_t> payload, std::size_t are
                 }
                 if (whole) r[0] = kDetail;
             }
+            ranOut = !whole && chunks.ranOut();
         } else if (section.type == types.motion) {
             position = readMotionSection(body, w.motion);
-            whole = position > 0;
+            ranOut = position == 0;
+            whole = !ranOut;
         } else {
             whole = false;
         }
+        if (ranOut) return false;
         trailer.finish(section, position);
         if (!whole) break;
     }
+    return !trailer.cut();
 }
 
 // Packed gradients left after the trailer become gradients.
@@ -556,7 +565,7 @@ Result decodeStream(FrameTarget& target, const StreamDecodeJob& job) {
         std::size_t areaEnd = 0;
         parsed = parsed && parseBlockArea(w, payload, areaEnd);
         if (parsed && hasTrailerSections(w.mode))
-            readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
+            parsed = readTrailer(w, payload, areaEnd, job.streamIndex <= 1 ? job.headerSize : 0);
         if (parsed) completePackedGradients(w, job.coefShifts);
     }
     parsed = parsed && !platform::testStreamFails(job.streamIndex, platform::StreamFault::Parse);

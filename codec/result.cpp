@@ -18,6 +18,7 @@ constexpr ReasonEntry kReasons[] = {
     {0, "another stream of the record failed"},
     {0, "drawing failed"},
     {0, "encoding failed"},
+    {0, "the file ends inside the record"},
     {-1, "file error"},
     {-1, "the file cannot be opened"},
     {-1, "the output cannot be written"},

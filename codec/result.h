@@ -30,6 +30,7 @@ enum class Reason : std::uint8_t {
     SiblingFailed,       // another stream of the record failed, so this one did not draw
     DrawingFailed,       // a renderer failed
     EncodingFailed,      // a working buffer or the stream compressor failed while packing
+    RecordCut,           // the file ends before the record does
     // code -1
     FileError,
     CannotOpen,          // the file cannot be opened

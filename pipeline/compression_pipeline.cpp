@@ -443,6 +443,7 @@ Result copyRecord(const CodecState& codec, CopiedRecord& copy, const Compression
     RecordHeader h;
     if (const Result parsed = parseRecordHeader({head, got}, 0, length, h); parsed != kDone)
         return kNotVx.because(parsed.reason());
+    if (h.cutShort) return kFailed.because(Reason::RecordCut);
 
     const std::uint32_t growth = h.headerSize < kLinkedHeaderSize ? kLinkedHeaderSize - h.headerSize : 0;
     if (length + growth > copy.bytes.size()) return kNoMemory;

@@ -182,6 +182,8 @@ Result decompressRecord(CodecState& codec, PictureBuffer& picture, Decompression
         call.read->mode = h.mode;
         call.read->frameRate = h.frameRate;
     }
+    // Neither decoded nor copied: the file has lost part of the record.
+    if (h.cutShort) return kFailed.because(Reason::RecordCut);
     if (call.recordPosition) *call.recordPosition = h.nextRecord;
     // A still picture never draws on the GPU.
     if (position == 0 && h.nextRecord == 0) forgetPixSprayModule();

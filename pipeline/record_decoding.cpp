@@ -260,6 +260,7 @@ Result decodeRecordBytes(CodecState& codec, PictureBuffer& picture, const Record
     if (measuredDraw) *measuredDraw = -1;
     if (reusesPrevious) *reusesPrevious = false;
     if (!picture.surfaces) return kNoMemory.because(Reason::NoPixels);
+    if (h.cutShort) return kFailed.because(Reason::RecordCut);
     if (bytes.size() < h.recordSize || h.width < 1 || h.height < 1) return kFailed.because(Reason::ReadFailed);
     bytes = bytes.first(static_cast<std::size_t>(h.recordSize));
     if (decodeMemoryEstimate(h, concurrentStreams(h, options), options.conversion) - h.recordSize >

@@ -224,21 +224,63 @@ TEST_F(Cli, AWildcardThatMatchesNothingProcessesNoFrame) {
 namespace vexel {
 namespace {
 
-void tinyAddressSpace() {
-    // Room for the program itself, none for the allocator's first arena.
-    struct rlimit limit{200u << 20, 200u << 20};
+// The address space a child may have (RLIMIT_AS), set before it starts.
+std::uint64_t addressSpace = 0;
+void limitAddressSpace() {
+    struct rlimit limit{addressSpace, addressSpace};
     setrlimit(RLIMIT_AS, &limit);
 }
 
-TEST(StartUp, WithoutMemoryForTheFirstArenaTheRunEndsWithCode10) {
+// From the least address space the program loads in upwards: first there
+// is no room for even the smallest arena - the start-up check's message and
+// code 10, nothing else runs - then the program runs (the usage, code 3).
+// Nothing in between, and no crash.
+TEST(StartUp, WithoutMemoryForEvenTheSmallestArenaTheRunEndsWithCode10) {
+#if defined(VEXEL_ASAN)
+    GTEST_SKIP() << "the sanitizer's own shadow memory needs more address space than the limits leave";
+#endif
+    test::TempDir dir;
+    int refused = 0, ran = 0;
+    for (std::uint64_t mib = 4; mib <= 64; ++mib) {
+        SCOPED_TRACE(std::to_string(mib) + " MiB");
+        addressSpace = mib << 20;
+        const test::CommandResult r = test::runVexel({"-h"}, dir.path(), limitAddressSpace);
+        if (r.exitCode == 127 && refused == 0 && ran == 0) continue; // the program itself does not load
+        if (r.exitCode == 10 && ran == 0) {
+            EXPECT_EQ(r.err, "Error: Not enough RAM to run application\n");
+            EXPECT_EQ(r.out, ""); // nothing else ran
+            ++refused;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 3) << r.err;
+        ++ran;
+    }
+    EXPECT_GE(refused, 1);
+    EXPECT_GE(ran, 1);
+}
+
+// The first arena fits the address space there is: a 640 x 480 picture
+// packs and unpacks, with the default settings, in 150 000 KiB.
+TEST(StartUp, ASmallAddressSpaceStillPacksAndUnpacksAPicture) {
 #if defined(VEXEL_ASAN)
     GTEST_SKIP() << "the sanitizer's own shadow memory needs more address space than the limit leaves";
 #endif
     test::TempDir dir;
-    auto r = test::runVexel({"-h"}, dir.path(), tinyAddressSpace);
-    EXPECT_EQ(r.exitCode, 10);
-    EXPECT_EQ(r.err, "Error: Not enough RAM to run application\n");
-    EXPECT_EQ(r.out, ""); // nothing else ran
+    const Picture p = test::patternPicture(640, 480);
+    ASSERT_TRUE(test::writeFile(dir.file("x.bmp"), test::encodeBmp(p)));
+    addressSpace = 150000ull << 10;
+    auto r = test::runVexel({"-c", "x.bmp"}, dir.path(), limitAddressSpace);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = test::runVexel({"-uc", "x.vx"}, dir.path(), limitAddressSpace);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Picture unpacked;
+    ASSERT_TRUE(test::decodeStandardBmp(test::readFile(dir.file("x_000000.bmp")), unpacked));
+    EXPECT_EQ(unpacked.width, 640);
+    EXPECT_EQ(unpacked.height, 480);
+    // The same bytes as without a limit.
+    const std::vector<std::uint8_t> limited = test::readFile(dir.file("x.vx"));
+    ASSERT_EQ(test::runVexel({"-c", "x.bmp"}, dir.path()).exitCode, 0);
+    EXPECT_TRUE(test::readFile(dir.file("x.vx")) == limited);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -135,6 +137,77 @@ TEST_F(SmallArenas, ARequestLargerThanAnArenaGetsAnArenaSizedForIt) {
     EXPECT_GE(blocks.stats().reservedBytes, 10 * kMiB);
     blocks.free(big);
     EXPECT_EQ(blocks.stats().liveBlocks, 0u);
+}
+
+// An arena's mappings: its blocks and its record with the block table
+// (size / 112 + 100 entries of 32 bytes), each rounded up to whole pages.
+std::uint64_t arenaMapping(std::uint64_t size) {
+    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t record = 256 + (size / 112 + 100) * sizeof(TMemoryBlocks::BlockEntry);
+    return size + (record + page - 1) / page * page;
+}
+
+TEST(ArenaFallback, AnArenaTheSystemRefusesIsHalvedAndLaterOnesAreSizedForTheirRequest) {
+    std::recursive_mutex lock;
+    TMemoryBlocks blocks{lock, 64 * kMiB};
+    // 64 and 32 MiB arenas do not fit 40 MiB with their tables; 16 MiB does.
+    const std::uint64_t limit = 40 * kMiB;
+    ASSERT_GT(arenaMapping(32 * kMiB), limit);
+    ASSERT_LE(arenaMapping(16 * kMiB) + arenaMapping(10 * kMiB), limit);
+    ASSERT_GT(2 * arenaMapping(16 * kMiB), limit);
+    ASSERT_GT(arenaMapping(16 * kMiB) + 2 * arenaMapping(10 * kMiB), limit);
+    blocks.setAddressSpaceForTest(limit);
+
+    void* small = blocks.allocate(10);
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(blocks.stats().arenas, 1u);
+    EXPECT_EQ(blocks.stats().reservedBytes, 16 * kMiB);
+    void* most = blocks.allocate(15 * kMiB); // the rest of the first arena
+    ASSERT_NE(most, nullptr);
+    EXPECT_EQ(blocks.stats().arenas, 1u);
+    // Neither 16 nor 8 MiB: a second arena of exactly the 10 MiB asked for.
+    auto* ten = static_cast<std::uint8_t*>(blocks.allocate(10 * kMiB));
+    ASSERT_NE(ten, nullptr);
+    ten[10 * kMiB - 1] = 1;
+    EXPECT_EQ(blocks.stats().arenas, 2u);
+    // The request, rounded up to whole pages (the sanitizer build frames it in red zones).
+    EXPECT_GE(blocks.stats().reservedBytes, 26 * kMiB);
+    EXPECT_LE(blocks.stats().reservedBytes, 26 * kMiB + static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
+    // Not even an arena of its own size can be had for another one.
+    EXPECT_EQ(blocks.allocate(10 * kMiB), nullptr);
+    EXPECT_EQ(blocks.stats().arenas, 2u);
+    // Small requests still fit the room left, and freed arenas make room again.
+    void* more = blocks.allocate(1000);
+    EXPECT_NE(more, nullptr);
+    blocks.free(ten);
+    EXPECT_EQ(blocks.stats().arenas, 1u);
+    void* again = blocks.allocate(10 * kMiB);
+    EXPECT_NE(again, nullptr);
+    for (void* p : {small, most, more, again}) blocks.free(p);
+    EXPECT_EQ(blocks.stats().liveBlocks, 0u);
+}
+
+TEST(ArenaFallback, BelowTheSmallestArenaNothingCanBeHad) {
+    std::recursive_mutex lock;
+    TMemoryBlocks blocks{lock};
+    // The smallest arena's blocks fit, its table does not.
+    blocks.setAddressSpaceForTest(TMemoryBlocks::kMinArenaSize);
+    EXPECT_EQ(blocks.allocate(10), nullptr); // the start-up check's case
+    EXPECT_EQ(blocks.stats().arenas, 0u);
+    blocks.setAddressSpaceForTest(arenaMapping(TMemoryBlocks::kMinArenaSize));
+    void* p = blocks.allocate(10);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(blocks.stats().reservedBytes, TMemoryBlocks::kMinArenaSize);
+    blocks.free(p);
+}
+
+TEST(ArenaFallback, WithoutALimitTheFirstArenaHasTheFullSize) {
+    std::recursive_mutex lock;
+    TMemoryBlocks blocks{lock, 64 * kMiB};
+    void* p = blocks.allocate(10);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(blocks.stats().reservedBytes, 64 * kMiB);
+    blocks.free(p);
 }
 
 TEST_F(SmallArenas, SizesBeyondThirtyTwoBitsDoNotWrap) {

@@ -201,7 +201,9 @@ TEST(RecordHeader, RefusesWhatIsNotAWholeSoundRecord) {
     EXPECT_TRUE(refused(good, 40)); // the file ends inside the header
 }
 
-TEST(RecordHeader, RefusesLinksThatDoNotMoveForwardInsideTheFile) {
+// A link past the end of the file names the end of a record the file has
+// lost part of: the record is parsed as cut short, ending with the file.
+TEST(RecordHeader, RefusesLinksThatDoNotMoveForwardAndTakesOnesPastTheFileAsACut) {
     RecordHeader w = pictureHeader();
     const Bytes base = headerBytes(w, true, 0);
     RecordHeader h;
@@ -213,15 +215,24 @@ TEST(RecordHeader, RefusesLinksThatDoNotMoveForwardInsideTheFile) {
     EXPECT_EQ(withNext(1000), kNotVx);  // itself
     EXPECT_EQ(withNext(10), kNotVx);    // backwards
     EXPECT_EQ(withNext(1050), kNotVx);  // inside its own header
-    EXPECT_EQ(withNext(5001), kNotVx);  // past the end of the file
+    ASSERT_EQ(withNext(5001), kDone);   // past the end of the file
+    EXPECT_TRUE(h.cutShort);
+    EXPECT_EQ(h.nextRecord, 5001u);
+    EXPECT_EQ(h.recordSize, 4000u);
+    ASSERT_EQ(withNext(5000), kDone); // the file ends where the next record would start
+    EXPECT_FALSE(h.cutShort);
     ASSERT_EQ(withNext(1071), kDone);          // an empty payload
+    EXPECT_FALSE(h.cutShort);
     EXPECT_EQ(h.recordSize, 71u);
     ASSERT_EQ(withNext(3000), kDone);
     EXPECT_EQ(h.recordSize, 2000u);
     EXPECT_EQ(streamRange(h, 0).end, 2000u);
 }
 
-TEST(RecordHeader, RefusesStreamTablesThatDoNotFitOrGoBackwards) {
+// A stream offset past the end of a record that ends with the file belongs
+// to a file cut short: taken as the record's end. Past a record that ends
+// at its link, it is refused.
+TEST(RecordHeader, RefusesStreamTablesThatDoNotFitOrGoBackwardsAndTakesOnesPastTheFileAsACut) {
     RecordHeader w = pictureHeader();
     w.streamOffsets[0] = 87;
     w.streamOffsets[1] = 90;
@@ -230,6 +241,7 @@ TEST(RecordHeader, RefusesStreamTablesThatDoNotFitOrGoBackwards) {
     RecordHeader h;
     ASSERT_EQ(parseRecordHeader(good, 0, 300, h), kDone);
     EXPECT_EQ(streamRange(h, 2).size(), 0u);
+    EXPECT_FALSE(h.cutShort);
 
     Bytes b = good;
     put32(b, 75 + 4, 86); // below the previous offset
@@ -238,8 +250,28 @@ TEST(RecordHeader, RefusesStreamTablesThatDoNotFitOrGoBackwards) {
     put32(b, 75, 80); // inside the header
     EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
     b = good;
-    put32(b, 75 + 8, 301); // past the record
+    put32(b, 75 + 8, 301); // past the record, which ends with the file
+    ASSERT_EQ(parseRecordHeader(b, 0, 300, h), kDone);
+    EXPECT_TRUE(h.cutShort);
+    EXPECT_EQ(streamRange(h, 2).begin, 90u);
+    EXPECT_EQ(streamRange(h, 2).end, 300u);
+    EXPECT_EQ(streamRange(h, 3).begin, 300u);
+    EXPECT_EQ(streamRange(h, 3).end, 300u);
+    put32(b, 75 + 4, 400); // the one before it too
+    put32(b, 75 + 8, 400);
+    ASSERT_EQ(parseRecordHeader(b, 0, 300, h), kDone);
+    EXPECT_TRUE(h.cutShort);
+    EXPECT_EQ(streamRange(h, 1).end, 300u);
+    EXPECT_EQ(streamRange(h, 2).size(), 0u);
+    put32(b, 75 + 8, 350); // but they must not go backwards
     EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
+    b = good;
+    put64(b, 47, 200); // a record that ends at its link, inside the file
+    put32(b, 75 + 8, 201);
+    EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
+    put32(b, 75 + 8, 200);
+    ASSERT_EQ(parseRecordHeader(b, 0, 300, h), kDone);
+    EXPECT_FALSE(h.cutShort);
     b = good;
     put32(b, 71, 4); // a table of 4 needs 91 header bytes
     EXPECT_EQ(parseRecordHeader(b, 0, 300, h), kNotVx);
@@ -628,11 +660,15 @@ TEST(DeltaChunks, TheReaderCarriesValuesAcrossSectionsAndStopsAtTheEnd) {
     ASSERT_EQ(reader.next(second, pos, v), 1);
     EXPECT_EQ(v, 3);
     EXPECT_EQ(reader.next(second, pos, v), 0);
+    EXPECT_TRUE(reader.ranOut());
     EXPECT_EQ(pos, second.size());
     pos = 0;
     EXPECT_EQ(reader.next(Bytes{5, 1, 2}, pos, v), 0); // a chunk running past the body
+    EXPECT_TRUE(reader.ranOut());
+    EXPECT_EQ(pos, 0u);
     pos = 0;
-    EXPECT_EQ(reader.next(Bytes{2, 1, 5 << 3}, pos, v), -1);
+    EXPECT_EQ(reader.next(Bytes{2, 1, 5 << 3}, pos, v), -1); // corrupt, but inside the body
+    EXPECT_FALSE(reader.ranOut());
 }
 
 // ---------------------------------------------------------------------------
@@ -740,9 +776,26 @@ TEST(TrailerSections, BodiesAreBoundedByTheSectionAndReadersByTheStream) {
     short_.finish(sec, 3);
     EXPECT_FALSE(short_.next(sec));
 
-    const Bytes stub = {1, 2, 3, 4}; // fewer than 5 bytes: no section
+    EXPECT_FALSE(walker.cut() || biased.cut() || short_.cut());
+
+    const Bytes stub = {1, 2, 3, 4}; // fewer than 5 bytes: a section header cut short
     TrailerWalker tiny(stub, 0, 5, 0);
     EXPECT_FALSE(tiny.next(sec));
+    EXPECT_TRUE(tiny.cut());
+    Bytes after;
+    appendSection(after, 7, 3, Bytes{1, 2});
+    after.push_back(9); // one byte of a second section header
+    TrailerWalker cutAfter(after, 0, 5, 0);
+    ASSERT_TRUE(cutAfter.next(sec));
+    cutAfter.finish(sec, 2);
+    EXPECT_FALSE(cutAfter.next(sec));
+    EXPECT_TRUE(cutAfter.cut());
+    after.pop_back(); // nothing after the section: the trailer's end
+    TrailerWalker ends(after, 0, 5, 0);
+    ASSERT_TRUE(ends.next(sec));
+    ends.finish(sec, 2);
+    EXPECT_FALSE(ends.next(sec));
+    EXPECT_FALSE(ends.cut());
 }
 
 TEST(TrailerSections, MotionSectionsOfOtherLengthsAreSkipped) {

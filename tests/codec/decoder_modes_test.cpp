@@ -549,6 +549,36 @@ TEST(DecoderFormulas, ASectionEndingBeforeItsBodyEndsIsReadAndEndsTheTrailer) {
         if (c.mode <= 7 && c.stream == 0) sectionEndsCase(c, -std::int64_t{kHeaderSize}, true);
 }
 
+// A stream cut short in its trailer - inside a section header, or before a
+// section's reader has every value it needs - fails: its reader would run
+// past the end of the stream. Cut exactly between two sections it is a
+// whole stream with fewer sections, which the format allows. Mode 8 cuts
+// its expanded bytes (the compressed stream around them stays whole).
+TEST(DecoderFormulas, AStreamCutInsideItsTrailerFailsAndOneCutBetweenSectionsDoesNot) {
+    const Frame f{16, 16, 8, 4};
+    Bytes motion = {24};
+    for (float v : {0.0f, 0.0f, 0.5f, 0.5f, 0.0f, 0.0f}) put32(motion, std::bit_cast<std::uint32_t>(v));
+    for (std::uint8_t mode : {3, 4, 5, 7, 8}) {
+        const std::uint8_t chunked = mode >= 5 ? 2 : 4, keep = mode >= 5 ? 1 : 5, motionType = mode >= 5 ? 1 : 255;
+        BlockArea area(mode);
+        area.block(3, {kQ8.first, kQ8.second}).block(chunked, chroma(f, 1, 0)).block(keep).block(keep);
+        const std::vector<Section> sections = {
+            {3, coefficientBody({&kQ8})}, {chunked, lumaBody(f, {{1, 0}})}, {motionType, motion}};
+        Bytes whole = withSections(mode, area, sections);
+        if (mode == 8) whole.erase(whole.begin(), whole.begin() + 8); // the expanded bytes
+        std::vector<std::size_t> between = {area.bytes().size()};
+        for (const Section& section : sections) between.push_back(between.back() + 5 + section.body.size());
+        ASSERT_EQ(between.back(), whole.size());
+        for (std::size_t length = area.bytes().size(); length <= whole.size(); ++length) {
+            const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+            auto s = session(f, false);
+            const bool wholeSections = std::find(between.begin(), between.end(), length) != between.end();
+            EXPECT_EQ(decode(*s, f, mode, mode == 8 ? stored(cut) : cut), wholeSections ? kDone : kFailed)
+                << "mode " << int(mode) << ", " << length << " of " << whole.size() << " bytes";
+        }
+    }
+}
+
 // Mode 7's motion section (type 1, 24 bytes: shiftX, shiftY, centreX,
 // centreY, zoomX, zoomY as floats) displaces kept blocks: the source of
 // (x, y) is x - rint(shiftX + zoomX (x / W - centreX)), likewise the row;

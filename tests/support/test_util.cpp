@@ -50,7 +50,8 @@ std::string drain(int fd) {
 
 } // namespace
 
-VexelProcess::VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)())
+VexelProcess::VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)(),
+                           const std::string& programPath)
     : capture_(std::make_unique<TempDir>()) {
     const std::string outPath = capture_->file("out"), errPath = capture_->file("err");
     pid_ = fork();
@@ -67,7 +68,7 @@ VexelProcess::VexelProcess(const std::vector<std::string>& args, const std::stri
         unsetenv("WAYLAND_DISPLAY");
         if (extraSetup) extraSetup();
         std::vector<char*> argv;
-        std::string program = VEXEL_BIN;
+        std::string program = programPath;
         argv.push_back(program.data());
         std::vector<std::string> copies(args);
         for (auto& a : copies) argv.push_back(a.data());
@@ -178,6 +179,10 @@ std::vector<std::string> strayFiles(const TempDir& dir) {
 
 CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)()) {
     return VexelProcess(args, folder, extraSetup).wait();
+}
+
+CommandResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder) {
+    return VexelProcess(args, folder, nullptr, program).wait();
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {

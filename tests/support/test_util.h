@@ -43,12 +43,15 @@ struct CommandResult {
 // child before exec (limits).
 CommandResult runVexel(const std::vector<std::string>& args, const std::string& folder,
                        void (*extraSetup)() = nullptr);
+// The same for another program (a path), such as the built vexel-probe.
+CommandResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder);
 
 // The same run going on while the test works; killed when it is destroyed
 // before wait() has reaped it.
 class VexelProcess {
 public:
-    VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)() = nullptr);
+    VexelProcess(const std::vector<std::string>& args, const std::string& folder, void (*extraSetup)() = nullptr,
+                 const std::string& program = VEXEL_BIN);
     ~VexelProcess();
     VexelProcess(const VexelProcess&) = delete;
     VexelProcess& operator=(const VexelProcess&) = delete;
