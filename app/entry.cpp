@@ -10,6 +10,8 @@
 #include "pipeline/pixspray_binding.h"
 #include "ui/toknosoobzheniy.h"
 
+#include <cstdio>
+
 namespace vexel {
 
 int entryRoutine(int argc, char** argv, const FrameCodec& codec, const WindowSystem& windows) {
@@ -24,6 +26,14 @@ int entryRoutine(int argc, char** argv, const FrameCodec& codec, const WindowSys
     // say) shows its messages and progress in windows; every other run on
     // the console.
     const RunSettings firstLook = parseCommandLine(argument, false);
+    if (firstLook.showVersion) {
+        std::printf("%s\n", versionText());
+        return 0;
+    }
+    if (firstLook.longHelp) {
+        showUsageText();
+        return 0;
+    }
     if (firstLook.runMode == 0 && firstLook.grouping == 0 && !firstLook.showHelp && windows.useDrawnDialogs)
         windows.useDrawnDialogs();
     RunSettings settings = parseCommandLine(argument);

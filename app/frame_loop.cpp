@@ -276,8 +276,14 @@ private:
             }
             if (s_.runMode >= 1) {
                 fileError_ = 0;
-                if (pack(n.output) < 1)
+                if (const Result packed = pack(n.output); packed < 1) {
+                    if (packed.reason() == Reason::UnknownMode)
+                        return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + text(u"\rРежим сжатия ") +
+                                        TWideString(std::u16string_view(platform::utf8ToUtf16(std::to_string(s_.codecMode)))) +
+                                        text(u" не существует: режимы - от 1 до 9."),
+                                    2);
                     return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + reason(fileError_), 2);
+                }
             } else if (s_.runMode == -1) {
                 if (writeBitmap(record_, n.output) < 1)
                     return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output) + reason(platform::lastError()), 1);
@@ -527,7 +533,7 @@ private:
         return result;
     }
 
-    int pack(const TWideString& path) {
+    Result pack(const TWideString& path) {
         // Each output file starts fresh with its first frame and keeps its
         // own chain of records.
         if (!(path == lastOutputPath_)) {
@@ -549,7 +555,7 @@ private:
         job.fileError = &fileError_;
         job.copy = &copied_;
         job.repack = &repack_;
-        int result = codec_.compressFrame(record_.codec, record_.picture, job);
+        const Result result = codec_.compressFrame(record_.codec, record_.picture, job);
         if (result >= 1) firstFrameOfOutput_ = false;
         return result;
     }

@@ -4,6 +4,7 @@
 #include "base/matematicheskieoperacii.h"
 #include "base/preobrazovaniechisel.h"
 #include "codec/legacy_flags.h"
+#include "include/vexel/vexel.h"
 #include "ui/toknosoobzheniy.h"
 
 #include <cmath>
@@ -67,34 +68,45 @@ const OptionRow kOptions[] = {
     {u"-x", [](RunSettings& s) { toggleLegacy(s, kLegacyChromaAnchor, kLegacyChromaAnchorWriter); }},
     {u"/?", [](RunSettings& s) { s.showHelp = true; }},
     {u"-h", [](RunSettings& s) { s.showHelp = true; }},
+    {u"--help", [](RunSettings& s) { s.longHelp = true; }},
+    {u"--version", [](RunSettings& s) { s.showVersion = true; }},
 };
+
+const char16_t kIgnoredToken[] = u"Параметр не распознан и пропущен: ";
+const char16_t kIgnoredAfterName[] = u"Параметр после имени файла пропущен: ";
+const char16_t kRefusedValue[] = u"Значение параметра не принято: ";
 
 bool isOption(const TWideString& token) {
     return token.at(1) == u'-' || token.view() == std::u16string_view(u"/?");
 }
 
-// Reads "-a", "-r", "-m" or "-t" with its value. A value the number reader
-// refuses has been reported by it; one outside the option's range is
-// reported here.
-void applyValued(RunSettings& s, const TWideString& name, const TWideString& value, double& lastNumber,
-                 bool report) {
+// Reads "-a", "-r", "-m" or "-t" with its value; false for any other name.
+// A value the number reader refuses has been reported by it; one outside
+// the option's range is reported here. Either way a second message names
+// the option and the value refused.
+bool applyValued(RunSettings& s, const TWideString& token, const TWideString& name, const TWideString& value,
+                 double& lastNumber, bool report) {
     std::u16string_view n = name.view();
     bool rate = n == u"-a", resize = n == u"-r", mode = n == u"-m", threads = n == u"-t";
-    if (!rate && !resize && !mode && !threads) return;
+    if (!rate && !resize && !mode && !threads) return false;
     TAnsiString text(value);
     double number = 0;
     bool read = parseNumber(text.text() ? text.text() : "", text.length(), number, report) == kParseOk;
     if (read) lastNumber = number;
+    if (!read && report) ui::showMessage(TWideString(kRefusedValue) + token);
 
     if (rate) {
         if (read) s.frameRate = number;
     } else if (resize) {
         // The width is used rounded; it must give at least one pixel and
         // stay a 32-bit count.
-        if (!read) return;
+        if (!read) return true;
         if (!(roundHalfEven(number) >= 1 && number <= 2147483647.0)) {
-            if (report) ui::showMessage(TWideString(kRangeMessage));
-            return;
+            if (report) {
+                ui::showMessage(TWideString(kRangeMessage));
+                ui::showMessage(TWideString(kRefusedValue) + token);
+            }
+            return true;
         }
         s.resizeWidth = number;
         s.optionClasses |= kClassB;
@@ -104,8 +116,11 @@ void applyValued(RunSettings& s, const TWideString& name, const TWideString& val
         s.optionClasses |= kClassA;
         if (mode) {
             if (candidate < 0 || candidate > 255) {
-                if (read && report) ui::showMessage(TWideString(kRangeMessage));
-                return;
+                if (read && report) {
+                    ui::showMessage(TWideString(kRangeMessage));
+                    ui::showMessage(TWideString(kRefusedValue) + token);
+                }
+                return true;
             }
             s.codecMode = static_cast<std::uint8_t>(candidate);
         } else {
@@ -113,6 +128,7 @@ void applyValued(RunSettings& s, const TWideString& name, const TWideString& val
             s.threadCount = static_cast<std::int32_t>(std::fmin(std::fmax(candidate, 1.0), double{kMaxStreams}));
         }
     }
+    return true;
 }
 
 TWideString upToLast(const TWideString& text, char16_t c, TWideString* rest) {
@@ -141,6 +157,9 @@ RunSettings parseCommandLine(TWideString& fileName, bool report) {
         TWideString token = commandArgument(i);
         if (token.empty() || !isOption(token)) {
             fileName = token;
+            // The rest is not read; nothing is dropped without a word.
+            for (int j = i + 1; report && j < count; ++j)
+                ui::showWarning(TWideString(kIgnoredAfterName) + commandArgument(j));
             break;
         }
         bool matched = false;
@@ -152,7 +171,9 @@ RunSettings parseCommandLine(TWideString& fileName, bool report) {
             }
         }
         TWideString name, value;
-        if (!matched && splitAtFirst(token, u'=', name, value)) applyValued(s, name, value, lastNumber, report);
+        if (!matched && splitAtFirst(token, u'=', name, value))
+            matched = applyValued(s, token, name, value, lastNumber, report);
+        if (!matched && report) ui::showWarning(TWideString(kIgnoredToken) + token);
     }
     return s;
 }
@@ -205,6 +226,15 @@ TWideString outputExtensionFor(const RunSettings& s) {
 }
 
 const char16_t* usageText(int part) { return part == 0 ? kUsage1 : kUsage2; }
+
+const char* versionText() {
+#define VEXEL_STRINGIFY2(x) #x
+#define VEXEL_STRINGIFY(x) VEXEL_STRINGIFY2(x)
+    return "vexel " VEXEL_STRINGIFY(VEXEL_VERSION_MAJOR) "." VEXEL_STRINGIFY(VEXEL_VERSION_MINOR) "." VEXEL_STRINGIFY(
+        VEXEL_VERSION_PATCH);
+#undef VEXEL_STRINGIFY
+#undef VEXEL_STRINGIFY2
+}
 
 void showUsageText() {
     TWideString caption(u"Vexel v1.54");

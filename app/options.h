@@ -3,10 +3,12 @@
 //
 // Tokens are argv[1..] (the shell has split and unquoted them). Options come
 // first: a token that begins with "-" (or is exactly "/?") is compared with
-// the option table, and one that matches nothing is ignored. The first other
-// token is the file name; everything after it is ignored. Valued options are
-// written name "=" value and read with the number reader, whose messages
-// report bad values; the run goes on.
+// the option table, and one that matches nothing is ignored with a warning
+// that names it. The first other token is the file name; every token after
+// it is ignored, each with a warning. Valued options are written name "="
+// value and read with the number reader, whose messages report bad values;
+// a second message names the option and the value refused, and the run
+// goes on.
 #pragma once
 
 #include "base/tstring.h"
@@ -20,6 +22,8 @@ struct RunSettings {
     std::int8_t runMode = 0;       // "-c" +1 compress or convert, "-uc" -1 decompress, 0 view
     std::int8_t optimize = 0;      // "-os" +1 size, "-oq" -1 quality
     bool showHelp = false;         // "-h", "/?"
+    bool longHelp = false;         // "--help": the usage on standard output, exit 0
+    bool showVersion = false;      // "--version": the version on standard output, exit 0
     std::int8_t grouping = 0;      // "-g" +1 one output file, "-ug" -1 a file per frame
     bool allKeyframes = false;     // "-k": realised by negating frameRate
     std::int8_t paintMode = 0;     // "-f" +1 fast, "-s" -1 smooth, 0 automatic
@@ -41,7 +45,8 @@ constexpr double kDefaultResizeWidth = 320.0;
 
 // Reads the options from the program's arguments (base/kernel.h). fileName
 // receives the file-name token, or stays empty when there is none. Bad
-// values are reported unless report is false (a first look at the run).
+// values and ignored tokens are reported unless report is false (a first
+// look at the run).
 RunSettings parseCommandLine(TWideString& fileName, bool report = true);
 
 // The simple options, as data: every token here is also described in the
@@ -78,6 +83,9 @@ bool sameExtension(const TWideString& text, std::u16string_view ext);
 // grouping without "-c" (which packs the frames); "bmp" to decompress; else
 // empty.
 TWideString outputExtensionFor(const RunSettings& settings);
+
+// "vexel 1.54.0": the program's name and version, for --version.
+const char* versionText();
 
 // Shows the usage text in its two parts (caption "Vexel v1.54").
 void showUsageText();

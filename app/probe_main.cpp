@@ -2,16 +2,34 @@
 // --check also decodes every record (writing nothing) and stops at the
 // first one that fails; --json prints the same as a JSON array.
 #include "app/probe.h"
+#include <vexel/vexel.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+namespace {
+
+const char kUsage[] = "usage: vexel-probe [--check] [--json] FILE.vx...\n"
+                      "  --check    also decode every record (writing nothing); stop at the first that fails\n"
+                      "  --json     print the records as a JSON array\n"
+                      "  --version  print the version\n";
+
+} // namespace
+
 int main(int argc, char** argv) {
     bool check = false, json = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vexel-probe %s\n", vexel_version_string());
+            return 0;
+        }
         if (std::strcmp(argv[i], "--check") == 0) check = true;
         else if (std::strcmp(argv[i], "--json") == 0) json = true;
         else if (std::strcmp(argv[i], "--") == 0) {
@@ -24,7 +42,7 @@ int main(int argc, char** argv) {
         }
     }
     if (files.empty()) {
-        std::fprintf(stderr, "usage: vexel-probe [--check] [--json] FILE.vx...\n");
+        std::fputs(kUsage, stderr);
         return 64;
     }
     int code = 0;

@@ -6,6 +6,7 @@
 // ended by the system.
 #include "app/png_writer.h"
 #include "app/thumbnail.h"
+#include <vexel/vexel.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,14 +18,25 @@
 
 namespace {
 
+const char kUsage[] = "usage: vexel-thumbnailer -s SIZE INPUT.vx OUTPUT.png\n"
+                      "  a PNG of the first frame of INPUT.vx, fitting SIZE x SIZE (1 to 4096)\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: vexel-thumbnailer -s SIZE INPUT.vx OUTPUT.png\n");
+    std::fputs(kUsage, stderr);
     return 64;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexel-thumbnailer %s\n", vexel_version_string());
+        return 0;
+    }
     if (argc != 5 || std::strcmp(argv[1], "-s") != 0) return usage();
     char* end = nullptr;
     const long size = std::strtol(argv[2], &end, 10);

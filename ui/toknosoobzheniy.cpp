@@ -71,6 +71,13 @@ bool showMessage(const TWideString& text) { return run(text, TWideString(), Mess
 
 bool showUsage(const TWideString& text, const TWideString& caption) { return run(text, caption, MessageChannel::Usage); }
 
+void showWarning(const TWideString& text) {
+    console_status::clear();
+    const std::string line = consoleText(TWideString(u"Предупреждение")) + ": " + consoleText(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 void showSystemMessageBox(const char* text, const char* caption) {
     std::fputs(caption, stderr);
     std::fputs(": ", stderr);

@@ -37,6 +37,9 @@ bool showMessageNarrow(const TAnsiString& text, const TAnsiString& caption);
 bool showMessage(const TWideString& text);
 // The usage text (standard output in the console form).
 bool showUsage(const TWideString& text, const TWideString& caption);
+// A one-line warning on standard error, "Предупреждение: text", whatever
+// the backend: a warning never opens a window or waits.
+void showWarning(const TWideString& text);
 
 // A system message box with an OK button alone, for when the program's own
 // message window cannot be had (no memory at start-up): UTF-8 texts, written

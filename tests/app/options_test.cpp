@@ -84,9 +84,14 @@ TEST(Options, ARefusedValueIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(s.frameRate, 12.0);  // unchanged
     EXPECT_EQ(s.resizeWidth, 0.0); // unchanged
     EXPECT_EQ(s.codecMode, 12);    // "-m" falls back on the last number read
-    ASSERT_EQ(capture.messages.size(), 3u);
-    EXPECT_EQ(capture.messages[0].text, "Строка не содержит цифр между разделителями.");
-    EXPECT_EQ(capture.messages[0].caption, "Ошибка");
+    // The number reader's message, then one that names the option and value.
+    ASSERT_EQ(capture.messages.size(), 6u);
+    const char* const refused[] = {"-a=fast", "-r=wide", "-m=x"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(capture.messages[2 * i].text, "Строка не содержит цифр между разделителями.");
+        EXPECT_EQ(capture.messages[2 * i].caption, "Ошибка");
+        EXPECT_EQ(capture.messages[2 * i + 1].text, std::string("Значение параметра не принято: ") + refused[i]);
+    }
 }
 
 TEST(Options, ThreadsAreLimitedTo1To45) {
@@ -105,8 +110,12 @@ TEST(Options, OutOfRangeModesAndWidthsAreRangeFailures) {
     EXPECT_EQ(s.codecMode, 0);
     EXPECT_EQ(s.resizeWidth, 0.0);
     EXPECT_EQ(s.optionClasses, kClassA); // a refused width changes nothing
-    ASSERT_EQ(capture.messages.size(), 6u);
-    for (auto& m : capture.messages) EXPECT_EQ(m.text, "Число выходит за допустимый диапазон значений.");
+    const char* const refused[] = {"-m=-3", "-m=300", "-r=-5", "-r=0.5", "-r=0", "-r=1e12"};
+    ASSERT_EQ(capture.messages.size(), 12u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(capture.messages[2 * i].text, "Число выходит за допустимый диапазон значений.");
+        EXPECT_EQ(capture.messages[2 * i + 1].text, std::string("Значение параметра не принято: ") + refused[i]);
+    }
     EXPECT_EQ(parse({"-r=0.6"}).resizeWidth, 0.6); // rounds to one pixel
     EXPECT_EQ(parse({"-r", "-r=99"}).resizeWidth, 99.0);
 }
@@ -249,7 +258,8 @@ TEST(Usage, EveryOptionOfTheTableIsDescribed) {
     const OptionRow* table = optionTable(count);
     for (std::size_t i = 0; i < count; ++i) {
         std::u16string token = table[i].token;
-        if (token == u"-h" || token == u"/?") continue; // help is not listed in the help
+        // Help and the version are not listed in the help.
+        if (token == u"-h" || token == u"/?" || token == u"--help" || token == u"--version") continue;
         bool described = usage.find(u"  " + token + u" ") != std::u16string::npos ||
                          usage.find(u"  " + token + u"[") != std::u16string::npos;
         EXPECT_TRUE(described) << TWideString(token).toUtf8();
