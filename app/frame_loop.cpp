@@ -156,6 +156,22 @@ private:
         return path;
     }
 
+    // Why a bitmap did not load, as a line of its own: the system's reason
+    // for a file that cannot be opened, else what the program refuses.
+    static TWideString whyNotLoaded(int result) {
+        switch (result) {
+        case kBitmapCannotOpen: return reason(platform::lastError());
+        case kBitmapShort: return text(u"\rФайл короче, чем сказано в его заголовках.");
+        case kBitmapNotBitmap: return text(u"\rЭто не файл .bmp.");
+        case kBitmapBits: return text(u"\rЧитаются только 24-битные файлы .bmp.");
+        case kBitmapCompressed: return text(u"\rСжатые файлы .bmp не поддерживаются.");
+        case kBitmapPlanes:
+        case kBitmapBadHeader:
+        case kBitmapDataTooSmall: return text(u"\rЗаголовок файла .bmp неправильный.");
+        default: return TWideString();
+        }
+    }
+
     // The system's reason for a failed file step, as a line of its own.
     static TWideString reason(int error) {
         if (error == 0) return TWideString();
@@ -222,12 +238,19 @@ private:
                 record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
                 const int r = loadBitmap(record_, n.input, true);
-                if (r < 1) return fail(text(u"Не удаётся загрузить файл:\r") + names_.stem + names_.extension, 1);
+                if (r < 1)
+                    return fail(text(u"Не удаётся загрузить файл:\r") + shownName(n.input) + whyNotLoaded(r), 1);
             }
             shownRow_ = index_;
         } else {
             const TWideString cannotUnpack = text(u"Не удаётся распаковать файл:\r") + names_.stem + names_.extension;
-            if (!sameExtension(names_.extension, u"vx")) return fail(cannotUnpack, 2);
+            if (!sameExtension(names_.extension, u"vx")) {
+                // Say what is wrong with the name: a folder, or a file the program does not read.
+                if (platform::isFolder(n.input.view()) ||
+                    (names_.extension.empty() && platform::isFolder((names_.folder + names_.base).view())))
+                    return fail(cannotUnpack + reason(EISDIR), 2);
+                return fail(cannotUnpack + text(u"\rЭто не файл .bmp и не файл .vx."), 2);
+            }
             if (index_ != placesRow_) forgetPlaces();
             const bool seeking = seeking_;
             int r = seeking ? catchUp(n.input) : 1;

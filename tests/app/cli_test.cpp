@@ -114,7 +114,7 @@ TEST_F(Cli, AResizeToNothingIsARangeFailure) {
 TEST_F(Cli, BitmapsThatCannotBeLoadedEndTheRunWithCode1) {
     auto r = vexel({"-uc", "missing.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Ошибка: Не удаётся загрузить файл:\nmissing.bmp\n");
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся загрузить файл:\nmissing.bmp\nNo such file or directory\n");
     std::vector<std::uint8_t> corrupt = test::encodeBmp(test::patternPicture(4, 4));
     corrupt[28] = 8; // 8 bits per pixel
     ASSERT_TRUE(test::writeFile(dir.file("bad.bmp"), corrupt));
@@ -177,7 +177,7 @@ TEST_F(Cli, AnUnknownExtensionCannotBeUnpacked) {
     ASSERT_TRUE(test::writeFile(dir.file("notes.txt"), {1}));
     auto r = vexel({"-uc", "notes.txt"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nnotes.txt\n");
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx.\n");
 }
 
 TEST_F(Cli, CopyConversionWithPictureOptionsIsRefused) {

@@ -1,12 +1,15 @@
 // The command line as a new user meets it: --version and --help answer on
 // standard output with exit 0 in all three programs, a token the program
 // ignores is named in a warning, a refused value is named after the number
-// reader's own message, and a mode that does not exist is said to be one.
+// reader's own message, a mode that does not exist is said to be one, and a
+// file that cannot be read is named with the reason.
 #include "tests/support/bitmap_files.h"
 #include "tests/support/test_util.h"
 #include "tests/support/vx_files.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -79,6 +82,32 @@ TEST(CommandLine, ARefusedValueIsNamedAfterTheNumberReadersMessageAndTheRunGoesO
     const test::CommandResult mode = test::runVexel({"-m=12", "-c", "a.bmp"}, dir.path());
     EXPECT_EQ(mode.exitCode, 2);
     EXPECT_EQ(mode.err, "Ошибка: Не удаётся запаковать файл:\na.vx\nРежим сжатия 12 не существует: режимы - от 1 до 9.\n");
+}
+
+TEST(CommandLine, AFileThatCannotBeReadIsNamedWithTheReason) {
+    test::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
+    ASSERT_TRUE(test::writeFile(dir.file("notes.txt"), {'h', 'i', '\n'}));
+    // A 32-bit bitmap: its headers are whole, its depth is not read.
+    std::vector<std::uint8_t> deep = test::encodeBmp(test::patternPicture(4, 4));
+    deep[28] = 32;
+    ASSERT_TRUE(test::writeFile(dir.file("deep.bmp"), deep));
+    struct Case {
+        const char* name;
+        int code;
+        const char* message;
+    };
+    for (const Case& c : {Case{"missing.bmp", 1, "Не удаётся загрузить файл:\nmissing.bmp\nNo such file or directory"},
+                          Case{"folder.bmp", 1, "Не удаётся загрузить файл:\nfolder.bmp\nIs a directory"},
+                          Case{"folder", 2, "Не удаётся распаковать файл:\nfolder.\nIs a directory"},
+                          Case{"notes.txt", 2, "Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx."},
+                          Case{"deep.bmp", 1, "Не удаётся загрузить файл:\ndeep.bmp\nЧитаются только 24-битные файлы .bmp."}}) {
+        SCOPED_TRACE(c.name);
+        const test::CommandResult r = test::runVexel({"-c", c.name}, dir.path());
+        EXPECT_EQ(r.exitCode, c.code);
+        EXPECT_EQ(r.err, std::string("Ошибка: ") + c.message + "\n");
+    }
 }
 
 } // namespace
