@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "run as root: the package is installed into the system" >&2; exit 1; }
-tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
+tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
 rm -f build-package/*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 debs=(build-package/vexel_*_amd64.deb build-package/libvexel1_*_amd64.deb build-package/libvexel-dev_*_amd64.deb)

@@ -12,6 +12,8 @@ packages=(
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
   # the thumbnailer, the package and the desktop files, and their tests
   libpng-dev dpkg-dev man-db shared-mime-info desktop-file-utils parallel
+  # the check of the Debian packages
+  lintian
   # the in-memory decoding benchmark beside TurboJPEG (bench/turbo_compare.sh)
   libturbojpeg0-dev
 )

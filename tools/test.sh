@@ -9,6 +9,8 @@
 #     test checks that the environment cannot reach them;
 #   * a ThreadSanitizer build of the worker pools, the file cache, the frame
 #     loop and the viewer's pacing;
+#   * the Debian packages of a release build, which lintian must pass
+#     without an error or a warning;
 #   * each fuzz target over its saved inputs for a fixed number of runs from
 #     a fixed seed (clang, libFuzzer): the same inputs every time, so a
 #     failure here is the change's own. Exploration without a seed is
@@ -66,6 +68,15 @@ build-tsan/tests/vexel_tests_pipeline --gtest_filter='CompressionPipeline*:FileC
 build-tsan/tests/vexel_tests_app --gtest_filter='Pacing*:FrameLoop*'
 build-tsan/tests/vexel_tests_lib
 unset TSAN_OPTIONS
+
+section "Debian packages, checked by lintian"
+# Built as a release is packaged: optimised, hardened, without the tests and
+# their hooks, for /usr; lintian must find no error and no warning.
+tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVEXEL_WERROR=ON \
+  -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
+rm -f build-package/*.deb
+(cd build-package && cpack -G DEB >/dev/null)
+lintian --fail-on error,warning build-package/*.deb
 
 section "fuzz targets"
 tools/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
