@@ -4,7 +4,7 @@
 # page, the desktop entry, the MIME type of .vx files, the thumbnailer entry
 # and the icons; libvexel in lib (component libvexel1), its header and
 # pkg-config file (component libvexel-dev). "cmake --install build --prefix
-# P"; "cpack -G DEB" in the build folder makes vexel_<version>-1_amd64.deb,
+# P"; "cpack -G DEB" in the build folder makes vexel_<version>_amd64.deb,
 # libvexel1_... and libvexel-dev_... (and vexel-gpu_... when the GPU library
 # is built). A tree configured with -DCMAKE_INSTALL_PREFIX=/usr installs into
 # Debian's lib/<multiarch> folders, as the packages must (tools/test.sh);
@@ -48,21 +48,20 @@ foreach(program ${VEXEL_PROGRAMS})
 endforeach()
 # The man pages, and each package's copyright and changelog, go out
 # compressed as Debian wants them (gzip -9n: no name, no time, the same
-# bytes on every build).
+# bytes on every build). The project packages itself: its packages are
+# native (no Debian revision), so the changelog is changelog.gz.
 set(VEXEL_MAINTAINER_ADDRESS "maintainers@vexel-project.org")
-set(VEXEL_DEB_RELEASE 1)
-set(VEXEL_DEB_VERSION ${PROJECT_VERSION}-${VEXEL_DEB_RELEASE})
 set(packaging ${CMAKE_BINARY_DIR}/packaging)
-configure_file(packaging/changelog.Debian.in ${packaging}/changelog.Debian @ONLY)
+configure_file(packaging/changelog.in ${packaging}/changelog @ONLY)
 configure_file(packaging/copyright ${packaging}/copyright @ONLY)
 set(VEXEL_MAN_PAGES vexel vexel-probe)
 if(TARGET vexel-thumbnailer)
   list(APPEND VEXEL_MAN_PAGES vexel-thumbnailer)
 endif()
-set(compressed ${packaging}/changelog.Debian.gz)
-add_custom_command(OUTPUT ${packaging}/changelog.Debian.gz
-                   COMMAND gzip -9nkf ${packaging}/changelog.Debian
-                   DEPENDS ${packaging}/changelog.Debian VERBATIM)
+set(compressed ${packaging}/changelog.gz)
+add_custom_command(OUTPUT ${packaging}/changelog.gz
+                   COMMAND gzip -9nkf ${packaging}/changelog
+                   DEPENDS ${packaging}/changelog VERBATIM)
 foreach(page ${VEXEL_MAN_PAGES})
   add_custom_command(OUTPUT ${packaging}/${page}.1.gz
                      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/${page}.1 ${packaging}/${page}.1
@@ -80,7 +79,7 @@ foreach(pair ${VEXEL_PACKAGE_COMPONENTS})
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 component)
   list(GET pair 1 package)
-  install(FILES ${packaging}/copyright ${packaging}/changelog.Debian.gz
+  install(FILES ${packaging}/copyright ${packaging}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 install(FILES packaging/vexel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT vexel)
@@ -94,7 +93,6 @@ set(CPACK_PACKAGE_VENDOR "Vexel")
 set(CPACK_PACKAGE_CONTACT "Vexel developers <${VEXEL_MAINTAINER_ADDRESS}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compressor and viewer for pictures and short videos in the .vx format")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEXEL_DEB_RELEASE})
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -109,7 +107,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_VEXEL_PACKAGE_NAME vexel)
 # SDL2 and SDL2_ttf are loaded when the first window opens (not linked), so
 # the library scan cannot find them.
-set(CPACK_DEBIAN_VEXEL_PACKAGE_DEPENDS "libvexel1 (= ${VEXEL_DEB_VERSION}), fonts-dejavu-core, libsdl2-2.0-0, libsdl2-ttf-2.0-0")
+set(CPACK_DEBIAN_VEXEL_PACKAGE_DEPENDS "libvexel1 (= ${PROJECT_VERSION}), fonts-dejavu-core, libsdl2-2.0-0, libsdl2-ttf-2.0-0")
 # Descriptions: one line per line of the package's description (at most 80
 # columns each).
 set(CPACK_COMPONENT_VEXEL_DESCRIPTION
@@ -118,7 +116,7 @@ into videos, shows pictures and plays videos in its own window; with
 vexel-probe, which lists and checks the records of .vx files, and
 vexel-thumbnailer, which makes thumbnails of them for file managers.")
 set(CPACK_DEBIAN_GPU_PACKAGE_NAME vexel-gpu)
-set(CPACK_DEBIAN_GPU_PACKAGE_DEPENDS "vexel (= ${VEXEL_DEB_VERSION})")
+set(CPACK_DEBIAN_GPU_PACKAGE_DEPENDS "vexel (= ${PROJECT_VERSION})")
 # The library links the CUDA runtime statically, and that loads libcuda (from
 # the NVIDIA driver) when it starts: the scan finds only the C and C++ libraries.
 set(CPACK_COMPONENT_GPU_DESCRIPTION "Draws the gradient blocks of Vexel's viewer on an NVIDIA card.
@@ -129,12 +127,12 @@ set(CPACK_COMPONENT_LIBVEXEL1_DESCRIPTION "Reads and writes .vx pictures and vid
 the shared library of Vexel's C interface.")
 # dpkg runs ldconfig through its trigger; the scripts cpack writes to call it
 # are taken out after the packages are built.
-set(CPACK_DEBIAN_LIBVEXEL1_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/libvexel1.triggers)
+set(CPACK_DEBIAN_LIBVEXEL1_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/libvexel1/triggers)
 set(CPACK_DEBIAN_LIBVEXEL1_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/deb_post_build.cmake)
 set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_NAME libvexel-dev)
 set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_DEPENDS "libvexel1 (= ${VEXEL_DEB_VERSION})")
+set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_DEPENDS "libvexel1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_COMPONENT_LIBVEXEL-DEV_DESCRIPTION "Reads and writes .vx pictures and videos:
 the header and pkg-config file of libvexel's C interface.")
