@@ -6,6 +6,7 @@ thumbnailer run through its own entry's Exec line, and the probe.
 Usage: desktop_test.py --build DIR --source DIR TEST...
 """
 import argparse
+import gzip
 import json
 import os
 import re
@@ -178,6 +179,41 @@ def test_the_man_page_renders_and_glosses_every_russian_message(folder):
     assert not missing, "the man page does not gloss: %r" % missing
     for option in ("-c", "-uc", "-os", "-oq", "-g", "-ug", "-a=", "-m=", "-t=", "-r=", "-k", "-f", "-s", "-4", "-x", "-h"):
         assert "\\" + option in source or option in source, option
+
+
+def test_the_companion_programs_man_pages_render_and_name_every_option(folder):
+    # Each installed man page is the source page, compressed without a name
+    # or a time; it renders without a warning, and names every option its
+    # program's --help lists and the program's exit statuses.
+    prefix = install(os.path.join(folder, "p"))
+    man1 = os.path.join(prefix, "share", "man", "man1")
+    for program, statuses in (("vexel", ()), ("vexel-probe", ("0", "1", "2", "64")),
+                              ("vexel-thumbnailer", ("0", "1", "64"))):
+        source = os.path.join(OPTIONS.source, "packaging", program + ".1")
+        installed = os.path.join(man1, program + ".1.gz")
+        assert not os.path.exists(os.path.join(man1, program + ".1")), program
+        with open(installed, "rb") as f:
+            packed = f.read()
+        assert packed[:2] == b"\x1f\x8b" and packed[4:8] == b"\0\0\0\0" and not packed[3] & 0x08, program
+        with open(source, "rb") as f:
+            assert gzip.decompress(packed) == f.read(), program
+        if not statuses:
+            continue
+        done = run(["man", "--warnings", "-l", installed], env=dict(os.environ, MANWIDTH="80", MAN_KEEP_STDERR="1"))
+        assert done.stderr.decode().strip() == "", done.stderr.decode()
+        text = done.stdout.decode()
+        usage = run([os.path.join(OPTIONS.build, program), "--help"]).stdout.decode()
+        options = set(re.findall(r"(?<![\w-])(--?[a-z]+)", usage)) | {"--help", "--version"}
+        assert len(options) >= 3, usage
+        for option in sorted(options):
+            assert option in text, (program, option)
+        assert "EXIT STATUS" in text, program
+        for status in statuses:
+            assert re.search(r"^ +%s\s" % status, text, re.M), (program, status)
+        version = run([os.path.join(OPTIONS.build, program), "--version"]).stdout.decode().split()[-1]
+        # The page's header names the release the program reports (1.54 for 1.54.0).
+        page_version = re.search(r"Vexel (\d+\.\d+)", text).group(1)
+        assert (version + ".").startswith(page_version + "."), (program, version, page_version)
 
 
 def test_the_desktop_entry_opens_vx_and_bmp_files_in_the_viewer(folder):
