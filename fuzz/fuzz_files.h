@@ -34,7 +34,11 @@ inline const std::string& folder() {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexel-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data())) return std::string();
-        std::atexit([] { std::system(("rm -rf '" + folder() + "'").c_str()); });
+        std::atexit([] {
+            // Nothing more to do at exit when the folder cannot be removed.
+            const int removed = std::system(("rm -rf '" + folder() + "'").c_str());
+            (void)removed;
+        });
         return pattern;
     }());
     return made;
