@@ -134,7 +134,7 @@ TEST(Outputs, AnOutputThatCannotBeWrittenIsNamedWithTheReasonAndLeavesNothing) {
         EXPECT_NE(r.err.find("Не удаётся запаковать файл:\npic.vx\nOperation not permitted"), std::string::npos)
             << r.err;
     }
-    std::system(("chattr -i '" + dir.file("pic.vx") + "'").c_str());
+    EXPECT_EQ(std::system(("chattr -i '" + dir.file("pic.vx") + "'").c_str()), 0); // so that the folder can go
     EXPECT_EQ(test::readFile(dir.file("pic.vx")), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"pic.bmp", "pic.vx"}));
 }
