@@ -39,10 +39,18 @@ fuzz_one() {
     found=$(ls "$report" | grep -c "^$name-" || true)
     local added=""
     if [ "$save" = 1 ] && [ "$code" -eq 0 ] && [ "$found" -eq 0 ]; then
-        local before after
+        local before after listed
         before=$(ls "fuzz/corpus/$name" | wc -l)
+        listed=$(mktemp)
+        ls "fuzz/corpus/$name" >"$listed"
         nice -n 10 "$fuzzer" -merge=1 -rss_limit_mb=2048 -timeout=20 "fuzz/corpus/$name" "$scratch" \
             >"$report/$name.merge.log" 2>&1
+        # What the campaign found is named "found_...": such an input may
+        # decode or fail, where a seed must decode and a "bad_" one fail.
+        for input in "fuzz/corpus/$name"/*; do
+            grep -qxF "$(basename "$input")" "$listed" || mv "$input" "fuzz/corpus/$name/found_$(basename "$input")"
+        done
+        rm -f "$listed"
         after=$(ls "fuzz/corpus/$name" | wc -l)
         added=", saved inputs $before -> $after"
     fi
