@@ -390,8 +390,11 @@ void smoothChromaWith(Work& w, const PixelTarget& out) {
     auto convert = [&](std::int64_t cx, std::int64_t cy) {
         const std::size_t i = centre(cx, cy);
         if (w.flag[i] == 0) {
+            // Read inside the band: another stream draws the rows below it.
+            // (A cell reaches past its band only in a record whose block size
+            // is no multiple of its chroma step, which no writer makes.)
             const std::int64_t x = std::min<std::int64_t>(cx * D + D / 2, w.W - 1);
-            const std::int64_t y = std::min<std::int64_t>(cy * D + D / 2, w.H - 1);
+            const std::int64_t y = std::min<std::int64_t>(cy * D + D / 2, std::int64_t{w.band.endPixelRow} - 1);
             const YccBytes ycc = rgbToYccBytes(w.mode, out.at(0, x, y), out.at(1, x, y), out.at(2, x, y));
             w.Y[i] = ycc.y;
             w.Cb[i] = ycc.cb;
@@ -476,8 +479,11 @@ void drawDetail(Work& w, const PixelTarget& out, bool smoothed) {
         for (std::uint32_t bx = 0; bx < w.grid.blockColumns; ++bx) {
             if (w.record(static_cast<std::uint64_t>(by) * w.grid.blockColumns + bx)[0] != kDetail) continue;
             const std::uint32_t x0 = bx * w.B, y0 = by * w.B;
-            // Whole cells: a cell cut by the picture's edge is drawn into the margin.
-            const std::uint32_t yEnd = y0 + ((std::min(w.B, w.H - y0) + w.D - 1) / w.D) * w.D;
+            // Whole cells: a cell cut by the picture's edge is drawn into the
+            // margin; one that reaches into the next stream's band (a block
+            // size that is no multiple of the chroma step) stops at its end.
+            std::uint32_t yEnd = y0 + ((std::min(w.B, w.H - y0) + w.D - 1) / w.D) * w.D;
+            if (w.band.endPixelRow < w.H) yEnd = std::min(yEnd, w.band.endPixelRow);
             const std::uint32_t xEnd = x0 + ((std::min(w.B, w.W - x0) + w.D - 1) / w.D) * w.D;
             for (std::uint32_t y = y0; y < yEnd; ++y) {
                 const std::size_t row = w.at(0, y);
