@@ -284,8 +284,9 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     // written without a name and linked in whole, so its name never holds a
     // torn file, whatever stops the run.
     platform::NewFile output;
-    if (platform::nameExists(path.view()) || !output.create(path.view())) {
-        int error = platform::nameExists(path.view()) ? EEXIST : platform::lastError();
+    const bool taken = platform::nameExists(path.view());
+    if (taken || !output.create(path.view())) {
+        int error = taken ? EEXIST : platform::lastError();
         if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
         platform::setLastError(error);
         return kBitmapCannotCreate;
