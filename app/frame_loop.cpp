@@ -233,7 +233,7 @@ private:
                             TWideString(n.output.view().substr(names_.folder.length())),
                         s_.runMode >= 1 ? 2 : 1);
 
-        if (sameExtension(names_.extension, u"bmp")) {
+        if (isPictureExtension(names_.extension)) {
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
                 record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
@@ -286,7 +286,7 @@ private:
             countdown_ = 0;
         } else {
             if (s_.resizeWidth > 0) {
-                if (!sameExtension(names_.extension, u"bmp") && !decoded_.keep(record_))
+                if (!isPictureExtension(names_.extension) && !decoded_.keep(record_))
                     return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + names_.stem +
                                     names_.extension,
                                 1);
@@ -344,7 +344,7 @@ private:
         KeyState state = KeyState::Unknown;
     };
 
-    bool showsBitmaps() const { return sameExtension(names_.extension, u"bmp"); }
+    bool showsBitmaps() const { return isPictureExtension(names_.extension); }
 
     void forgetPlaces() {
         places_.clear();
@@ -664,7 +664,7 @@ private:
     void startProgress() {
         if (s_.runMode == 0 || !console_status::available()) return;
         std::uint64_t total = 0;
-        if (sameExtension(names_.extension, u"bmp")) total = list_.rows;
+        if (isPictureExtension(names_.extension)) total = list_.rows;
         else if (list_.rows == 1) total = recordCount(namesOfPass().input);
         if (total == 1) return;
         progress_ = std::make_unique<FrameProgress>(total);

@@ -216,6 +216,8 @@ bool sameExtension(const TWideString& text, std::u16string_view ext) {
     return true;
 }
 
+bool isPictureExtension(const TWideString& extension) { return sameExtension(extension, u"bmp"); }
+
 TWideString outputExtensionFor(const RunSettings& s) {
     if (s.runMode >= 1) return TWideString(u"vx");
     // Grouping without "-c" packs frames too (the final settings make it a

@@ -79,6 +79,10 @@ void setWildcardParts(RunNames& names);
 // True when text is ext ignoring ASCII case ("BMP" is "bmp").
 bool sameExtension(const TWideString& text, std::u16string_view ext);
 
+// True for the extensions of the picture files a run reads (".bmp" and the
+// other picture formats), ignoring ASCII case.
+bool isPictureExtension(const TWideString& extension);
+
 // O from the settings as given: "vx" to compress or convert, also when
 // grouping without "-c" (which packs the frames); "bmp" to decompress; else
 // empty.
