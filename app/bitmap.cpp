@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include <unistd.h>
+
 namespace vexel {
 
 namespace {
@@ -259,7 +261,13 @@ int loadBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     return result;
 }
 
-int writeBitmap(TWnd& record, const TWideString& path) {
+namespace {
+
+// Writes the record's picture as a bitmap to the file that open gives
+// (which is asked only once the picture is known to be there); a failing
+// open gives kBitmapCannotCreate, a failing write kBitmapWriteFailed.
+template <class Open>
+int writePicture(TWnd& record, Open open) {
     if (!record.graphicsWindow) return kBitmapNoPicture;
     const std::int32_t width = record.picture.pictureWidth(), height = record.picture.pictureHeight();
     if (width < 1 || height < 1) return kBitmapNoPicture;
@@ -279,19 +287,13 @@ int writeBitmap(TWnd& record, const TWideString& path) {
             return kBitmapNoPicture;
         }
     }
-
-    // A bitmap never replaces a file: a name that is taken refuses it. It is
-    // written without a name and linked in whole, so its name never holds a
-    // torn file, whatever stops the run.
-    platform::NewFile output;
-    const bool taken = platform::nameExists(path.view());
-    if (taken || !output.create(path.view())) {
-        int error = taken ? EEXIST : platform::lastError();
+    platform::File* file = open();
+    if (!file) {
+        const int error = platform::lastError();
         if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
         platform::setLastError(error);
         return kBitmapCannotCreate;
     }
-    platform::File& file = output.file();
 
     BitmapFileHeader& fh = record.fileHeader;
     BitmapInfoHeader& ih = record.picture.infoHeader;
@@ -318,17 +320,45 @@ int writeBitmap(TWnd& record, const TWideString& path) {
     storeU32(headers + 38, static_cast<std::uint32_t>(ih.xPelsPerMeter));
     storeU32(headers + 42, static_cast<std::uint32_t>(ih.yPelsPerMeter));
 
-    bool ok = file.write(headers, sizeof headers) && writeRows(file, record, fromPlanes ? nullptr : &surface, rowBytes);
+    const bool ok = file->write(headers, sizeof headers) && writeRows(*file, record, fromPlanes ? nullptr : &surface, rowBytes);
+    const int error = platform::lastError();
     if (!fromPlanes) record.graphicsWindow->unlockPicture(surface);
-    ok = ok && output.linkAs(path.view());
-    int error = platform::lastError();
-    output.discard();
-    if (ok) {
-        platform::testStopPoint("after-bitmap");
-        return kBitmapWritten;
-    }
     platform::setLastError(error);
-    return error == EEXIST ? kBitmapCannotCreate : kBitmapWriteFailed;
+    return ok ? kBitmapWritten : kBitmapWriteFailed;
+}
+
+} // namespace
+
+int writeBitmap(TWnd& record, const TWideString& path) {
+    // A bitmap never replaces a file: a name that is taken refuses it. It is
+    // written without a name and linked in whole, so its name never holds a
+    // torn file, whatever stops the run.
+    platform::NewFile output;
+    int result = writePicture(record, [&]() -> platform::File* {
+        if (platform::nameExists(path.view())) {
+            platform::setLastError(EEXIST);
+            return nullptr;
+        }
+        return output.create(path.view()) ? &output.file() : nullptr;
+    });
+    if (result == kBitmapWritten && !output.linkAs(path.view()))
+        result = platform::lastError() == EEXIST ? kBitmapCannotCreate : kBitmapWriteFailed;
+    const int error = platform::lastError();
+    output.discard();
+    platform::setLastError(error);
+    if (result == kBitmapWritten) platform::testStopPoint("after-bitmap");
+    return result;
+}
+
+int writeBitmapTo(TWnd& record, int fd) {
+    platform::File stream;
+    const int copy = ::dup(fd);
+    if (copy < 0) {
+        platform::setLastError(errno);
+        return kBitmapCannotCreate;
+    }
+    stream.adopt(copy);
+    return writePicture(record, [&]() -> platform::File* { return &stream; });
 }
 
 } // namespace vexel

@@ -70,4 +70,9 @@ int loadBitmap(TWnd& record, const TWideString& path, bool displayAllowed);
 // overwritten. Any failure after the file was made removes it again.
 int writeBitmap(TWnd& record, const TWideString& path);
 
+// Writes the record's picture as a bitmap to an open descriptor (standard
+// output); the same results, kBitmapWriteFailed with the system's reason
+// when the descriptor refuses the bytes.
+int writeBitmapTo(TWnd& record, int fd);
+
 } // namespace vexel

@@ -8,6 +8,7 @@
 #include "base/informaciyaprocessora.h"
 #include "base/matematicheskieoperacii.h"
 #include "base/memdiag.h"
+#include "base/operaciispamyatyu.h"
 #include "codec/container.h"
 #include "pipeline/pixspray_binding.h"
 #include "pipeline/record_file.h"
@@ -24,6 +25,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace vexel {
 
@@ -128,15 +131,20 @@ public:
         : record_(*in.record), codec_(in.codec), s_(*in.settings), names_(*in.names), list_(*in.list), title_(in.windowTitle),
           groupFlag_(in.groupFlag), titlePrefix_(in.windowTitle.empty()
                                                      ? TWideString()
-                                                     : names_.stem + names_.extension + text(u" - ") + in.windowTitle) {
-        if (s_.grouping > 0) groupStem_ = groupedStem(names_, list_);
+                                                     : runName(*in.names) + text(u" - ") + in.windowTitle),
+          spool_(in.spool) {
+        if (s_.grouping > 0) groupStem_ = names_.outputStem.empty() ? groupedStem(names_, list_) : names_.outputStem;
         record_.picture.surfaceWanted = shows();
     }
 
     int run() {
         startProgress();
         int code = passes();
-        if (code == 0) {
+        if (names_.toStandardOutput) {
+            // Whatever stops the run, the whole records go out.
+            if (!toStandardOutput_.releaseAll() && code == 0)
+                code = fail(text(u"Не удаётся записать файл:\r-") + reason(platform::lastError()), 2);
+        } else if (code == 0) {
             // A finished grouped output replaces its target now.
             const TWideString target = grouped_.target;
             if (grouped_.finish() < 1)
@@ -148,12 +156,42 @@ public:
     }
 
 private:
-    // A path as messages show it: without the run's folder.
+    // A path as messages show it: without the run's folder; standard input
+    // and output as "-".
     TWideString shownName(const TWideString& path) const {
+        if ((spool_ && path.view().starts_with(u"/proc/self/fd/")) || (names_.toStandardOutput && path.view() == u"-"))
+            return text(u"-");
         const std::u16string_view folder = names_.folder.view();
         if (!folder.empty() && path.view().substr(0, folder.size()) == folder)
             return TWideString(path.view().substr(folder.size()));
         return path;
+    }
+
+    // The run's name as messages show it: its file name, "-" for standard input.
+    static TWideString runName(const RunNames& names) {
+        if (names.standardInput) return text(u"-");
+        return names.stem + names.extension;
+    }
+
+    // Why a file whose record was refused is no .vx file a newer program
+    // could read: it does not begin as a record does, or it ends inside the
+    // record's header. Empty when it looks like a real record of another
+    // version.
+    TWideString whyNotAVxRecord(const TWideString& path) const {
+        platform::File file;
+        if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return reason(platform::lastError());
+        const std::uint64_t at = lastRecordStart_;
+        std::uint8_t head[kRecordHeaderLimit] = {};
+        const std::int64_t size = file.size();
+        std::int64_t got = file.seek(at) ? file.read(head, sizeof head) : -1;
+        if (got < 0) return reason(platform::lastError());
+        const std::span<const std::uint8_t> bytes(head, static_cast<std::size_t>(got));
+        if (!hasRecordMagic(bytes)) return text(u"\rЭто не файл .vx.");
+        const std::uint64_t headerSize =
+            got >= static_cast<std::int64_t>(kHeaderSizeOffset + 4) ? loadU32(head + kHeaderSizeOffset) : kMinHeaderSize;
+        if (got < static_cast<std::int64_t>(kMinHeaderSize) || static_cast<std::uint64_t>(size) < at + headerSize)
+            return text(u"\rФайл обрывается внутри записи.");
+        return TWideString();
     }
 
     // Why a bitmap did not load, as a line of its own: the system's reason
@@ -228,7 +266,7 @@ private:
         bool parallel = false;
         // A run never writes over one of its own inputs (a grouped output is
         // created empty before its first frame is read).
-        if (s_.runMode != 0 && outputIsAnInput(n.output, names_, list_))
+        if (s_.runMode != 0 && !names_.toStandardOutput && outputIsAnInput(n.output, names_, list_))
             return fail(text(u"Выходной файл совпадает с одним из входных:\r") +
                             TWideString(n.output.view().substr(names_.folder.length())),
                         s_.runMode >= 1 ? 2 : 1);
@@ -237,13 +275,15 @@ private:
             if (firstPass_ && s_.runMode >= 1 && s_.threadCount >= 2 && processorCount() >= 2)
                 record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
+                if (spool_ && !spool_->takePicture(index_, n.input))
+                    return fail(text(u"Не удаётся загрузить файл:\r-") + reason(platform::lastError()), 1);
                 const int r = loadBitmap(record_, n.input, true);
                 if (r < 1)
                     return fail(text(u"Не удаётся загрузить файл:\r") + shownName(n.input) + whyNotLoaded(r), 1);
             }
             shownRow_ = index_;
         } else {
-            const TWideString cannotUnpack = text(u"Не удаётся распаковать файл:\r") + names_.stem + names_.extension;
+            const TWideString cannotUnpack = text(u"Не удаётся распаковать файл:\r") + runName(names_);
             if (!sameExtension(names_.extension, u"vx")) {
                 // Say what is wrong with the name: a folder, or a file the program does not read.
                 if (platform::isFolder(n.input.view()) ||
@@ -270,10 +310,14 @@ private:
                 r = unpackNext(n.input, true);
             }
             shownRow_ = index_;
-            if (r == -2)
-                return fail(text(u"Для распаковки файла:\r") + names_.stem + names_.extension +
+            if (r == -2) {
+                // Only a real .vx file of a newer version asks for a newer program.
+                const TWideString why = whyNotAVxRecord(n.input);
+                if (!why.empty()) return fail(cannotUnpack + why, 2);
+                return fail(text(u"Для распаковки файла:\r") + runName(names_) +
                                 text(u"\rнеобходимо обновить программу."),
                             2);
+            }
             if (r < 1) return fail(cannotUnpack, 2);
         }
 
@@ -287,15 +331,11 @@ private:
         } else {
             if (s_.resizeWidth > 0) {
                 if (!isPictureExtension(names_.extension) && !decoded_.keep(record_))
-                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + names_.stem +
-                                    names_.extension,
-                                1);
+                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + runName(names_), 1);
                 int r = resizePicture(record_, roundToInt(s_.resizeWidth), s_.runMode == 0);
                 if (r == kResizeBadSize) return fail(text(u"Число выходит за допустимый диапазон значений."), 1);
                 if (r == kResizeNoMemory)
-                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + names_.stem +
-                                    names_.extension,
-                                1);
+                    return fail(text(u"Не достаточно памяти для загрузки файл(-а,-ов):\r") + runName(names_), 1);
             }
             if (s_.runMode >= 1) {
                 fileError_ = 0;
@@ -308,7 +348,7 @@ private:
                     return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + reason(fileError_), 2);
                 }
             } else if (s_.runMode == -1) {
-                if (writeBitmap(record_, n.output) < 1)
+                if ((names_.toStandardOutput ? writeBitmapTo(record_, STDOUT_FILENO) : writeBitmap(record_, n.output)) < 1)
                     return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output) + reason(platform::lastError()), 1);
             }
         }
@@ -359,6 +399,7 @@ private:
     // what it learnt of it.
     int unpackNext(const TWideString& path, bool reopen) {
         const std::uint64_t at = framesLeft_, number = nextRecord_;
+        lastRecordStart_ = at;
         const int r = unpack(path, reopen);
         if (r < 1) return r;
         if (number == places_.size()) places_.push_back(Place{at, KeyState::Unknown});
@@ -398,8 +439,7 @@ private:
     void learnLastRecord() {
         if (placesComplete_ || places_.empty()) return;
         platform::File file;
-        const TWideString path = names_.folder + (names_.wildcard ? inputStem(list_.text(placesRow_)) : names_.stem) +
-                                 names_.extension;
+        const TWideString path = inputPath(placesRow_);
         if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return;
         RecordHeader h;
         if (readRecordHeader(file, places_.back().offset, h) != kDone) return;
@@ -492,21 +532,37 @@ private:
     }
 
     // Whether the run shows its frames in the window.
-    bool shows() const { return record_.window && (names_.wildcard || s_.runMode <= 0 || s_.conversion == 2); }
+    bool shows() const {
+        return record_.window && (names_.wildcard || s_.runMode <= 0 || s_.conversion == 2 || s_.showWindow);
+    }
 
     struct PassNames {
         TWideString input, output;
     };
 
+    // The path of list row index: the row itself for names given one by
+    // one, else the row's stem (or the run's) with the run's folder and
+    // extension.
+    TWideString inputPath(std::uint32_t index) const {
+        if (names_.listed) return TWideString(list_.text(index));
+        return names_.folder + (names_.wildcard ? inputStem(list_.text(index)) : names_.stem) + names_.extension;
+    }
+
     PassNames namesOfPass() {
-        TWideString x = names_.wildcard ? inputStem(list_.text(index_)) : names_.stem;
+        const TWideString input = inputPath(index_);
+        // The output's stem: the input's, or the one "-o" gives, which
+        // carries no folder of the run's.
+        const bool named = !names_.outputStem.empty();
+        TWideString x = named ? names_.outputStem : names_.wildcard ? inputStem(list_.text(index_)) : names_.stem;
         TWideString y;
         if (s_.grouping < 0) y = numberedStem(x, pass_);
         else if (s_.grouping > 0) y = groupStem_;
-        else if (s_.conversion == 0) y = x;
+        else if (s_.conversion == 0 || named) y = x;
         else y = withoutLastDot(x) + text(u"_converted.");
-        if (names_.wildcard && !title_.empty()) titlePrefix_ = x + names_.extension + text(u" - ") + title_;
-        return {names_.folder + x + names_.extension, names_.folder + y + names_.outputExtension};
+        if (names_.wildcard && !title_.empty() && !spool_)
+            titlePrefix_ = (names_.listed ? input : inputStem(list_.text(index_)) + names_.extension) + text(u" - ") + title_;
+        if (names_.toStandardOutput) return {input, text(u"-")};
+        return {input, (named || names_.listed ? TWideString() : names_.folder) + y + names_.outputExtension};
     }
 
     TWideString titleOfPass() {
@@ -578,8 +634,16 @@ private:
         job.fileError = &fileError_;
         job.copy = &copied_;
         job.repack = &repack_;
+        if (names_.toStandardOutput) job.memory = &toStandardOutput_;
         const Result result = codec_.compressFrame(record_.codec, record_.picture, job);
         if (result >= 1) firstFrameOfOutput_ = false;
+        // A record goes out once it is complete: a grouped one once the
+        // next one has linked it (or the run ends).
+        if (result >= 1 && names_.toStandardOutput &&
+            !toStandardOutput_.release(groupFlag_ ? lastRecordOffset_ : static_cast<std::uint64_t>(toStandardOutput_.size()))) {
+            fileError_ = platform::lastError();
+            return kFileError.because(Reason::CannotWrite);
+        }
         return result;
     }
 
@@ -712,6 +776,7 @@ private:
     std::uint64_t seekTarget_ = 0;
     RecordRead lastRead_;
     std::uint64_t lastRecordOffset_ = 0;
+    std::uint64_t lastRecordStart_ = 0; // where the record read last begins
     TWideString lastOutputPath_;
     int fileError_ = 0; // the system's reason when packing failed at a file step
     bool firstFrameOfOutput_ = true;
@@ -726,6 +791,8 @@ private:
     RepackFrame repack_;
     // The grouped output being written; one still open when the loop ends is finished then.
     GroupedOutput grouped_;
+    InputSpool* spool_ = nullptr;
+    StreamSink toStandardOutput_{STDOUT_FILENO};
     std::unique_ptr<FrameProgress> progress_;
 };
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "app/options.h"
+#include "app/standard_streams.h"
 #include "base/tspisokstrok.h"
 #include "display/twnd.h"
 #include "pipeline/compression_pipeline.h"
@@ -39,6 +40,7 @@ struct FrameLoopInput {
     const TSpisokStrok* list = nullptr;
     TWideString windowTitle; // the window's title when the run started; empty without a window
     bool groupFlag = false;  // records are chained (grouping >= 1 at the start)
+    InputSpool* spool = nullptr; // the run reads standard input
     FrameCodec codec;
 };
 

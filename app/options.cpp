@@ -22,7 +22,10 @@ const char16_t kUsage1[] =
     u"  -m[=n] - Compression mode [n=8] (use 7 for faster unpacking, 8 for lower size,\r\n"
     u"      1 for backward compatibility).\r\n"
     u"  -t[=n] - Set threads count and streams count in multithreaded processing and\r\n"
-    u"      while storing [n=1] [-t=4].\r\n\r\n"
+    u"      while storing [n=1] [-t=4].\r\n"
+    u"  -o=name - Output file name (\"-\" writes to standard output; a filename of \"-\"\r\n"
+    u"      reads standard input). Several filenames are handled one after another.\r\n"
+    u"  -w - Show the frames in a window while writing files from a terminal.\r\n\r\n"
     u"If no parameters present except filename then .bmp or .vx file format viewer\r\n"
     u"will be opened. To start video playing left click the window or press spacebar.";
 
@@ -66,6 +69,8 @@ const OptionRow kOptions[] = {
     {u"-t", [](RunSettings& s) { s.threadCount = 1; s.optionClasses |= kClassA; }},
     {u"-4", [](RunSettings& s) { toggleLegacy(s, kLegacyOldLuma, kLegacyOldLumaWriter); }},
     {u"-x", [](RunSettings& s) { toggleLegacy(s, kLegacyChromaAnchor, kLegacyChromaAnchorWriter); }},
+
+    {u"-w", [](RunSettings& s) { s.showWindow = true; }},
     {u"/?", [](RunSettings& s) { s.showHelp = true; }},
     {u"-h", [](RunSettings& s) { s.showHelp = true; }},
     {u"--help", [](RunSettings& s) { s.longHelp = true; }},
@@ -148,19 +153,24 @@ const OptionRow* optionTable(std::size_t& count) {
     return kOptions;
 }
 
-RunSettings parseCommandLine(TWideString& fileName, bool report) {
+RunSettings parseCommandLine(std::vector<TWideString>& fileNames, bool report) {
     RunSettings s;
     double lastNumber = 0;
-    fileName = TWideString();
+    fileNames.clear();
     int count = commandArgumentCount();
     for (int i = 0; i < count; ++i) {
         TWideString token = commandArgument(i);
-        if (token.empty() || !isOption(token)) {
-            fileName = token;
-            // The rest is not read; nothing is dropped without a word.
-            for (int j = i + 1; report && j < count; ++j)
-                ui::showWarning(TWideString(kIgnoredAfterName) + commandArgument(j));
-            break;
+        const bool standardInput = token.view() == std::u16string_view(u"-");
+        if (!fileNames.empty()) {
+            // After the first name: more names; nothing else is read, and
+            // nothing is dropped without a word.
+            if (token.empty() || standardInput || !isOption(token)) fileNames.push_back(token);
+            else if (report) ui::showWarning(TWideString(kIgnoredAfterName) + token);
+            continue;
+        }
+        if (token.empty() || standardInput || !isOption(token)) {
+            fileNames.push_back(token);
+            continue;
         }
         bool matched = false;
         for (const OptionRow& row : kOptions) {
@@ -171,10 +181,24 @@ RunSettings parseCommandLine(TWideString& fileName, bool report) {
             }
         }
         TWideString name, value;
-        if (!matched && splitAtFirst(token, u'=', name, value))
-            matched = applyValued(s, token, name, value, lastNumber, report);
+        if (!matched && splitAtFirst(token, u'=', name, value)) {
+            if (name.view() == std::u16string_view(u"-o")) {
+                matched = true;
+                if (!value.empty()) s.outputName = value;
+                else if (report) ui::showWarning(TWideString(kRefusedValue) + token);
+            } else {
+                matched = applyValued(s, token, name, value, lastNumber, report);
+            }
+        }
         if (!matched && report) ui::showWarning(TWideString(kIgnoredToken) + token);
     }
+    return s;
+}
+
+RunSettings parseCommandLine(TWideString& fileName, bool report) {
+    std::vector<TWideString> names;
+    RunSettings s = parseCommandLine(names, report);
+    fileName = names.empty() ? TWideString() : names.front();
     return s;
 }
 

@@ -4,17 +4,19 @@
 // Tokens are argv[1..] (the shell has split and unquoted them). Options come
 // first: a token that begins with "-" (or is exactly "/?") is compared with
 // the option table, and one that matches nothing is ignored with a warning
-// that names it. The first other token is the file name; every token after
-// it is ignored, each with a warning. Valued options are written name "="
-// value and read with the number reader, whose messages report bad values;
-// a second message names the option and the value refused, and the run
-// goes on.
+// that names it. The first other token (or "-", standard input) is the
+// first file name; the tokens after it are further names, except those that
+// begin with "-", which are ignored, each with a warning. Valued options are
+// written name "=" value; the numbers are read with the number reader, whose
+// messages report bad values; a second message names the option and the
+// value refused, and the run goes on.
 #pragma once
 
 #include "base/tstring.h"
 #include "codec/container.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace vexel {
 
@@ -34,6 +36,8 @@ struct RunSettings {
     std::uint8_t legacyFlags = 0;  // "-4" bits 0/2, "-x" bits 1/3
     std::uint8_t optionClasses = 0; // kClassA | kClassB
     std::uint8_t conversion = 0;   // 0 none, 1 copy .vx records, 2 unpack and repack
+    TWideString outputName;        // "-o=NAME": the output of a run with one input; "-" standard output
+    bool showWindow = false;       // "-w": a run that writes files shows its frames in a window
 };
 
 // Class A: an option that changes only how a file is unpacked or how many
@@ -48,6 +52,8 @@ constexpr double kDefaultResizeWidth = 320.0;
 // values and ignored tokens are reported unless report is false (a first
 // look at the run).
 RunSettings parseCommandLine(TWideString& fileName, bool report = true);
+// The same, with every file name in the order given.
+RunSettings parseCommandLine(std::vector<TWideString>& fileNames, bool report = true);
 
 // The simple options, as data: every token here is also described in the
 // usage text.
@@ -68,6 +74,17 @@ struct RunNames {
     TWideString wildcardHead;    // P: S before its first "*"
     TWideString wildcardTail;    // Q: S after it (ends with ".")
     TWideString groupBase;       // Bg = P + Q
+    // A list of names given one by one (or standard input): the list rows
+    // are the paths themselves, F is empty, and E names the kind of input
+    // (a picture or a .vx file). wildcard is set too, since such a run goes
+    // through its list as a wildcard's.
+    bool listed = false;
+    // "-o=NAME": the output stem (NAME without the output extension, and
+    // ".") that replaces the one derived from the input; "-" writes to
+    // standard output instead.
+    TWideString outputStem;
+    bool toStandardOutput = false;
+    bool standardInput = false; // "-": the list rows are the spooled input
 };
 
 // Splits the argument into F, B, E and S (and P, Q, Bg for a wildcard).

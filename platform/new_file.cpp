@@ -69,6 +69,11 @@ bool NewFile::create(std::u16string_view target) {
     return failWith(EEXIST);
 }
 
+std::u16string NewFile::reopenPath() const {
+    if (!file_.isOpen()) return std::u16string();
+    return utf8ToUtf16(unnamed_ ? "/proc/self/fd/" + std::to_string(file_.descriptor()) : hidden_);
+}
+
 bool NewFile::linkHidden(std::string& hidden) {
     for (int n = 0; n < 1000; ++n) {
         hidden = hiddenName(folder_, n);

@@ -32,6 +32,9 @@ public:
     File& file() { return file_; }
     // True when it has no name at all (an unnamed file).
     bool unnamed() const { return unnamed_; }
+    // A path that opens the file again while it is open: its descriptor
+    // under /proc for an unnamed file, else its hidden name.
+    std::u16string reopenPath() const;
 
     // Gives the file the name target, which must be free: a name that
     // exists is refused (EEXIST) and left as it is. The file stays open.

@@ -166,11 +166,28 @@ TEST_F(Cli, NamesThatAreNotUtf8RoundTrip) {
     EXPECT_EQ(written(name + "_000000.bmp"), test::patternPicture(3, 2));
 }
 
-TEST_F(Cli, AFileWithoutTheRecordMagicNeedsANewerProgram) {
+TEST_F(Cli, AFileWithoutTheRecordMagicIsNoVxFileAndOneCutInItsHeaderEndsInside) {
+    // Only a real record of another version asks for a newer program
+    // (decompress_cli_test has the mode above 9).
     ASSERT_TRUE(test::writeFile(dir.file("clip.VX"), {1, 2, 3}));
     auto r = vexel({"-uc", "clip.VX"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "Ошибка: Для распаковки файла:\nclip.VX\nнеобходимо обновить программу.\n");
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nclip.VX\nЭто не файл .vx.\n");
+
+    ASSERT_TRUE(test::writeFile(dir.file("notes.vx"), {'p', 'l', 'a', 'i', 'n', ' ', 't', 'e', 'x', 't', '\n'}));
+    r = vexel({"-uc", "notes.vx"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nnotes.vx\nЭто не файл .vx.\n");
+
+    bitmap("pic.bmp", test::patternPicture(5, 4));
+    ASSERT_EQ(vexel({"-c", "pic.bmp"}).exitCode, 0);
+    const auto whole = test::readFile(dir.file("pic.vx"));
+    ASSERT_GT(whole.size(), 40u);
+    ASSERT_TRUE(test::writeFile(dir.file("cut.vx"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + 30)));
+    r = vexel({"-uc", "cut.vx"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\ncut.vx\nФайл обрывается внутри записи.\n");
+    EXPECT_FALSE(test::fileExists(dir.file("cut_000000.bmp"))) << "no bitmap from a cut file";
 }
 
 TEST_F(Cli, AnUnknownExtensionCannotBeUnpacked) {

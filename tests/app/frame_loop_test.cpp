@@ -168,8 +168,16 @@ TEST_F(FrameLoopTest, PipelineFailuresEndTheRunWithTheirMessages) {
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].text, "Не удаётся запаковать файл:\npic.vx");
 
+    // A refused record asks for a newer program only when the file begins
+    // as a record does and holds a whole header.
     ASSERT_TRUE(test::writeFile(dir.file("new.vx"), {0}));
     decodeResult = -2;
+    EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
+    EXPECT_EQ(messages.messages.back().text, "Не удаётся распаковать файл:\nnew.vx\nЭто не файл .vx.");
+    std::vector<std::uint8_t> newer(kRecordHeaderLimit, 0);
+    std::copy(std::begin(kRecordMagic), std::end(kRecordMagic), newer.begin());
+    newer[kHeaderSizeOffset] = 75;
+    ASSERT_TRUE(test::writeFile(dir.file("new.vx"), newer));
     EXPECT_EQ(run({"-uc", dir.file("new.vx")}), 2);
     EXPECT_EQ(messages.messages.back().text, "Для распаковки файла:\nnew.vx\nнеобходимо обновить программу.");
     decodeResult = -1;
