@@ -291,7 +291,13 @@ private:
                     return fail(cannotUnpack + reason(EISDIR), 2);
                 return fail(cannotUnpack + text(u"\rЭто не файл .bmp и не файл .vx."), 2);
             }
-            if (index_ != placesRow_) forgetPlaces();
+            if (index_ != placesRow_) {
+                forgetPlaces();
+                // A file that cannot be opened says why, as a bitmap does.
+                platform::File file;
+                if (!file.open(n.input.view(), platform::OpenMode::ReadExisting))
+                    return fail(cannotUnpack + reason(platform::lastError()), 2);
+            }
             const bool seeking = seeking_;
             int r = seeking ? catchUp(n.input) : 1;
             if (r >= 1) r = unpackNext(n.input, reopened_);
@@ -818,7 +824,7 @@ TWideString numberedStem(const TWideString& stem, std::uint64_t pass) {
 TWideString groupedStem(const RunNames& names, const TSpisokStrok& list) {
     // A wildcard run groups into its base name; when that names an input the
     // run refuses before writing (see the pass).
-    if (names.wildcard) return names.groupBase;
+    if (names.wildcard && !names.listed) return names.groupBase;
     // A single name groups into "name.O", or "name_grouped.O" when that is the input itself.
     TWideString stem = names.stem;
     while (namesAnInput(stem + names.outputExtension, list) || stem + names.outputExtension == names.stem + names.extension)

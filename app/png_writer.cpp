@@ -33,6 +33,12 @@ bool encode(std::FILE* file, std::uint32_t width, std::uint32_t height, const st
 
 } // namespace
 
+bool writePngTo(std::FILE* stream, std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels, bool alpha) {
+    if (width < 1 || height < 1 || !pixels || !stream) return false;
+    const bool ok = encode(stream, width, height, pixels, alpha);
+    return std::fflush(stream) == 0 && ok;
+}
+
 bool writePng(const std::string& path, std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels,
               bool alpha) {
     if (width < 1 || height < 1 || !pixels) return false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vexel {
@@ -12,5 +13,7 @@ namespace vexel {
 // leaves no file. False on any failure.
 bool writePng(const std::string& path, std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels,
               bool alpha);
+// The same PNG to an open stream (standard output), flushed; false when a write fails.
+bool writePngTo(std::FILE* stream, std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels, bool alpha);
 
 } // namespace vexel

@@ -1,6 +1,6 @@
 // vexel-thumbnailer -s SIZE INPUT OUTPUT: a PNG of the first frame of a .vx
 // file, fitting SIZE x SIZE with its aspect kept, for file managers (the
-// freedesktop thumbnail convention). A bad file gives a non-zero exit and
+// freedesktop thumbnail convention); OUTPUT "-" is standard output. A bad file gives a non-zero exit and
 // no output file. The run is bounded: decoding is refused beyond a memory
 // limit, the address space is limited, and a run longer than 30 seconds is
 // ended by the system.
@@ -19,7 +19,8 @@
 namespace {
 
 const char kUsage[] = "usage: vexel-thumbnailer -s SIZE INPUT.vx OUTPUT.png\n"
-                      "  a PNG of the first frame of INPUT.vx, fitting SIZE x SIZE (1 to 4096)\n";
+                      "  a PNG of the first frame of INPUT.vx, fitting SIZE x SIZE (1 to 4096);\n"
+                      "  OUTPUT.png \"-\" writes it to standard output\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
         static const char* const why[] = {"", "not a .vx file", "too large to decode here", "does not decode"};
         std::fprintf(stderr, "vexel-thumbnailer: %s: %s\n", argv[3], why[result]);
         code = 1;
+    } else if (std::strcmp(argv[4], "-") == 0) {
+        if (!vexel::writePngTo(stdout, thumbnail.width, thumbnail.height, thumbnail.rgb.data(), false)) {
+            std::fprintf(stderr, "vexel-thumbnailer: standard output cannot be written\n");
+            code = 1;
+        }
     } else if (!vexel::writePng(argv[4], thumbnail.width, thumbnail.height, thumbnail.rgb.data(), false)) {
         std::fprintf(stderr, "vexel-thumbnailer: %s: cannot be written\n", argv[4]);
         code = 1;
