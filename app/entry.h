@@ -17,14 +17,17 @@ struct WindowSystem {
     bool (*useDrawnDialogs)() = nullptr;
 };
 
-// The process exit code of one run over the given arguments. The codec's
-// entry points are the pipelines unless a test stands in for them. A window
-// is opened only for the runs that show frames - viewing, a wildcard name,
-// unpacking, a repack conversion - and only when a display can be used;
-// packing a single picture and the copy conversion never open one. Viewing
-// without a window ends with its message and exit code 1. Messages and
-// progress take the drawn form in view mode only: every other run keeps the
-// console form, so no box ever waits in a script.
+// The process exit code of a run over the given arguments. The codec's
+// entry points are the pipelines unless a test stands in for them. Each name
+// given is a run of its own (the exit code is the first failure's), except
+// names grouped into one file or viewed, which go through one list; "-" is
+// standard input. A window is opened only for the runs that show frames -
+// viewing, a wildcard or a list, unpacking, a repack conversion, "-w" - and
+// only when a display can be used; a run that writes files opens none from a
+// terminal unless "-w" asks. Viewing without a window ends with its message
+// and exit code 1. Messages and progress take the drawn form in view mode
+// only: every other run keeps the console form, so no box ever waits in a
+// script.
 int entryRoutine(int argc, char** argv, const FrameCodec& codec = FrameCodec(),
                  const WindowSystem& windows = WindowSystem());
 

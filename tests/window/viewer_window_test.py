@@ -496,6 +496,36 @@ def test_unpacking_shows_its_frames_without_waiting(x, folder):
     assert not os.path.exists(os.path.join(folder, "f_000003.bmp"))
 
 
+def test_unpacking_from_a_terminal_opens_no_window_unless_asked(x, folder):
+    """Started from a terminal (its standard input is one), a run that
+    writes files shows no window: it is held once its third bitmap is
+    written, and the display has no window then. With -w the same run shows
+    its frames in a window, as a run without a terminal does."""
+    three_frames(folder)
+    leader, follower = os.openpty()
+    try:
+        run = x.start([OPTIONS.vexel, "-uc", "f.vx"], folder, stdin=follower,
+                      env={"VEXEL_TEST_STOP_AT": "after-bitmap:2"})
+        until_stopped(run, "the run from a terminal to stop after its third bitmap")
+        assert x.visible_windows() == [], "a window appeared: %r" % x.visible_windows()
+        os.kill(run.pid, signal.SIGCONT)
+        assert wait_exit(run) == 0, errors(run)
+        assert os.path.exists(os.path.join(folder, "f_000002.bmp"))
+
+        asked = x.start([OPTIONS.vexel, "-w", "-uc", "-o=w", "f.vx"], folder, stdin=follower,
+                        env={"VEXEL_TEST_STOP_AT": "after-bitmap:2"})
+        until_stopped(asked, "the run with -w to stop after its third bitmap")
+        window = x.window("Vexel", process=asked)
+        x.until_shown(window, shows(FRAMES[1], 540, 960), "the second frame in the window -w asked for",
+                      "viewer_unpacking_asked")
+        os.kill(asked.pid, signal.SIGCONT)
+        closes_with_zero(x, asked, window)
+        assert os.path.exists(os.path.join(folder, "w_000002.bmp"))
+    finally:
+        os.close(leader)
+        os.close(follower)
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
