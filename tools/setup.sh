@@ -14,6 +14,8 @@ packages=(
   libpng-dev dpkg-dev man-db shared-mime-info desktop-file-utils parallel
   # the check of the Debian packages
   lintian
+  # the pipes to and from ffmpeg, tested both ways
+  ffmpeg
   # the in-memory decoding benchmark beside TurboJPEG (bench/turbo_compare.sh)
   libturbojpeg0-dev
 )

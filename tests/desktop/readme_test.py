@@ -52,7 +52,8 @@ def main():
                 print(done.stdout.decode(errors="replace") + done.stderr.decode(errors="replace"))
                 return 1
         for made in ("photo.vx", "frame.vx", "photo_000000.bmp", "frame_000002.bmp", "frame_000000.vx",
-                     "frame_converted.vx", "frame_converted_converted.vx", "photo.png", "frame0003.vx"):
+                     "frame_converted.vx", "frame_converted_converted.vx", "photo.png", "frame0003.vx",
+                     "named.vx", "shot_000002.bmp", "clip.vx", "thumb.png"):
             if not os.path.exists(os.path.join(folder, made)):
                 print("the README's commands did not write %s" % made)
                 return 1
