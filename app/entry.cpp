@@ -100,7 +100,9 @@ int runOnce(RunSettings settings, RunInput& input, const FrameCodec& codec, cons
     std::unique_ptr<ViewerWindow> viewer;
     if (windows.openViewer && showsFrames && !quietInTerminal) viewer = windows.openViewer(record);
     record.window = viewer.get();
-    const TWideString runName = names.standardInput ? text(u"-") : names.stem + names.extension;
+    const TWideString runName = names.standardInput   ? text(u"-")
+                                : names.extension.empty() ? names.base
+                                                          : names.stem + names.extension;
     if (settings.runMode == 0) {
         // Viewing needs a window; without one the run ends instead of waiting for a click that cannot come.
         if (!record.window) return fail(text(u"Не удаётся открыть окно просмотра:\r") + runName, 1);

@@ -170,7 +170,8 @@ private:
     // The run's name as messages show it: its file name, "-" for standard input.
     static TWideString runName(const RunNames& names) {
         if (names.standardInput) return text(u"-");
-        return names.stem + names.extension;
+        // A name without an extension is shown as it was given, without the stem's ".".
+        return names.extension.empty() ? names.folder + names.base : names.stem + names.extension;
     }
 
     // Why a file whose record was refused is no .vx file a newer program

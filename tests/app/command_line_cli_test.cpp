@@ -100,7 +100,7 @@ TEST(CommandLine, AFileThatCannotBeReadIsNamedWithTheReason) {
     };
     for (const Case& c : {Case{"missing.bmp", 1, "Не удаётся загрузить файл:\nmissing.bmp\nNo such file or directory"},
                           Case{"folder.bmp", 1, "Не удаётся загрузить файл:\nfolder.bmp\nIs a directory"},
-                          Case{"folder", 2, "Не удаётся распаковать файл:\nfolder.\nIs a directory"},
+                          Case{"folder", 2, "Не удаётся распаковать файл:\nfolder\nIs a directory"},
                           Case{"notes.txt", 2, "Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx."},
                           Case{"deep.bmp", 1, "Не удаётся загрузить файл:\ndeep.bmp\nЧитаются только 24-битные файлы .bmp."}}) {
         SCOPED_TRACE(c.name);
