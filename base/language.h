@@ -1,0 +1,41 @@
+// The language of the program's messages.
+//
+// The messages are Russian: the program's own texts, and its default. They
+// are put together from fixed texts and names ("Не удаётся загрузить файл:\r"
+// + name + "\r" + the system's reason), and translated where they are shown:
+// each fixed text found in a message is replaced by its translation from the
+// catalogue "vexel" (po/en.po, installed as <locale dir>/<language>/
+// LC_MESSAGES/vexel.mo), and the names between them stay as they are.
+//
+// The catalogue is used when the locale's messages category names a
+// language it has (LANGUAGE, LC_ALL, LC_MESSAGES or LANG, as gettext reads
+// them); the C locale and an unset one keep the Russian texts. Numbers are
+// untouched: the numeric category stays "C".
+#pragma once
+
+#include "base/tstring.h"
+
+namespace vexel {
+
+// Once at start-up, before the first message: takes the user's locale for
+// messages (and for nothing else), and binds the catalogue to the locale
+// folder named by VEXEL_LOCALEDIR, else to the one installed beside the
+// program. Until then (and in tests that never call it) messages stay as
+// they are.
+void startLanguage();
+
+// A message, a caption or a button's label in the user's language.
+TWideString translated(const TWideString& text);
+
+// The translation itself, with the catalogue as a function (tests): lookup
+// takes a fixed text in UTF-8 and returns its translation (itself, or
+// null, when it has none). A fixed text is taken only where a message's
+// texts can begin: at the start, after a line break that ends no other
+// fixed text, right after a fixed text that ends neither a line nor with a
+// space, or after a digit (a count); and not where it would end inside a
+// word. So a name after "...:\r" or ": " is never translated, even where it
+// spells a fixed text. Longer texts are taken before shorter ones.
+using TranslationLookup = const char* (*)(const char* text);
+TWideString translatedWith(const TWideString& text, TranslationLookup lookup);
+
+} // namespace vexel
