@@ -48,9 +48,21 @@ const std::vector<Text>& texts() {
 
 bool lineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 bool digit(char16_t c) { return c >= u'0' && c <= u'9'; }
-// A letter or digit of any script (what a word is made of).
-bool wordUnit(char16_t c) {
-    return digit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= 0x80 && c != 0xA0);
+
+bool beginsFixedText(std::u16string_view in, std::size_t at) {
+    for (const Text& t : texts())
+        if (t.wide.size() <= in.size() - at && in.compare(at, t.wide.size(), t.wide) == 0) return true;
+    return false;
+}
+
+// Where a fixed text ending in `last` may end: at the message's end, a line
+// break or a count, where a name or a count follows it (it ends a line, or
+// with a space or an opening parenthesis), or where another fixed text
+// begins.
+bool canEnd(std::u16string_view in, std::size_t end, char16_t last) {
+    if (end == in.size() || lineBreak(in[end]) || digit(in[end])) return true;
+    if (lineBreak(last) || last == u' ' || last == u'(') return true;
+    return beginsFixedText(in, end);
 }
 
 std::atomic<bool> started{false};
@@ -98,8 +110,7 @@ TWideString translatedWith(const TWideString& text, TranslationLookup lookup) {
         for (const Text& t : texts()) {
             if (t.wide.size() > in.size() - i || in.compare(i, t.wide.size(), t.wide) != 0) continue;
             if (!canBegin && !lineBreak(t.wide.front())) continue;
-            const std::size_t end = i + t.wide.size();
-            if (end < in.size() && wordUnit(t.wide.back()) && (wordUnit(in[end]) || in[end] == u'.')) continue;
+            if (!canEnd(in, i + t.wide.size(), t.wide.back())) continue;
             taken = &t;
             break;
         }

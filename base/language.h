@@ -29,12 +29,17 @@ TWideString translated(const TWideString& text);
 
 // The translation itself, with the catalogue as a function (tests): lookup
 // takes a fixed text in UTF-8 and returns its translation (itself, or
-// null, when it has none). A fixed text is taken only where a message's
-// texts can begin: at the start, after a line break that ends no other
-// fixed text, right after a fixed text that ends neither a line nor with a
-// space, or after a digit (a count); and not where it would end inside a
-// word. So a name after "...:\r" or ": " is never translated, even where it
-// spells a fixed text. Longer texts are taken before shorter ones.
+// null, when it has none). Longer texts are taken before shorter ones, and
+// a fixed text is taken only where one can stand in a message:
+//   - it begins at the start, after a line break that ends no other fixed
+//     text, right after a fixed text that ends neither a line nor with a
+//     space, or after a digit (a count); or it begins with a line break;
+//   - it ends at the end, before a line break, a digit or another fixed
+//     text; or it ends a line, or with a space or "(" (a name or a count
+//     follows).
+// So a name after "...:\r" or ": " is left as it is even where it spells a
+// fixed text, or holds one after a line break (unless the fixed text ends
+// the name).
 using TranslationLookup = const char* (*)(const char* text);
 TWideString translatedWith(const TWideString& text, TranslationLookup lookup);
 
