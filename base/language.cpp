@@ -56,12 +56,12 @@ bool beginsFixedText(std::u16string_view in, std::size_t at) {
 }
 
 // Where a fixed text ending in `last` may end: at the message's end, a line
-// break or a count, where a name or a count follows it (it ends a line, or
-// with a space or an opening parenthesis), or where another fixed text
+// break or a count, where a name, a value or a count follows it (it ends a
+// line, or with a space, "(", ":" or "="), or where another fixed text
 // begins.
 bool canEnd(std::u16string_view in, std::size_t end, char16_t last) {
     if (end == in.size() || lineBreak(in[end]) || digit(in[end])) return true;
-    if (lineBreak(last) || last == u' ' || last == u'(') return true;
+    if (lineBreak(last) || last == u' ' || last == u'(' || last == u':' || last == u'=') return true;
     return beginsFixedText(in, end);
 }
 

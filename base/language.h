@@ -35,8 +35,8 @@ TWideString translated(const TWideString& text);
 //     text, right after a fixed text that ends neither a line nor with a
 //     space, or after a digit (a count); or it begins with a line break;
 //   - it ends at the end, before a line break, a digit or another fixed
-//     text; or it ends a line, or with a space or "(" (a name or a count
-//     follows).
+//     text; or it ends a line, or with a space, "(", ":" or "=" (a name,
+//     a value or a count follows).
 // So a name after "...:\r" or ": " is left as it is even where it spells a
 // fixed text, or holds one after a line break (unless the fixed text ends
 // the name).
