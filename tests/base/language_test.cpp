@@ -25,6 +25,9 @@ const char* lookup(const char* text) {
         {"Число выходит за допустимый диапазон значений.", "The number is outside the allowed range."},
         {"Значение параметра не принято: ", "Option value refused: "},
         {"\rЭто не файл .bmp.", "\rThis is not a .bmp file."},
+        {"Не удаётся загрузить файл:\r", "Cannot load the file:\r"},
+        {"Не удаётся загрузить файл:\r-", "Cannot load the file:\r-"},
+        {"Параметр пропущен: при просмотре файлы не записываются: -o=", "Option ignored: viewing writes no files: -o="},
     };
     for (const auto& [ru, en] : known)
         if (std::strcmp(ru, text) == 0) return en;
@@ -43,6 +46,14 @@ TEST(Translation, FixedTextsAreTranslatedAroundCountsAndNames) {
     EXPECT_EQ(translate(u"Запись прервана. Не удаётся записать файл:\rclip.vx"),
               "Writing stopped. Cannot write the file:\rclip.vx");
     EXPECT_EQ(translate(u"Не удаётся записать файл:\rclip.vx"), "Cannot write the file:\rclip.vx");
+    // A value right after "=".
+    EXPECT_EQ(translate(u"Параметр пропущен: при просмотре файлы не записываются: -o=Да.vx"),
+              "Option ignored: viewing writes no files: -o=Да.vx");
+    // Standard input's name "-" is part of a fixed text; a name that begins
+    // with "-" is not.
+    EXPECT_EQ(translate(u"Не удаётся загрузить файл:\r-\rNo such file or directory"),
+              "Cannot load the file:\r-\rNo such file or directory");
+    EXPECT_EQ(translate(u"Не удаётся загрузить файл:\r-Да.bmp"), "Cannot load the file:\r-Да.bmp");
     // Two messages joined by a line break of their own.
     EXPECT_EQ(translate(u"Число выходит за допустимый диапазон значений.\rЗначение параметра не принято: -r=0"),
               "The number is outside the allowed range.\rOption value refused: -r=0");
