@@ -1,7 +1,7 @@
 // vexel: a compressor and viewer for pictures and short videos.
 #include "app/entry.h"
-#include "base/language.h"
 #include "app/startup.h"
+#include "base/language.h"
 #include "platform/system.h"
 #include "platform/test_hooks.h"
 #if VEXEL_HAVE_DISPLAY
