@@ -1,6 +1,7 @@
 // vexel: a compressor and viewer for pictures and short videos.
 #include "app/entry.h"
 #include "app/startup.h"
+#include "base/language.h"
 #include "platform/system.h"
 #include "platform/test_hooks.h"
 #if VEXEL_HAVE_DISPLAY
@@ -12,6 +13,8 @@
 #include <csignal>
 
 int main(int argc, char** argv) {
+    // Messages in the user's language, where the catalogue has it.
+    vexel::startLanguage();
     // A full disk or a file-size limit must fail a write, not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);

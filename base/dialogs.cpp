@@ -1,5 +1,6 @@
 #include "base/dialogs.h"
 
+#include "base/language.h"
 #include "base/memdiag.h"
 
 #include <unistd.h>
@@ -28,8 +29,8 @@ class ConsoleDialogs final : public Dialogs {
 public:
     bool message(const TWideString& text, const TWideString& caption) override {
         console_status::clear();
-        const std::string line =
-            consoleText(caption.empty() ? TWideString(u"Ошибка") : caption) + ": " + consoleText(text) + "\n";
+        const std::string line = consoleText(translated(caption.empty() ? TWideString(u"Ошибка") : caption)) + ": " +
+                                 consoleText(translated(text)) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
         return true;
@@ -41,7 +42,9 @@ public:
             block = memAllocate(sizeof(ConsoleProgressView), sizeof(ConsoleProgressView));
         }
         if (!block) return nullptr;
-        return new (block) ConsoleProgressView(caption.empty() ? TWideString(u"Состояние выполнения") : caption, text);
+        return new (block)
+            ConsoleProgressView(translated(caption.empty() ? TWideString(u"Состояние выполнения") : caption),
+                                translated(text));
     }
     void closeProgress(ProgressView* view) override {
         if (!view) return;

@@ -1,7 +1,7 @@
 # Installing: the programs, the GPU library and the code-page table together
 # in lib/vexel (the program loads the library and keeps the table beside
 # itself), links to the programs in bin, and the desktop's files: the man
-# page, the desktop entry, the MIME type of .vx files, the thumbnailer entry
+# page, the message catalogue, the desktop entry, the MIME type of .vx files, the thumbnailer entry
 # and the icons; libvexel in lib (component libvexel1), its header and
 # pkg-config file (component libvexel-dev). "cmake --install build --prefix
 # P"; "cpack -G DEB" in the build folder makes vexel_<version>_amd64.deb,
@@ -82,6 +82,8 @@ foreach(pair ${VEXEL_PACKAGE_COMPONENTS})
   install(FILES ${packaging}/copyright ${packaging}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
+# The English message catalogue, where the program looks for it.
+install(FILES ${VEXEL_MO} DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/en/LC_MESSAGES COMPONENT vexel)
 install(FILES packaging/vexel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT vexel)
 install(FILES packaging/vexel.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages COMPONENT vexel)
 if(TARGET pixSpray_module)

@@ -16,6 +16,8 @@ packages=(
   lintian
   # the pipes to and from ffmpeg, tested both ways
   ffmpeg
+  # the message catalogue, and the English locale its tests run under
+  gettext locales
   # the in-memory decoding benchmark beside TurboJPEG (bench/turbo_compare.sh)
   libturbojpeg0-dev
 )
@@ -26,11 +28,20 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "setup: installing ${missing[*]}" >&2
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q </dev/null
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  $sudo apt-get update -q </dev/null
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+fi
+
+# A fresh Debian has only the C locales; the tests of the English messages
+# need en_US.UTF-8.
+if ! locale -a 2>/dev/null | grep -qix 'en_US\.utf-\?8'; then
+  echo "setup: generating the locale en_US.UTF-8" >&2
+  $sudo sed -i 's/^# *\(en_US\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen </dev/null
+fi

@@ -1,5 +1,6 @@
 #include "ui/dialog_logic.h"
 
+#include "base/language.h"
 #include "base/matematicheskieoperacii.h"
 #include "platform/utf.h"
 
@@ -15,7 +16,7 @@ constexpr std::int32_t kButtonWidth = 96, kButtonHeight = 25, kButtonPitch = 104
 constexpr std::int32_t kFrame = 1; // the window's own border, on every side
 
 std::vector<BoxButton> buttonsOf(int type, bool noneForOthers) {
-    auto b = [](const char16_t* label, int result) { return BoxButton{TWideString(label), result}; };
+    auto b = [](const char16_t* label, int result) { return BoxButton{translated(TWideString(label)), result}; };
     switch (type) {
     case 1: return {b(u"Принять", 1), b(u"Отменить", 2)};
     case 2: return {b(u"Пропустить", 5), b(u"Повторить", 4), b(u"Отменить", 2)};

@@ -1,5 +1,6 @@
 #include "ui/toknosoobzheniy.h"
 
+#include "base/language.h"
 #include "platform/system.h"
 #include "ui/toknosostoyaniya.h"
 
@@ -38,7 +39,7 @@ bool run(const TWideString& text, const TWideString& caption, MessageChannel cha
     if (silenced()) return false;
     TWideString shownCaption = caption.empty() ? TWideString(u"Ошибка") : caption;
     MessageBackend& backend = currentBackend ? *currentBackend : consoleBackend();
-    int result = backend.show(shownCaption, text, 1, channel);
+    int result = backend.show(translated(shownCaption), translated(text), 1, channel);
     if (result == kResultCancel) {
         std::lock_guard<std::mutex> guard(silenceMutex);
         silencedUntil = now() + 10;
@@ -73,7 +74,8 @@ bool showUsage(const TWideString& text, const TWideString& caption) { return run
 
 void showWarning(const TWideString& text) {
     console_status::clear();
-    const std::string line = consoleText(TWideString(u"Предупреждение")) + ": " + consoleText(text) + "\n";
+    const std::string line =
+        consoleText(translated(TWideString(u"Предупреждение"))) + ": " + consoleText(translated(text)) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }

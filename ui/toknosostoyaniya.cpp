@@ -1,5 +1,6 @@
 #include "ui/toknosostoyaniya.h"
 
+#include "base/language.h"
 #include "base/memdiag.h"
 #include "ui/toknosoobzheniy.h"
 
@@ -46,8 +47,8 @@ TOknoSostoyaniya* TOknoSostoyaniya::createAndShow(const TWideString& caption, co
     }
     if (!block) return nullptr;
     auto* window = new (block) TOknoSostoyaniya;
-    window->caption_ = caption.empty() ? TWideString(u"Состояние выполнения") : caption;
-    window->text_ = text;
+    window->caption_ = translated(caption.empty() ? TWideString(u"Состояние выполнения") : caption);
+    window->text_ = translated(text);
     backend().shown(window->caption_, window->text_);
     return window;
 }

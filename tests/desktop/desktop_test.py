@@ -102,6 +102,32 @@ def test_the_install_keeps_the_program_its_library_and_table_together(folder):
     assert sorted(os.listdir(home)) == before
 
 
+def english_locale_installed():
+    names = run(["locale", "-a"], check=False).stdout.decode(errors="replace").split()
+    return any(n.lower().replace("-", "") == "en_us.utf8" for n in names)
+
+
+def test_the_installed_program_speaks_english_where_the_locale_asks(folder):
+    # The catalogue is installed where the program finds it from its own
+    # folder, whatever the prefix; the C locale keeps the Russian texts.
+    prefix = install(os.path.join(folder, "p"))
+    assert os.path.isfile(os.path.join(prefix, "share", "locale", "en", "LC_MESSAGES", "vexel.mo"))
+    env = headless()
+    for name in ("VEXEL_LOCALEDIR", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"):
+        env.pop(name, None)
+    vexel = os.path.join(prefix, "bin", "vexel")
+    russian = run([vexel, "-c", "missing.bmp"], cwd=folder, env=dict(env, LANG="C"), check=False)
+    assert russian.returncode == 1, russian
+    assert russian.stderr.decode() == "Ошибка: Не удаётся загрузить файл:\nmissing.bmp\nNo such file or directory\n"
+    if not english_locale_installed():
+        print("SKIP the English half: the locale en_US.UTF-8 is not installed (tools/setup.sh generates it)")
+        return
+    english = run([vexel, "-c", "missing.bmp"], cwd=folder, env=dict(env, LANG="en_US.UTF-8"), check=False)
+    assert english.returncode == 1, english
+    assert english.stderr.decode() == "Error: Cannot load the file:\nmissing.bmp\nNo such file or directory\n", \
+        english.stderr
+
+
 def test_a_run_without_a_window_loads_no_window_library(folder):
     # The window libraries are loaded only when a window is wanted: packing
     # (which opens none, even with a display named) and unpacking without a

@@ -2,7 +2,9 @@
 // that test the windows and the application, routes the foundation's
 // messages through the dialog windows' show functions, as the program does)
 // and fails every test that ends with more live allocator blocks than it
-// started with.
+// started with. The programs the tests run speak the program's own
+// language (Russian) whatever locale the shell names, and find the build's
+// message catalogue when a test names a locale.
 #include "base/memdiag.h"
 #include "base/units.h"
 #include "tests/support/test_util.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace vexel::test {
 
@@ -47,6 +50,10 @@ void allowLiveBlocks() { allowed = true; }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(name);
+#ifdef VEXEL_TEST_LOCALEDIR
+    setenv("VEXEL_LOCALEDIR", VEXEL_TEST_LOCALEDIR, 1);
+#endif
     vexel::initializeBaseUnits();
 #ifdef VEXEL_TEST_WITH_UI
     vexel::ui::installDialogs();

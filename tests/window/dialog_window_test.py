@@ -205,6 +205,27 @@ def test_a_broken_file_in_the_viewer_shows_its_message(x, folder):
     assert err.startswith("Ошибка: ") and "broken.vx" in err, err  # echoed for scripts and logs
 
 
+def test_a_message_in_english_has_english_texts_and_buttons(x, folder):
+    # With an English locale the box, its caption and its buttons are
+    # English, and so is the echo on standard error.
+    names = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE).stdout.decode(errors="replace").split()
+    if not any(n.lower().replace("-", "") == "en_us.utf8" for n in names):
+        print("SKIP: the locale en_US.UTF-8 is not installed (tools/setup.sh generates it)")
+        return
+    with open(os.path.join(folder, "broken.vx"), "wb") as f:
+        f.write(b"!VEXEL_IMAGE_FILE\0" + bytes(40))
+    viewer = x.start([OPTIONS.vexel, "broken.vx"], folder,
+                     env={"LANG": "en_US.UTF-8", "VEXEL_LOCALEDIR": OPTIONS.localedir})
+    window = x.window("Error", process=viewer)
+    check_message_box(x, window, 3, "message_english", viewer)
+    x.key(window, "Return")
+    assert wait_exit(viewer) == 2
+    x.until_gone(window)
+    err = errors(viewer)
+    assert err.startswith("Error: ") and "broken.vx" in err, err
+    assert not any("\u0400" <= c <= "\u04ff" for c in err), err
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
@@ -212,6 +233,7 @@ def main():
     parser.add_argument("--vexel", required=True)
     parser.add_argument("--send-close", required=True)
     parser.add_argument("--shots")
+    parser.add_argument("--localedir", default="")
     parser.add_argument("tests", nargs="*")
     OPTIONS = parser.parse_args()
     OPTIONS.vexel = os.path.abspath(OPTIONS.vexel)
