@@ -62,7 +62,8 @@ struct PngWork {
     if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (depth == 16) png_set_scale_16(png);
-    if (colour & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    // A palette's transparency comes out of the expansion as alpha: dropped too.
+    if ((colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS)) png_set_strip_alpha(png);
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
     png_set_bgr(png);
     const int passes = png_set_interlace_handling(png);
