@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -194,6 +196,42 @@ TEST(PictureFilesCli, APictureThatCannotBeReadSaysWhatItIsAndLeavesNoOutput) {
     expectRefused(dir, "notes.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n', ' ', ' ',
                                      ' ', ' ', ' ', ' '},
                   "Это не файл .bmp, .png или .jpg.");
+}
+
+void limitAddressSpaceTo256MiB() {
+    struct rlimit l{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &l);
+}
+
+TEST(PictureFilesCli, APictureLargerThanTheMemoryEndsTheRunWithTheLoadMessage) {
+#if defined(VEXEL_ASAN)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#else
+    // 10 000 x 10 000 grey pixels: small files whose pictures need 300 MB
+    // of picture memory, under an address-space limit of 256 MiB.
+    const int side = 10000;
+    test::TempDir dir;
+    test::PngSpec s;
+    s.width = s.height = side;
+    s.colourType = PNG_COLOR_TYPE_GRAY;
+    s.samples = [](int, int, int) { return std::uint16_t{0}; };
+    ASSERT_TRUE(test::writeFile(dir.file("big.png"), test::encodePng(s)));
+    std::vector<std::uint8_t> grey(static_cast<std::size_t>(side) * side, 0);
+    tjhandle h = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long length = 0;
+    ASSERT_EQ(tjCompress2(h, grey.data(), side, 0, side, TJPF_GRAY, &jpeg, &length, TJSAMP_GRAY, 50, 0), 0);
+    ASSERT_TRUE(test::writeFile(dir.file("big.jpg"), std::vector<std::uint8_t>(jpeg, jpeg + length)));
+    tjFree(jpeg);
+    tjDestroy(h);
+    for (const std::string name : {"big.png", "big.jpg"}) {
+        SCOPED_TRACE(name);
+        const test::CommandResult r = test::runVexel({"-c", name}, dir.path(), limitAddressSpaceTo256MiB);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_EQ(r.err, "Ошибка: Не удаётся загрузить файл:\n" + name + "\n");
+    }
+    EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"big.jpg", "big.png"}));
+#endif
 }
 
 } // namespace
