@@ -198,10 +198,12 @@ TEST(PictureFilesCli, APictureThatCannotBeReadSaysWhatItIsAndLeavesNoOutput) {
                   "Это не файл .bmp, .png или .jpg.");
 }
 
+#if !defined(VEXEL_ASAN)
 void limitAddressSpaceTo256MiB() {
     struct rlimit l{256u << 20, 256u << 20};
     setrlimit(RLIMIT_AS, &l);
 }
+#endif
 
 TEST(PictureFilesCli, APictureLargerThanTheMemoryEndsTheRunWithTheLoadMessage) {
 #if defined(VEXEL_ASAN)
