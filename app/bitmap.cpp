@@ -1,5 +1,7 @@
 #include "app/bitmap.h"
 
+#include "app/photo_files.h"
+
 #include "base/memdiag.h"
 #include "base/operaciispamyatyu.h"
 #include "platform/files.h"
@@ -85,17 +87,96 @@ void storeRow(Destination& d, const std::uint8_t* bgr, std::int32_t width, std::
                  static_cast<std::uint32_t>(bgr[0]) << bs;
 }
 
-int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
-    if (!record.graphicsWindow) return kBitmapNoBuffer;
-    platform::File file;
-    if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return kBitmapCannotOpen;
-    record.fileHeader = BitmapFileHeader();
-    record.picture.infoHeader = BitmapInfoHeader();
-    record.picture.paintable = false;
+// Prepares the picture's memory: the planes (larger than the record's
+// screen, or planes wanted) or the surface, locked.
+int openDestination(TWnd& record, std::int32_t width, std::int32_t rows, bool displayAllowed, Destination& destination) {
+    TGraficheskoeOkno& window = *record.graphicsWindow;
+    const bool fits = fitsScreen(width, rows, record.codec.screen);
+    destination.window = &window;
+    if (!record.picture.prepare(width, rows, !fits || record.picture.planesWanted, fits, displayAllowed))
+        return kBitmapNoBuffer;
+    if (record.picture.pictureInPlanes()) {
+        destination.planes = &record.picture.planes;
+    } else {
+        if (!record.picture.surfaceToMeasure(width, rows)) return kBitmapNoBuffer;
+        if (!window.lockPicture(destination.picture)) return kBitmapNoBuffer;
+        if (destination.picture.width != width || destination.picture.height != rows) return kBitmapNoBuffer;
+    }
+    return kBitmapLoaded;
+}
 
+// One colour channel of a 16- or 32-bit pixel: where its bits are, and how
+// many (0: the channel reads as 0).
+struct Channel {
+    int shift = 0;
+    int bits = 0;
+    std::uint32_t most = 0; // the mask moved down
+    std::uint8_t value(std::uint32_t pixel) const {
+        if (bits == 0) return 0;
+        const std::uint32_t v = pixel >> shift & most;
+        if (bits >= 8) return static_cast<std::uint8_t>(v >> (bits - 8));
+        return static_cast<std::uint8_t>((v * 255 + most / 2) / most);
+    }
+};
+
+// A mask as a channel; false for bits that are not one run.
+bool channelOf(std::uint32_t mask, Channel& c) {
+    c = Channel();
+    if (mask == 0) return true;
+    c.shift = std::countr_zero(mask);
+    const std::uint32_t run = mask >> c.shift;
+    if ((run & (run + 1)) != 0) return false;
+    c.bits = std::popcount(run);
+    c.most = run;
+    return true;
+}
+
+// How the pixels of a file row become blue, green, red.
+struct RowFormat {
+    int bits = 24;
+    Channel red, green, blue;            // 16 and 32 bits
+    std::uint8_t palette[256][4] = {};   // 1, 4 and 8 bits: blue, green, red, unused
+};
+
+// Converts one file row; 24-bit rows are used as they are.
+const std::uint8_t* convertRow(const RowFormat& f, const std::uint8_t* in, std::int32_t width, std::uint8_t* out) {
+    switch (f.bits) {
+    case 24: return in;
+    case 1:
+    case 4:
+    case 8: {
+        const int perByte = 8 / f.bits;
+        const unsigned mask = (1u << f.bits) - 1;
+        for (std::int32_t x = 0; x < width; ++x) {
+            const int slot = x % perByte;
+            const unsigned index = in[x / perByte] >> (8 - f.bits * (slot + 1)) & mask;
+            std::memcpy(out + 3 * static_cast<std::size_t>(x), f.palette[index], 3);
+        }
+        return out;
+    }
+    case 16:
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint32_t pixel = loadU16(in + 2 * static_cast<std::size_t>(x));
+            out[3 * x] = f.blue.value(pixel);
+            out[3 * x + 1] = f.green.value(pixel);
+            out[3 * x + 2] = f.red.value(pixel);
+        }
+        return out;
+    default:
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint32_t pixel = loadU32(in + 4 * static_cast<std::size_t>(x));
+            out[3 * x] = f.blue.value(pixel);
+            out[3 * x + 1] = f.green.value(pixel);
+            out[3 * x + 2] = f.red.value(pixel);
+        }
+        return out;
+    }
+}
+
+int readBitmap(TWnd& record, platform::File& file, bool displayAllowed) {
     std::int64_t actualSize = file.size();
     std::uint8_t head[18];
-    if (actualSize < 0 || !file.readExact(head, sizeof head)) return kBitmapShort;
+    if (actualSize < 0 || !file.seek(0) || !file.readExact(head, sizeof head)) return kBitmapShort;
     BitmapFileHeader fh;
     fh.type = loadU16(head);
     if (fh.type != 0x4D42) return kBitmapNotBitmap;
@@ -125,20 +206,57 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     ih.yPelsPerMeter = static_cast<std::int32_t>(loadU32(info + 28));
     ih.clrUsed = loadU32(info + 32);
     ih.clrImportant = loadU32(info + 36);
+    const int bits = ih.bitCount;
     if (ih.planes != 1) return kBitmapPlanes;
-    if (ih.bitCount != 24) return kBitmapBits;
-    if (ih.compression != 0) return kBitmapCompressed;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return kBitmapBits;
+    const bool masked = ih.compression == 3 || ih.compression == 6;
+    if (ih.compression == 1) return kBitmapRle8;
+    if (ih.compression == 2) return kBitmapRle4;
+    if (ih.compression != 0 && !masked) return kBitmapCompressed;
+    if (masked && ((bits != 16 && bits != 32) || headerSize < 40)) return kBitmapBadHeader;
     if (ih.width < 1 || ih.width > kMaxSide || ih.height == 0 || ih.height < -kMaxSide || ih.height > kMaxSide)
         return kBitmapBadHeader;
 
+    // The colours: masks, or the palette.
+    RowFormat format;
+    format.bits = bits;
+    std::uint64_t afterHeaders = 14 + static_cast<std::uint64_t>(headerSize);
+    if (bits == 16 || bits == 32) {
+        std::uint32_t masks[3] = {0x7C00, 0x3E0, 0x1F};
+        if (bits == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+        if (masked) {
+            // Right after a 40-byte header, or its own fields in a longer one.
+            std::uint8_t stored[12];
+            if (!file.seek(54) || !file.readExact(stored, sizeof stored)) return kBitmapShort;
+            for (int i = 0; i < 3; ++i) masks[i] = loadU32(stored + 4 * i);
+            if (headerSize == 40) afterHeaders += ih.compression == 6 ? 16 : 12;
+        }
+        if (!channelOf(masks[0], format.red) || !channelOf(masks[1], format.green) ||
+            !channelOf(masks[2], format.blue) || (masks[0] & masks[1]) || (masks[0] & masks[2]) ||
+            (masks[1] & masks[2]) || (masks[0] | masks[1] | masks[2]) == 0)
+            return kBitmapBadHeader;
+    }
+    std::uint64_t offset = fh.dataOffset;
+    if (bits <= 8) {
+        const std::uint32_t most = 1u << bits;
+        std::uint64_t entries = ih.clrUsed == 0 || ih.clrUsed > most ? most : ih.clrUsed;
+        if (offset == 0) offset = afterHeaders + entries * 4;
+        // A palette runs from the end of the headers up to the pixels.
+        if (offset < afterHeaders + 4) return kBitmapBadHeader;
+        entries = std::min<std::uint64_t>(entries, (offset - afterHeaders) / 4);
+        std::uint8_t stored[256 * 4];
+        if (!file.seek(afterHeaders) || !file.readExact(stored, entries * 4)) return kBitmapShort;
+        std::memcpy(format.palette, stored, entries * 4);
+    } else if (offset == 0) {
+        offset = static_cast<std::uint64_t>(ih.clrUsed) * 4 + afterHeaders;
+    }
+
     const bool topDown = ih.height < 0;
     const std::int32_t width = ih.width, rows = topDown ? -ih.height : ih.height;
-    const std::uint64_t tightRow = static_cast<std::uint64_t>(width) * 3, paddedRow = (tightRow + 3) / 4 * 4;
+    const std::uint64_t tightRow = (static_cast<std::uint64_t>(width) * bits + 7) / 8, paddedRow = (tightRow + 3) / 4 * 4;
     const std::uint64_t tightTotal = tightRow * static_cast<std::uint64_t>(rows);
     const std::uint64_t paddedTotal = paddedRow * static_cast<std::uint64_t>(rows);
 
-    std::uint64_t offset = fh.dataOffset;
-    if (offset == 0) offset = static_cast<std::uint64_t>(ih.clrUsed) * 4 + headerSize + 14;
     if (offset > actual) return kBitmapShort;
     std::uint64_t dataSize = ih.sizeImage;
     if (dataSize == 0) dataSize = actual - offset;
@@ -156,39 +274,80 @@ int readBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     record.fileHeader = fh;
     record.picture.infoHeader = ih;
 
-    // The destination.
-    TGraficheskoeOkno& window = *record.graphicsWindow;
-    const bool fits = fitsScreen(width, rows, record.codec.screen);
     Destination destination;
-    destination.window = &window;
-    if (!record.picture.prepare(width, rows, !fits || record.picture.planesWanted, fits, displayAllowed))
-        return kBitmapNoBuffer;
-    if (record.picture.pictureInPlanes()) {
-        destination.planes = &record.picture.planes;
-    } else {
-        if (!record.picture.surfaceToMeasure(width, rows)) return kBitmapNoBuffer;
-        if (!window.lockPicture(destination.picture)) return kBitmapNoBuffer;
-        if (destination.picture.width != width || destination.picture.height != rows) return kBitmapNoBuffer;
-    }
+    if (int r = openDestination(record, width, rows, displayAllowed, destination); r != kBitmapLoaded) return r;
 
     // The pixels, a piece of whole rows at a time.
     const std::uint64_t piecesRows = std::max<std::uint64_t>(1, kPieceBytes / rowBytes);
-    TrackedBuffer<std::uint8_t> piece;
+    TrackedBuffer<std::uint8_t> piece, converted;
     if (!piece.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(piecesRows, rows) * rowBytes)))
         return kBitmapNoBuffer;
+    if (bits != 24 && !converted.allocate(static_cast<std::size_t>(width) * 3)) return kBitmapNoBuffer;
     if (!file.seek(offset)) return kBitmapShort;
     for (std::int32_t done = 0; done < rows;) {
         std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(piecesRows, rows - done));
         if (!file.readExact(piece.data(), static_cast<std::uint64_t>(n) * rowBytes)) return kBitmapShort;
         for (std::int32_t i = 0; i < n; ++i) {
             std::int32_t fileRow = done + i;
-            storeRow(destination, piece.data() + static_cast<std::uint64_t>(i) * rowBytes, width,
-                     topDown ? rows - 1 - fileRow : fileRow);
+            const std::uint8_t* bgr =
+                convertRow(format, piece.data() + static_cast<std::uint64_t>(i) * rowBytes, width, converted.data());
+            storeRow(destination, bgr, width, topDown ? rows - 1 - fileRow : fileRow);
         }
         done += n;
     }
     record.picture.paintable = true;
     return kBitmapLoaded;
+}
+
+// A PNG's or a JPEG's picture into the record, held as a 24-bit bitmap's.
+class RecordTarget : public PictureTarget {
+public:
+    RecordTarget(TWnd& record, bool displayAllowed) : record_(record), displayAllowed_(displayAllowed) {}
+    int begin(std::int32_t width, std::int32_t height, std::int32_t xPelsPerMeter, std::int32_t yPelsPerMeter) override {
+        const std::uint64_t pixelBytes = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4 * height;
+        BitmapInfoHeader ih;
+        ih.size = 40;
+        ih.width = width;
+        ih.height = height;
+        ih.planes = 1;
+        ih.bitCount = 24;
+        ih.sizeImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(pixelBytes, 0xFFFFFFFFu));
+        ih.xPelsPerMeter = xPelsPerMeter;
+        ih.yPelsPerMeter = yPelsPerMeter;
+        record_.picture.infoHeader = ih;
+        width_ = width;
+        height_ = height;
+        return openDestination(record_, width, height, displayAllowed_, destination_);
+    }
+    void row(const std::uint8_t* bgr, std::int32_t y) override { storeRow(destination_, bgr, width_, height_ - 1 - y); }
+
+private:
+    TWnd& record_;
+    bool displayAllowed_;
+    std::int32_t width_ = 0, height_ = 0;
+    Destination destination_;
+};
+
+// Tells the kinds of file apart by their first bytes.
+int readPicture(TWnd& record, const TWideString& path, bool displayAllowed) {
+    if (!record.graphicsWindow) return kBitmapNoBuffer;
+    platform::File file;
+    if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return kBitmapCannotOpen;
+    record.fileHeader = BitmapFileHeader();
+    record.picture.infoHeader = BitmapInfoHeader();
+    record.picture.paintable = false;
+    std::uint8_t head[8];
+    const std::int64_t got = file.read(head, sizeof head);
+    const std::size_t size = got > 0 ? static_cast<std::size_t>(got) : 0;
+    int result;
+    if (isPngSignature(head, size) || isJpegSignature(head, size)) {
+        RecordTarget target(record, displayAllowed);
+        result = isPngSignature(head, size) ? readPng(file, target) : readJpeg(file, target);
+    } else {
+        return readBitmap(record, file, displayAllowed);
+    }
+    if (result == kBitmapLoaded) record.picture.paintable = true;
+    return result;
 }
 
 // Writes the pixel rows bottom-up, padded; false on a write error.
@@ -254,7 +413,7 @@ bool writeRows(platform::File& file, TWnd& record, const PictureAccess* surface,
 
 int loadBitmap(TWnd& record, const TWideString& path, bool displayAllowed) {
     keepPreviousPicture(record);
-    int result = readBitmap(record, path, displayAllowed);
+    int result = readPicture(record, path, displayAllowed);
     if (record.picture.infoHeader.width != record.picture.currentHeader.width || record.picture.infoHeader.height != record.picture.currentHeader.height)
         record.picture.dropPreviousPicture(); // of no use at another size
     record.picture.currentHeader = record.picture.infoHeader;

@@ -195,15 +195,20 @@ private:
         return TWideString();
     }
 
-    // Why a bitmap did not load, as a line of its own: the system's reason
+    // Why a picture file did not load, as a line of its own: the system's reason
     // for a file that cannot be opened, else what the program refuses.
     static TWideString whyNotLoaded(int result) {
         switch (result) {
         case kBitmapCannotOpen: return reason(platform::lastError());
         case kBitmapShort: return text(u"\rФайл короче, чем сказано в его заголовках.");
-        case kBitmapNotBitmap: return text(u"\rЭто не файл .bmp.");
-        case kBitmapBits: return text(u"\rЧитаются только 24-битные файлы .bmp.");
+        case kBitmapNotBitmap: return text(u"\rЭто не файл .bmp, .png или .jpg.");
+        case kBitmapBits: return text(u"\rЧитаются файлы .bmp с 1, 4, 8, 16, 24 и 32 битами на точку.");
         case kBitmapCompressed: return text(u"\rСжатые файлы .bmp не поддерживаются.");
+        case kBitmapRle8: return text(u"\rСжатые файлы .bmp (RLE8) не поддерживаются.");
+        case kBitmapRle4: return text(u"\rСжатые файлы .bmp (RLE4) не поддерживаются.");
+        case kPngDamaged: return text(u"\rФайл .png повреждён или обрезан.");
+        case kJpegDamaged: return text(u"\rФайл .jpg повреждён или обрезан.");
+        case kJpegCmyk: return text(u"\rФайлы .jpg в цветах CMYK не читаются.");
         case kBitmapPlanes:
         case kBitmapBadHeader:
         case kBitmapDataTooSmall: return text(u"\rЗаголовок файла .bmp неправильный.");

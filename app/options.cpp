@@ -240,7 +240,10 @@ bool sameExtension(const TWideString& text, std::u16string_view ext) {
     return true;
 }
 
-bool isPictureExtension(const TWideString& extension) { return sameExtension(extension, u"bmp"); }
+bool isPictureExtension(const TWideString& extension) {
+    return sameExtension(extension, u"bmp") || sameExtension(extension, u"png") || sameExtension(extension, u"jpg") ||
+           sameExtension(extension, u"jpeg");
+}
 
 TWideString outputExtensionFor(const RunSettings& s) {
     if (s.runMode >= 1) return TWideString(u"vx");

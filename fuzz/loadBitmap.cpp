@@ -1,4 +1,5 @@
-// Fuzz target for the bitmap reader: every input is written to a file and
+// Fuzz target for the picture reader (bitmaps, and PNG and JPEG files told
+// apart by their first bytes): every input is written to a file and
 // loaded into one long-lived viewer record (so the previous-picture handling
 // runs too); a loaded picture is written back out and removed.
 #include "app/bitmap.h"

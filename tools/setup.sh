@@ -10,16 +10,16 @@ packages=(
   python3
   # the viewer and the dialog windows, and their tests under a virtual display
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
+  # the program's PNG and JPEG readers
+  libpng-dev libturbojpeg0-dev
   # the thumbnailer, the package and the desktop files, and their tests
-  libpng-dev dpkg-dev man-db shared-mime-info desktop-file-utils parallel
+  dpkg-dev man-db shared-mime-info desktop-file-utils parallel
   # the check of the Debian packages
   lintian
   # the pipes to and from ffmpeg, tested both ways
   ffmpeg
   # the message catalogue, and the English locale its tests run under
   gettext locales
-  # the in-memory decoding benchmark beside TurboJPEG (bench/turbo_compare.sh)
-  libturbojpeg0-dev
 )
 
 missing=()

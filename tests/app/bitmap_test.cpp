@@ -147,8 +147,14 @@ TEST_F(Bitmaps, EveryBadHeaderHasItsResult) {
     EXPECT_EQ(load(notBm), kBitmapNotBitmap);
     EXPECT_EQ(load(with([](BmpLayout& l) { l.sizeImageField = 8 * 4 * 3 - 1; })), kBitmapDataTooSmall);
     EXPECT_EQ(load(with([](BmpLayout& l) { l.planes = 2; })), kBitmapPlanes);
-    EXPECT_EQ(load(with([](BmpLayout& l) { l.bits = 32; })), kBitmapBits);
-    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 1; })), kBitmapCompressed);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.bits = 2; })), kBitmapBits);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.bits = 64; })), kBitmapBits);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 1; })), kBitmapRle8);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 2; })), kBitmapRle4);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 4; })), kBitmapCompressed);
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 5; })), kBitmapCompressed);
+    // Colour masks belong to 16 and 32 bits only.
+    EXPECT_EQ(load(with([](BmpLayout& l) { l.compression = 3; })), kBitmapBadHeader);
     EXPECT_EQ(load(with([](BmpLayout& l) { l.headerSize = 12; })), kBitmapBadHeader);
     EXPECT_EQ(load(with([](BmpLayout& l) { l.headerSize = 3;
                   l.dataOffset = 54; })), kBitmapBadHeader);

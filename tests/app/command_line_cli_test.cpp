@@ -89,9 +89,9 @@ TEST(CommandLine, AFileThatCannotBeReadIsNamedWithTheReason) {
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
     ASSERT_TRUE(test::writeFile(dir.file("notes.txt"), {'h', 'i', '\n'}));
-    // A 32-bit bitmap: its headers are whole, its depth is not read.
+    // A 64-bit bitmap: its headers are whole, its depth is not read.
     std::vector<std::uint8_t> deep = test::encodeBmp(test::patternPicture(4, 4));
-    deep[28] = 32;
+    deep[28] = 64;
     ASSERT_TRUE(test::writeFile(dir.file("deep.bmp"), deep));
     struct Case {
         const char* name;
@@ -102,7 +102,7 @@ TEST(CommandLine, AFileThatCannotBeReadIsNamedWithTheReason) {
                           Case{"folder.bmp", 1, "Не удаётся загрузить файл:\nfolder.bmp\nIs a directory"},
                           Case{"folder", 2, "Не удаётся распаковать файл:\nfolder\nIs a directory"},
                           Case{"notes.txt", 2, "Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx."},
-                          Case{"deep.bmp", 1, "Не удаётся загрузить файл:\ndeep.bmp\nЧитаются только 24-битные файлы .bmp."}}) {
+                          Case{"deep.bmp", 1, "Не удаётся загрузить файл:\ndeep.bmp\nЧитаются файлы .bmp с 1, 4, 8, 16, 24 и 32 битами на точку."}}) {
         SCOPED_TRACE(c.name);
         const test::CommandResult r = test::runVexel({"-c", c.name}, dir.path());
         EXPECT_EQ(r.exitCode, c.code);

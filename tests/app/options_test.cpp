@@ -150,6 +150,11 @@ TEST(Names, ExtensionsAreRecognisedIgnoringCase) {
     EXPECT_TRUE(sameExtension(TWideString(u"Vx"), u"vx"));
     EXPECT_FALSE(sameExtension(TWideString(u"bmpx"), u"bmp"));
     EXPECT_FALSE(sameExtension(TWideString(), u"vx"));
+    // The pictures a run reads, by their names.
+    for (const char16_t* picture : {u"bmp", u"png", u"jpg", u"jpeg", u"BMP", u"Png", u"JPG", u"jPeG"})
+        EXPECT_TRUE(isPictureExtension(TWideString(picture)));
+    for (const char16_t* other : {u"vx", u"gif", u"jpe", u"pngx", u"", u"tiff"})
+        EXPECT_FALSE(isPictureExtension(TWideString(other)));
 }
 
 TEST(Names, TheOutputExtensionFollowsTheRunMode) {

@@ -242,7 +242,7 @@ def test_the_companion_programs_man_pages_render_and_name_every_option(folder):
         assert (version + ".").startswith(page_version + "."), (program, version, page_version)
 
 
-def test_the_desktop_entry_opens_vx_and_bmp_files_in_the_viewer(folder):
+def test_the_desktop_entry_opens_vx_bmp_png_and_jpeg_files_in_the_viewer(folder):
     prefix = install(os.path.join(folder, "p"))
     entry = os.path.join(prefix, "share", "applications", "vexel.desktop")
     run(["desktop-file-validate", entry])
@@ -250,7 +250,7 @@ def test_the_desktop_entry_opens_vx_and_bmp_files_in_the_viewer(folder):
         fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
     assert fields["NoDisplay"] == "true"
     assert fields["Exec"].split()[0] == "vexel"
-    assert set(fields["MimeType"].strip(";").split(";")) == {"image/x-vexel", "image/bmp"}
+    assert set(fields["MimeType"].strip(";").split(";")) == {"image/x-vexel", "image/bmp", "image/png", "image/jpeg"}
 
 
 def test_the_mime_type_knows_vx_files_by_name_and_by_their_first_bytes(folder):

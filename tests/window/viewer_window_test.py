@@ -460,6 +460,61 @@ def test_sigint_and_sigterm_close_a_shown_picture_with_zero(x, folder):
         assert "Ошибка" not in errors(viewer), errors(viewer)
 
 
+def write_png(path, width, height, rgb_at):
+    """An 8-bit RGB PNG file; rgb_at(x, y) with y counted from the top."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    rows = b"".join(b"\0" + bytes(c for x_ in range(width) for c in rgb_at(x_, y)) for y in range(height))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def write_jpeg(path, width, height, rgb_at):
+    """A JPEG file of quality 95 without subsampling, through the system's TurboJPEG."""
+    import ctypes
+    turbo = ctypes.CDLL("libturbojpeg.so.0")
+    turbo.tjInitCompress.restype = ctypes.c_void_p
+    turbo.tjCompress2.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                  ctypes.c_int, ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_ulong),
+                                  ctypes.c_int, ctypes.c_int, ctypes.c_int]
+    turbo.tjFree.argtypes = [ctypes.c_void_p]
+    turbo.tjDestroy.argtypes = [ctypes.c_void_p]
+    handle = turbo.tjInitCompress()
+    pixels = bytes(c for y in range(height) for x_ in range(width) for c in rgb_at(x_, y))
+    out, length = ctypes.c_void_p(), ctypes.c_ulong()
+    assert turbo.tjCompress2(handle, pixels, width, 0, height, 0, ctypes.byref(out), ctypes.byref(length),
+                             0, 95, 0) == 0  # TJPF_RGB, TJSAMP_444
+    with open(path, "wb") as f:
+        f.write(ctypes.string_at(out, length.value))
+    turbo.tjFree(out)
+    turbo.tjDestroy(handle)
+
+
+def test_png_and_jpeg_pictures_are_viewed_like_bitmaps(x, folder):
+    """A PNG and a JPEG of 64 x 48, red on the left and blue on the right,
+    each fill the 1920 x 1080 window as a bitmap would: 1440 x 1080 from
+    x = 240, the halves split at x = 960."""
+    left, right = (200, 40, 40), (40, 40, 200)
+    write_png(os.path.join(folder, "photo.png"), 64, 48, lambda px, py: left if px < 32 else right)
+    write_jpeg(os.path.join(folder, "snap.jpg"), 64, 48, lambda px, py: left if px < 32 else right)
+    for name in ("photo.png", "snap.jpg"):
+        viewer, window = view(x, folder, name)
+        waits_at(viewer)
+
+        def halves(shot):
+            assert near(shot[540][600], left), "(600, 540) shows %s, not %s" % (shot[540][600], left)
+            assert near(shot[540][1320], right), "(1320, 540) shows %s, not %s" % (shot[540][1320], right)
+            assert dark(shot[540][100]) and dark(shot[540][1820]), "bars left and right"
+        x.until_shown(window, halves, "the picture's two halves", "viewer_" + name.replace(".", "_"), viewer)
+        x.key(window, "q")
+        closes_with_zero(x, viewer, window)
+        assert "Ошибка" not in errors(viewer), errors(viewer)
+
+
 def read_bitmap_pixel(path, x_, y):
     """(r, g, b) at (x_, y) from the top of a 24-bit bitmap file."""
     with open(path, "rb") as f:
