@@ -295,7 +295,7 @@ private:
                 if (platform::isFolder(n.input.view()) ||
                     (names_.extension.empty() && platform::isFolder((names_.folder + names_.base).view())))
                     return fail(cannotUnpack + reason(EISDIR), 2);
-                return fail(cannotUnpack + text(u"\rЭто не файл .bmp и не файл .vx."), 2);
+                return fail(cannotUnpack + text(u"\rЭто не рисунок (.bmp, .png, .jpg) и не файл .vx."), 2);
             }
             if (index_ != placesRow_) {
                 forgetPlaces();

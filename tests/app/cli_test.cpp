@@ -194,7 +194,7 @@ TEST_F(Cli, AnUnknownExtensionCannotBeUnpacked) {
     ASSERT_TRUE(test::writeFile(dir.file("notes.txt"), {1}));
     auto r = vexel({"-uc", "notes.txt"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx.\n");
+    EXPECT_EQ(r.err, "Ошибка: Не удаётся распаковать файл:\nnotes.txt\nЭто не рисунок (.bmp, .png, .jpg) и не файл .vx.\n");
 }
 
 TEST_F(Cli, CopyConversionWithPictureOptionsIsRefused) {

@@ -101,7 +101,7 @@ TEST(CommandLine, AFileThatCannotBeReadIsNamedWithTheReason) {
     for (const Case& c : {Case{"missing.bmp", 1, "Не удаётся загрузить файл:\nmissing.bmp\nNo such file or directory"},
                           Case{"folder.bmp", 1, "Не удаётся загрузить файл:\nfolder.bmp\nIs a directory"},
                           Case{"folder", 2, "Не удаётся распаковать файл:\nfolder\nIs a directory"},
-                          Case{"notes.txt", 2, "Не удаётся распаковать файл:\nnotes.txt\nЭто не файл .bmp и не файл .vx."},
+                          Case{"notes.txt", 2, "Не удаётся распаковать файл:\nnotes.txt\nЭто не рисунок (.bmp, .png, .jpg) и не файл .vx."},
                           Case{"deep.bmp", 1, "Не удаётся загрузить файл:\ndeep.bmp\nЧитаются файлы .bmp с 1, 4, 8, 16, 24 и 32 битами на точку."}}) {
         SCOPED_TRACE(c.name);
         const test::CommandResult r = test::runVexel({"-c", c.name}, dir.path());

@@ -84,7 +84,7 @@ TEST(Language, AnEnglishLocaleGivesTheEnglishTextsWithTheNameAndTheReason) {
                            "Error: Option value refused: -m=abc\n");
     const test::CommandResult notes = runIn(english, {"-c", "notes.txt"}, dir.path());
     EXPECT_EQ(notes.exitCode, 2);
-    EXPECT_EQ(notes.err, "Error: Cannot unpack the file:\nnotes.txt\nThis is neither a .bmp file nor a .vx file.\n");
+    EXPECT_EQ(notes.err, "Error: Cannot unpack the file:\nnotes.txt\nThis is neither a picture (.bmp, .png, .jpg) nor a .vx file.\n");
 }
 
 TEST(Language, TheCLocaleAndNoLocaleKeepTheRussianTexts) {
