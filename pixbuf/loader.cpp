@@ -165,8 +165,13 @@ bool decodeFrames(const guint8* data, gsize size, bool firstOnly, Frames& out, G
         vexel_reader_close(reader);
         return false;
     }
+    if (std::uint64_t{first.width} * first.height > maxPixels()) {
+        setError(error, VEXEL_ERROR_TOO_LARGE, "the .vx picture cannot be read");
+        vexel_reader_close(reader);
+        return false;
+    }
     const std::uint64_t frameBytes = std::uint64_t{first.width} * first.height * 3;
-    if (count > 1 && frameBytes * count > kMaxAnimationBytes) {
+    if (count > 1 && count > kMaxAnimationBytes / frameBytes) {
         g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
                     "%zu frames of %u x %u pixels are too many to hold", count, first.width, first.height);
         vexel_reader_close(reader);
