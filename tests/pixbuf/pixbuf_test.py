@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The gdk-pixbuf loader as users meet it: GdkPixbuf from Python (whole
 files, a loader fed in small pieces, animations), gdk-pixbuf-thumbnailer,
-and Eye of GNOME showing a photograph on a virtual display.
+and Eye of GNOME showing a photograph and playing a clip on a virtual
+display (screenshots under --shots).
 
 Each run makes its own loader cache (gdk-pixbuf-query-loaders over the
 system's loaders and this build's) and its own MIME database (gdk-pixbuf
@@ -309,39 +310,66 @@ def test_the_thumbnailer_makes_a_thumbnail(folder, listed):
     assert done.returncode != 0 and not os.path.exists(os.path.join(folder, "bad.png"))
 
 
+def find_picture(shot, picture, points):
+    """Where the picture (width, height, RGB rows) has its top left pixel in
+    the screenshot: the place where every point matches exactly."""
+    import xsession
+    width, height, rgb = picture
+
+    def at(x, y):
+        i = 3 * (y * width + x)
+        return tuple(rgb[i:i + 3])
+    first = at(0, 0)
+    wanted = [(x, y, at(x, y)) for x, y in points]
+    for sy in range(len(shot) - height + 1):
+        row = shot[sy]
+        for sx in range(len(row) - width + 1):
+            if row[sx] == first and all(shot[sy + y][sx + x] == value for x, y, value in wanted):
+                return sx, sy
+    raise xsession.NotYet("the picture is not on the screen")
+
+
+def grid(width, height, step):
+    return [(x, y) for x in range(0, width, step) for y in range(0, height, step)] + [(width - 1, height - 1)]
+
+
+def start_eog(x, folder, name):
+    eog = x.start(["dbus-run-session", "--", "eog", "--new-instance", name], cwd=folder)
+    return eog, x.window(name, eog)
+
+
 def test_eye_of_gnome_shows_a_photograph(folder, listed):
     sys.path.insert(0, os.path.join(OPTIONS.source, "tests", "window"))
     import xsession
     photo = photograph(folder, "photo", (320, 240))
-    width, height, expected = unpacked(photo)[0]
-
-    def at(x, y):
-        i = 3 * (y * width + x)
-        return tuple(expected[i:i + 3])
+    picture = unpacked(photo)[0]
     # Points across the sky, the sun, the ground and the strokes.
     points = [(x, y) for x in (0, 60, 160, 230, 319) for y in (0, 60, 150, 190, 239)]
-
-    def find_picture(shot):
-        """Where the picture's top left pixel is in the screenshot: the
-        place where every point matches exactly."""
-        first = at(0, 0)
-        for sy in range(len(shot) - height + 1):
-            row = shot[sy]
-            for sx in range(len(row) - width + 1):
-                if row[sx] == first and all(shot[sy + y][sx + x] == at(x, y) for x, y in points):
-                    return sx, sy
-        raise xsession.NotYet("the picture is not on the screen")
-
     with xsession.XSession(None, OPTIONS.shots, size="800x600x24") as x:
-        eog = x.start(["dbus-run-session", "--", "eog", "--new-instance", os.path.basename(photo)], cwd=folder)
-        window = x.window("photo.vx", eog)
-        shot = x.until_shown(window, find_picture, "the photograph in Eye of GNOME's window", "eog_photograph",
-                             eog)
-        sx, sy = find_picture(shot)
+        eog, window = start_eog(x, folder, "photo.vx")
+        shot = x.until_shown(window, lambda shot: find_picture(shot, picture, points),
+                             "the photograph in Eye of GNOME's window", "eog_photograph", eog)
+        sx, sy = find_picture(shot, picture, points)
         # Shown whole and unscaled: every pixel of a grid over it matches.
-        for y in range(0, height, 7):
-            for xx in range(0, width, 7):
-                assert shot[sy + y][sx + xx] == at(xx, y), (xx, y, shot[sy + y][sx + xx], at(xx, y))
+        width, height, rgb = picture
+        for px, py in grid(width, height, 7):
+            i = 3 * (py * width + px)
+            assert shot[sy + py][sx + px] == tuple(rgb[i:i + 3]), (px, py)
+
+
+def test_eye_of_gnome_plays_a_clip(folder, listed):
+    sys.path.insert(0, os.path.join(OPTIONS.source, "tests", "window"))
+    import xsession
+    frames = unpacked(clip(folder, 3, "2"))
+    assert len(frames) == 3 and len(set(frames)) == 3
+    points = grid(96, 64, 8)
+    with xsession.XSession(None, OPTIONS.shots, size="800x600x24") as x:
+        eog, window = start_eog(x, folder, "clip.vx")
+        # Each frame comes in turn, and the first again after the last: the
+        # clip plays, and loops.
+        for n in (0, 1, 2, 0):
+            x.until_shown(window, lambda shot: find_picture(shot, frames[n], points),
+                          "frame %d of the clip in Eye of GNOME's window" % n, "eog_clip_frame%d" % n, eog)
 
 
 def main():
