@@ -11,13 +11,14 @@ cd "$(dirname "$0")/.."
 tools/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVEXEL_TESTS=OFF -DVEXEL_BENCH=OFF
 rm -f build-package/*.deb
 (cd build-package && cpack -G DEB >/dev/null)
-debs=(build-package/vexel_*_amd64.deb build-package/libvexel1_*_amd64.deb build-package/libvexel-dev_*_amd64.deb)
+debs=(build-package/vexel_*_amd64.deb build-package/libvexel1_*_amd64.deb build-package/libvexel-dev_*_amd64.deb
+      build-package/vexel-pixbuf-loader_*_amd64.deb)
 for deb in "${debs[@]}"; do
   echo "== $deb"
   dpkg-deb -f "$deb" Package Version Depends
 done
 export DEBIAN_FRONTEND=noninteractive
-trap 'apt-get purge -y -q vexel libvexel1 libvexel-dev >/dev/null 2>&1 || true' EXIT
+trap 'apt-get purge -y -q vexel-pixbuf-loader vexel libvexel1 libvexel-dev >/dev/null 2>&1 || true' EXIT
 apt-get install -y -q "${debs[@]/#/./}" </dev/null >/dev/null
 work=$(mktemp -d)
 python3 tools/make_sample.py "$work/sample.bmp"
@@ -38,6 +39,11 @@ file thumbnail.png
 cp sample.vx no-extension
 grep -q 'image/x-vexel' /usr/share/mime/packages/vexel.xml
 [ -f /usr/share/mime/mime.cache ] && echo "mime database updated"
+# The gdk-pixbuf loader: Debian's trigger has put it into gdk-pixbuf's own
+# cache, and gdk-pixbuf's thumbnailer reads .vx files through it.
+grep -q libpixbufloader-vexel.so /usr/lib/x86_64-linux-gnu/gdk-pixbuf-2.0/2.10.0/loaders.cache
+gdk-pixbuf-thumbnailer -s 128 sample.vx pixbuf-thumbnail.png
+file pixbuf-thumbnail.png
 # A C program against the installed header and library, through pkg-config.
 cc -std=c99 -o c_api_test "$OLDPWD/tests/lib/c_api_test.c" $(pkg-config --cflags --libs vexel)
 ./c_api_test 0 lib.vx sample.bmp

@@ -30,6 +30,23 @@ install(FILES include/vexel/vexel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vexe
 file(RELATIVE_PATH VEXEL_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 configure_file(lib/vexel.pc.in ${CMAKE_BINARY_DIR}/vexel.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/vexel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libvexel-dev)
+# The gdk-pixbuf loader (component pixbuf), in gdk-pixbuf's loader folder:
+# pkg-config's, taken below the prefix, so that /usr gets the very folder
+# whose loader cache Debian's trigger of libgdk-pixbuf-2.0-0 updates, and
+# another prefix the same path under it (where GDK_PIXBUF_MODULEDIR or a
+# cache made with gdk-pixbuf-query-loaders finds it).
+if(TARGET pixbufloader-vexel)
+  pkg_get_variable(GDK_PIXBUF_MODULEDIR gdk-pixbuf-2.0 gdk_pixbuf_moduledir)
+  pkg_get_variable(GDK_PIXBUF_PREFIX gdk-pixbuf-2.0 prefix)
+  file(RELATIVE_PATH VEXEL_PIXBUF_MODULEDIR "${GDK_PIXBUF_PREFIX}" "${GDK_PIXBUF_MODULEDIR}")
+  install(TARGETS pixbufloader-vexel LIBRARY DESTINATION ${VEXEL_PIXBUF_MODULEDIR} COMPONENT pixbuf)
+  # Outside /usr, libvexel is not where the system's loader looks: the
+  # module finds it from its own place.
+  if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    file(RELATIVE_PATH up "/${VEXEL_PIXBUF_MODULEDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+    set_target_properties(pixbufloader-vexel PROPERTIES INSTALL_RPATH "\$ORIGIN/${up}")
+  endif()
+endif()
 if(TARGET vexel_desktop_files)
   install(FILES ${CMAKE_BINARY_DIR}/Ansi1251.wcs DESTINATION ${VEXEL_PROGRAM_DIR} COMPONENT vexel)
   foreach(size 48 64 128 256)
@@ -74,6 +91,9 @@ add_custom_target(vexel_packaging_files ALL DEPENDS ${compressed})
 set(VEXEL_PACKAGE_COMPONENTS vexel:vexel libvexel1:libvexel1 libvexel-dev:libvexel-dev)
 if(TARGET pixSpray_module)
   list(APPEND VEXEL_PACKAGE_COMPONENTS gpu:vexel-gpu)
+endif()
+if(TARGET pixbufloader-vexel)
+  list(APPEND VEXEL_PACKAGE_COMPONENTS pixbuf:vexel-pixbuf-loader)
 endif()
 foreach(pair ${VEXEL_PACKAGE_COMPONENTS})
   string(REPLACE ":" ";" pair ${pair})
@@ -138,8 +158,20 @@ set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_DEPENDS "libvexel1 (= ${PROJECT_VERSION})"
 set(CPACK_DEBIAN_LIBVEXEL-DEV_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_COMPONENT_LIBVEXEL-DEV_DESCRIPTION "Reads and writes .vx pictures and videos:
 the header and pkg-config file of libvexel's C interface.")
+# The loader: the library scan finds gdk-pixbuf's and GLib's packages (as
+# built against); libvexel's is written out, and vexel's, which brings the
+# MIME type of .vx files: gdk-pixbuf picks a loader by the type the shared
+# MIME database gives a file.
+set(CPACK_DEBIAN_PIXBUF_PACKAGE_NAME vexel-pixbuf-loader)
+set(CPACK_DEBIAN_PIXBUF_PACKAGE_DEPENDS "libvexel1 (= ${PROJECT_VERSION}), vexel (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_PIXBUF_DESCRIPTION "Opens .vx pictures and videos in programs built on gdk-pixbuf:
+image viewers such as Eye of GNOME, file managers' thumbnailers and GTK
+programs show .vx pictures, and play .vx videos as animations.")
 set(CPACK_COMPONENTS_ALL vexel libvexel1 libvexel-dev)
 if(TARGET pixSpray_module)
   list(APPEND CPACK_COMPONENTS_ALL gpu)
+endif()
+if(TARGET pixbufloader-vexel)
+  list(APPEND CPACK_COMPONENTS_ALL pixbuf)
 endif()
 include(CPack)

@@ -16,6 +16,9 @@ packages=(
   dpkg-dev man-db shared-mime-info desktop-file-utils parallel
   # the check of the Debian packages
   lintian
+  # the gdk-pixbuf loader, and its tests: GdkPixbuf from Python, the
+  # thumbnailer of gdk-pixbuf, Eye of GNOME
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin eog python3-gi gir1.2-gdkpixbuf-2.0
   # the pipes to and from ffmpeg, tested both ways
   ffmpeg
   # the message catalogue, and the English locale its tests run under

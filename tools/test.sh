@@ -44,6 +44,11 @@ if grep -n '#include "' app/probe.cpp app/probe.h app/probe_main.cpp app/thumbna
   echo "the probe or the thumbnailer includes more of the project than libvexel's header" >&2
   exit 1
 fi
+# So does the gdk-pixbuf loader (with its own knobs for the fuzz target).
+if grep -n '#include "' pixbuf/loader.cpp pixbuf/loader.h fuzz/pixbuf/*.cpp | grep -v '"pixbuf/loader\.h"'; then
+  echo "the gdk-pixbuf loader includes more of the project than libvexel's header" >&2
+  exit 1
+fi
 
 section "release build"
 tools/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DVEXEL_WERROR=ON
@@ -57,7 +62,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 section "clang build without the optional parts and without the test hooks"
 tools/build.sh build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVEXEL_WERROR=ON \
-  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF -DVEXEL_BENCH=OFF -DVEXEL_TEST_HOOKS=OFF
+  -DVEXEL_DISPLAY=OFF -DVEXEL_GPU=OFF -DVEXEL_PIXBUF=OFF -DVEXEL_BENCH=OFF -DVEXEL_TEST_HOOKS=OFF
 ctest --test-dir build-clang --output-on-failure -j "$jobs"
 
 section "thread sanitizer: worker pools, the file cache, the frame loop, the viewer's pacing and libvexel's handles"
