@@ -201,12 +201,13 @@ class Frames:
         return self
 
     def __next__(self):
+        if not self._reader._handle:
+            raise StopIteration  # closed, or at the end
         if self._next >= self._reader.count:
-            if self._reader._handle:
-                try:
-                    self._reader.check_chain()
-                finally:
-                    self._reader.close()
+            try:
+                self._reader.check_chain()
+            finally:
+                self._reader.close()
             raise StopIteration
         try:
             frame = self._reader.decode(self._next)
@@ -217,6 +218,7 @@ class Frames:
         return frame
 
     def close(self):
+        """Ends the iteration and closes the file."""
         self._reader.close()
 
     def __enter__(self):
