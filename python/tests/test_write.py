@@ -146,3 +146,16 @@ def test_mode_0_which_the_program_takes_for_its_default_writes_mode_0_records(pr
     assert vexel.info(path)[0].mode == 0
     unpacked, = program.unpack(path)
     numpy.testing.assert_array_equal(vexel.read(path), unpacked)
+
+
+def test_frames_of_different_sizes_are_written_as_the_program_groups_them(program, tmp_path):
+    from conftest import picture
+    frames = [picture(96, 64), picture(64, 96), picture(96, 64, 5)]
+    theirs = program.pack(str(tmp_path), frames, "-a=25", name="sizes")
+    ours = str(tmp_path / "ours.vx")
+    vexel.write(ours, frames, fps=25)
+    assert read_bytes(ours) == read_bytes(theirs)
+    got = list(vexel.frames(ours))
+    assert [f.shape for f in got] == [(64, 96, 3), (96, 64, 3), (64, 96, 3)]
+    for n, (mine, unpacked) in enumerate(zip(got, program.unpack(ours))):
+        numpy.testing.assert_array_equal(mine, unpacked, err_msg="frame %d" % n)
