@@ -5,9 +5,11 @@ read and written with numpy, and pictures to pack.
 The package is imported from this source tree; test_install.py checks the
 installed one."""
 import os
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 
 import numpy
 import pytest
@@ -17,6 +19,9 @@ PACKAGE = os.path.dirname(HERE)
 SOURCE = os.path.dirname(PACKAGE)
 sys.path.insert(0, PACKAGE)
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
+# The library's path holds when a test runs from another folder.
+if os.environ.get("VEXEL_LIBRARY"):
+    os.environ["VEXEL_LIBRARY"] = os.path.abspath(os.environ["VEXEL_LIBRARY"])
 
 from make_sample import pixel  # noqa: E402
 
@@ -91,8 +96,12 @@ class Program:
         return os.path.join(folder, "%s10.vx" % name)
 
     def unpack(self, path):
-        """`vexel -uc PATH`: its bitmaps' pixels, frame by frame."""
-        folder, name = os.path.split(path)
+        """`vexel -uc PATH`: its bitmaps' pixels, frame by frame. It runs on
+        a copy in a folder of its own, since the program keeps bitmaps that
+        are there."""
+        folder = tempfile.mkdtemp(prefix="unpack", dir=os.path.dirname(path))
+        name = os.path.basename(path)
+        shutil.copyfile(path, os.path.join(folder, name))
         stem = os.path.splitext(name)[0]
         self.run(folder, "-uc", name)
         frames = []

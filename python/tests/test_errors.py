@@ -180,5 +180,5 @@ def test_a_library_that_cannot_be_loaded_is_an_error_on_first_use(tmp_path):
         done = subprocess.run([sys.executable, "-c", script, PACKAGE, not_a_library],
                               env=dict(os.environ, VEXEL_LIBRARY=library), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE)
-        assert done.returncode == 0, done.stderr.decode(errors="replace")
+        assert done.returncode == 0 and done.stderr == b"", done.stderr.decode(errors="replace")
         assert done.stdout.decode().startswith("libvexel cannot be loaded (VEXEL_LIBRARY names %s)" % library)

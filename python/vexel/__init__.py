@@ -96,6 +96,8 @@ class Info:
 class _Reader:
     """An open libvexel reader: over a file by its path, or over bytes."""
 
+    _handle = None
+
     def __init__(self, path=None, data=None, fast_paint=False):
         lib = _library.library()
         self._lib = lib
