@@ -16,6 +16,8 @@ packages=(
   lintian
   # the pipes to and from ffmpeg, tested both ways
   ffmpeg
+  # the Python package and its tests: installed offline into a virtual environment
+  python3-numpy python3-pil python3-pytest python3-venv python3-setuptools python3-wheel
   # the in-memory decoding benchmark beside TurboJPEG (bench/turbo_compare.sh)
   libturbojpeg0-dev
 )

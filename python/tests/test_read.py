@@ -91,3 +91,20 @@ def test_a_path_may_be_bytes_a_pathlike_or_hold_any_letters(packed, tmp_path):
     for path in (named, pathlib.Path(named), os.fsencode(named)):
         numpy.testing.assert_array_equal(vexel.read(path), expected)
     assert vexel.info(pathlib.Path(named)).count == 1
+
+
+def test_the_readmes_python_example_runs_as_written(program, packed, tmp_path, monkeypatch):
+    import re
+    from conftest import SOURCE
+    with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    section = text.split("\n### Python\n", 1)[1].split("\n#", 1)[0]
+    example, = re.findall(r"```python\n(.*?)```", section, re.S)
+    assert len(example.strip().splitlines()) == 3
+    copy(packed["photo"], tmp_path, "photo.vx")
+    monkeypatch.chdir(tmp_path)
+    exec(compile(example, "README.md", "exec"), {})
+    mirrored = numpy.ascontiguousarray(vexel.read(packed["photo"])[:, ::-1])
+    theirs = program.pack(str(tmp_path), [mirrored], "-m=7", name="theirs")
+    with open("mirrored.vx", "rb") as a, open(theirs, "rb") as b:
+        assert a.read() == b.read()
