@@ -23,6 +23,8 @@ packages=(
   ffmpeg
   # the message catalogue, and the English locale its tests run under
   gettext locales
+  # the Python package and its tests: installed offline into a virtual environment
+  python3-numpy python3-pil python3-pytest python3-venv python3-setuptools python3-wheel
 )
 
 missing=()
