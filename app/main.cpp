@@ -13,8 +13,10 @@
 #include <csignal>
 
 int main(int argc, char** argv) {
-    // Messages in the user's language, where the catalogue has it.
-    vexel::startLanguage();
+    // Before anything else takes memory: a process without room for its first
+    // arena, and for what its start-up takes beside it, ends here with its
+    // message and code 10 (nothing has been set up that must be undone).
+    if (!vexel::startupMemoryCheck()) return 10;
     // A full disk or a file-size limit must fail a write, not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
@@ -26,7 +28,9 @@ int main(int argc, char** argv) {
     windows.useDrawnDialogs = &vexel::ui::useDrawnDialogs;
 #endif
     vexel::initializeProgramUnits();
-    int code = vexel::startupMemoryCheck() ? vexel::entryRoutine(argc, argv, vexel::FrameCodec(), windows) : 10;
+    // Messages in the user's language, where the catalogue has it.
+    vexel::startLanguage();
+    const int code = vexel::entryRoutine(argc, argv, vexel::FrameCodec(), windows);
 #if VEXEL_HAVE_DISPLAY
     vexel::ui::stopDrawnDialogs();
 #endif

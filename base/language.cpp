@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -78,10 +79,15 @@ void startLanguage() {
     // and the system's own (its error reasons) are asked for in UTF-8.
     const char* messages = std::setlocale(LC_MESSAGES, "");
     std::string folder;
-    if (const char* named = std::getenv("VEXEL_LOCALEDIR"); named && *named) {
-        folder = named;
-    } else {
-        folder = platform::utf16ToUtf8(platform::programFolder()) + VEXEL_LOCALEDIR_FROM_PROGRAM;
+    try {
+        if (const char* named = std::getenv("VEXEL_LOCALEDIR"); named && *named) {
+            folder = named;
+        } else {
+            folder = platform::utf16ToUtf8(platform::programFolder()) + VEXEL_LOCALEDIR_FROM_PROGRAM;
+        }
+    } catch (const std::bad_alloc&) {
+        // Without memory for the folder's name the messages stay the program's own.
+        return;
     }
     bindtextdomain(kDomain, folder.c_str());
     bind_textdomain_codeset(kDomain, "UTF-8");

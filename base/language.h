@@ -17,11 +17,11 @@
 
 namespace vexel {
 
-// Once at start-up, before the first message: takes the user's locale for
-// messages (and for nothing else), and binds the catalogue to the locale
-// folder named by VEXEL_LOCALEDIR, else to the one installed beside the
-// program. Until then (and in tests that never call it) messages stay as
-// they are.
+// Once at start-up, after the memory check and before the run's first
+// message: takes the user's locale for messages (and for nothing else), and
+// binds the catalogue to the locale folder named by VEXEL_LOCALEDIR, else to
+// the one installed beside the program. Until then (and in tests that never
+// call it) messages stay as they are.
 void startLanguage();
 
 // A message, a caption or a button's label in the user's language.

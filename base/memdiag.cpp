@@ -70,8 +70,11 @@ struct TMemoryBlocks::Arena {
 };
 
 std::recursive_mutex& globalLock() {
-    // Never destroyed: threads may still release strings while the process ends.
-    static std::recursive_mutex* lock = new std::recursive_mutex;
+    // Never destroyed: threads may still release strings while the process
+    // ends. It lives in static storage, so that taking it needs no memory
+    // (the start-up check must be reached in the tightest address space).
+    alignas(std::recursive_mutex) static unsigned char storage[sizeof(std::recursive_mutex)];
+    static std::recursive_mutex* lock = new (storage) std::recursive_mutex;
     return *lock;
 }
 
@@ -322,7 +325,9 @@ AllocatorStats TMemoryBlocks::stats() {
 }
 
 TMemoryBlocks& processAllocator() {
-    static TMemoryBlocks* allocator = new TMemoryBlocks(globalLock());
+    // In static storage and never destroyed, as the lock.
+    alignas(TMemoryBlocks) static unsigned char storage[sizeof(TMemoryBlocks)];
+    static TMemoryBlocks* allocator = new (storage) TMemoryBlocks(globalLock());
     return *allocator;
 }
 
