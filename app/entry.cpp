@@ -96,7 +96,8 @@ int runOnce(RunSettings settings, RunInput& input, const FrameCodec& codec, cons
     // Only the runs that show frames open a display connection; a run that
     // writes files shows them only without a terminal, or when asked.
     const bool showsFrames = names.wildcard || settings.runMode <= 0 || settings.conversion == 2 || settings.showWindow;
-    const bool quietInTerminal = settings.runMode != 0 && !settings.showWindow && hasTerminal();
+    const bool quietInTerminal =
+        settings.runMode != 0 && !settings.showWindow && (windows.fromTerminal ? windows.fromTerminal() : hasTerminal());
     std::unique_ptr<ViewerWindow> viewer;
     if (windows.openViewer && showsFrames && !quietInTerminal) viewer = windows.openViewer(record);
     record.window = viewer.get();

@@ -15,6 +15,10 @@ struct WindowSystem {
     // Draws messages and progress in windows of their own from now on;
     // false when no display can be used.
     bool (*useDrawnDialogs)() = nullptr;
+    // Whether the run was started from a terminal (a run that writes files
+    // then opens no window unless asked); null: any of standard input,
+    // output or error is one.
+    bool (*fromTerminal)() = nullptr;
 };
 
 // The process exit code of a run over the given arguments. The codec's
