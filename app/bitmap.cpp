@@ -138,6 +138,19 @@ struct RowFormat {
     std::uint8_t palette[256][4] = {};   // 1, 4 and 8 bits: blue, green, red, unused
 };
 
+// Converts a row of 16- or 32-bit pixels through the format's channel masks.
+template <class Load>
+const std::uint8_t* unmaskRow(const RowFormat& f, const std::uint8_t* in, std::int32_t width, std::uint8_t* out, Load load,
+                              std::size_t bytesPerPixel) {
+    for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint32_t pixel = load(in + bytesPerPixel * static_cast<std::size_t>(x));
+        out[3 * x] = f.blue.value(pixel);
+        out[3 * x + 1] = f.green.value(pixel);
+        out[3 * x + 2] = f.red.value(pixel);
+    }
+    return out;
+}
+
 // Converts one file row; 24-bit rows are used as they are.
 const std::uint8_t* convertRow(const RowFormat& f, const std::uint8_t* in, std::int32_t width, std::uint8_t* out) {
     switch (f.bits) {
@@ -154,22 +167,8 @@ const std::uint8_t* convertRow(const RowFormat& f, const std::uint8_t* in, std::
         }
         return out;
     }
-    case 16:
-        for (std::int32_t x = 0; x < width; ++x) {
-            const std::uint32_t pixel = loadU16(in + 2 * static_cast<std::size_t>(x));
-            out[3 * x] = f.blue.value(pixel);
-            out[3 * x + 1] = f.green.value(pixel);
-            out[3 * x + 2] = f.red.value(pixel);
-        }
-        return out;
-    default:
-        for (std::int32_t x = 0; x < width; ++x) {
-            const std::uint32_t pixel = loadU32(in + 4 * static_cast<std::size_t>(x));
-            out[3 * x] = f.blue.value(pixel);
-            out[3 * x + 1] = f.green.value(pixel);
-            out[3 * x + 2] = f.red.value(pixel);
-        }
-        return out;
+    case 16: return unmaskRow(f, in, width, out, [](const std::uint8_t* at) -> std::uint32_t { return loadU16(at); }, 2);
+    default: return unmaskRow(f, in, width, out, [](const std::uint8_t* at) { return loadU32(at); }, 4);
     }
 }
 

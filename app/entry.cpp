@@ -6,6 +6,7 @@
 #include "app/standard_streams.h"
 #include "base/kernel.h"
 #include "base/matematicheskieoperacii.h"
+#include "base/sistemniesoobzheniya.h"
 #include "base/tspisokstrok.h"
 #include "display/twnd.h"
 #include "pipeline/pixspray_binding.h"
@@ -28,13 +29,6 @@ TWideString text(const char16_t* s) { return TWideString(s); }
 int fail(const TWideString& message, int code) {
     ui::showMessage(message);
     return code;
-}
-
-// The system's reason for a failed file step, as a line of its own.
-TWideString reason(int error) {
-    std::u16string why = platform::errorText(error);
-    while (!why.empty() && (why.back() == u'\n' || why.back() == u'\r')) why.pop_back();
-    return text(u"\r") + TWideString(std::u16string_view(why));
 }
 
 // A run started from a terminal writes its files without a window unless
@@ -131,7 +125,7 @@ int runStandardInput(const RunSettings& settings, const FrameCodec& codec, const
         return fail(text(u"Стандартный ввод - терминал: передайте данные через канал или назовите файл."), 3);
     InputSpool spool;
     if (!spool.fill(STDIN_FILENO))
-        return fail(text(u"Не удаётся загрузить файл:\r-") + reason(platform::lastError()), 1);
+        return fail(text(u"Не удаётся загрузить файл:\r-") + systemErrorLine(platform::lastError()), 1);
     if (spool.kind() == InputSpool::Kind::Empty)
         return fail(text(u"Не удаётся загрузить файл:\r-\rСтандартный ввод пуст."), 1);
 
@@ -244,10 +238,11 @@ int entryRoutine(int argc, char** argv, const FrameCodec& codec, const WindowSys
     // stop the names after it. The exit code is the first failure's.
     const bool viewing = settings.runMode == 0 && settings.grouping == 0;
     if (settings.grouping >= 1 || viewing) {
-        bool sameKind = true;
-        for (const TWideString& name : given)
-            sameKind = sameKind && isPictureExtension(splitFileName(name).extension) ==
-                                       isPictureExtension(splitFileName(given.front()).extension);
+        // Grouping refuses names of two kinds (runList says so); viewing shows each kind in a run of its own.
+        const bool pictures = isPictureExtension(splitFileName(given.front()).extension);
+        const bool sameKind = std::all_of(given.begin(), given.end(), [pictures](const TWideString& name) {
+            return isPictureExtension(splitFileName(name).extension) == pictures;
+        });
         if (!viewing || sameKind) return runList(settings, given, codec, windows);
     }
     if (!settings.outputName.empty() && (settings.runMode != 0 || settings.grouping != 0))

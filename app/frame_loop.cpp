@@ -9,6 +9,7 @@
 #include "base/matematicheskieoperacii.h"
 #include "base/memdiag.h"
 #include "base/operaciispamyatyu.h"
+#include "base/sistemniesoobzheniya.h"
 #include "codec/container.h"
 #include "pipeline/pixspray_binding.h"
 #include "pipeline/record_file.h"
@@ -143,12 +144,12 @@ public:
         if (names_.toStandardOutput) {
             // Whatever stops the run, the whole records go out.
             if (!toStandardOutput_.releaseAll() && code == 0)
-                code = fail(text(u"Не удаётся записать файл:\r-") + reason(platform::lastError()), 2);
+                code = fail(text(u"Не удаётся записать файл:\r-") + systemErrorLine(platform::lastError()), 2);
         } else if (code == 0) {
             // A finished grouped output replaces its target now.
             const TWideString target = grouped_.target;
             if (grouped_.finish() < 1)
-                code = fail(text(u"Не удаётся запаковать файл:\r") + shownName(target) + reason(platform::lastError()), 2);
+                code = fail(text(u"Не удаётся запаковать файл:\r") + shownName(target) + systemErrorLine(platform::lastError()), 2);
         } else {
             reportStop();
         }
@@ -180,12 +181,12 @@ private:
     // version.
     TWideString whyNotAVxRecord(const TWideString& path) const {
         platform::File file;
-        if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return reason(platform::lastError());
+        if (!file.open(path.view(), platform::OpenMode::ReadExisting)) return systemErrorLine(platform::lastError());
         const std::uint64_t at = lastRecordStart_;
         std::uint8_t head[kRecordHeaderLimit] = {};
         const std::int64_t size = file.size();
         std::int64_t got = file.seek(at) ? file.read(head, sizeof head) : -1;
-        if (got < 0) return reason(platform::lastError());
+        if (got < 0) return systemErrorLine(platform::lastError());
         const std::span<const std::uint8_t> bytes(head, static_cast<std::size_t>(got));
         if (!hasRecordMagic(bytes)) return text(u"\rЭто не файл .vx.");
         const std::uint64_t headerSize =
@@ -199,7 +200,7 @@ private:
     // for a file that cannot be opened, else what the program refuses.
     static TWideString whyNotLoaded(int result) {
         switch (result) {
-        case kBitmapCannotOpen: return reason(platform::lastError());
+        case kBitmapCannotOpen: return systemErrorLine(platform::lastError());
         case kBitmapShort: return text(u"\rФайл короче, чем сказано в его заголовках.");
         case kBitmapNotBitmap: return text(u"\rЭто не файл .bmp, .png или .jpg.");
         case kBitmapBits: return text(u"\rЧитаются файлы .bmp с 1, 4, 8, 16, 24 и 32 битами на точку.");
@@ -216,13 +217,6 @@ private:
         }
     }
 
-    // The system's reason for a failed file step, as a line of its own.
-    static TWideString reason(int error) {
-        if (error == 0) return TWideString();
-        std::u16string why = platform::errorText(error);
-        while (!why.empty() && (why.back() == u'\n' || why.back() == u'\r')) why.pop_back();
-        return text(u"\r") + TWideString(std::u16string_view(why));
-    }
 
     // A run that stops before its end (a signal or a failure) says what
     // became of the grouped output it was writing.
@@ -242,7 +236,7 @@ private:
             break;
         case GroupedOutput::Stopped::Failed:
             ui::showMessage(text(u"Запись прервана. Не удаётся записать файл:\r") + shownName(target) +
-                            reason(platform::lastError()));
+                            systemErrorLine(platform::lastError()));
             break;
         }
     }
@@ -282,7 +276,7 @@ private:
                 record_.picture.planesWanted = true;
             if (!record_.frameDropped) {
                 if (spool_ && !spool_->takePicture(index_, n.input))
-                    return fail(text(u"Не удаётся загрузить файл:\r-") + reason(platform::lastError()), 1);
+                    return fail(text(u"Не удаётся загрузить файл:\r-") + systemErrorLine(platform::lastError()), 1);
                 const int r = loadBitmap(record_, n.input, true);
                 if (r < 1)
                     return fail(text(u"Не удаётся загрузить файл:\r") + shownName(n.input) + whyNotLoaded(r), 1);
@@ -294,7 +288,7 @@ private:
                 // Say what is wrong with the name: a folder, or a file the program does not read.
                 if (platform::isFolder(n.input.view()) ||
                     (names_.extension.empty() && platform::isFolder((names_.folder + names_.base).view())))
-                    return fail(cannotUnpack + reason(EISDIR), 2);
+                    return fail(cannotUnpack + systemErrorLine(EISDIR), 2);
                 return fail(cannotUnpack + text(u"\rЭто не рисунок (.bmp, .png, .jpg) и не файл .vx."), 2);
             }
             if (index_ != placesRow_) {
@@ -302,7 +296,7 @@ private:
                 // A file that cannot be opened says why, as a bitmap does.
                 platform::File file;
                 if (!file.open(n.input.view(), platform::OpenMode::ReadExisting))
-                    return fail(cannotUnpack + reason(platform::lastError()), 2);
+                    return fail(cannotUnpack + systemErrorLine(platform::lastError()), 2);
             }
             const bool seeking = seeking_;
             int r = seeking ? catchUp(n.input) : 1;
@@ -357,11 +351,11 @@ private:
                                         TWideString(std::u16string_view(platform::utf8ToUtf16(std::to_string(s_.codecMode)))) +
                                         text(u" не существует: режимы - от 1 до 9."),
                                     2);
-                    return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + reason(fileError_), 2);
+                    return fail(text(u"Не удаётся запаковать файл:\r") + shownName(n.output) + systemErrorLine(fileError_), 2);
                 }
             } else if (s_.runMode == -1) {
                 if ((names_.toStandardOutput ? writeBitmapTo(record_, STDOUT_FILENO) : writeBitmap(record_, n.output)) < 1)
-                    return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output) + reason(platform::lastError()), 1);
+                    return fail(text(u"Не удаётся записать файл:\r") + shownName(n.output) + systemErrorLine(platform::lastError()), 1);
             }
         }
 

@@ -13,4 +13,11 @@ bool showSystemError(int error) {
     return true;
 }
 
+TWideString systemErrorLine(int error) {
+    if (error == 0) return TWideString();
+    std::u16string why = platform::errorText(error);
+    while (!why.empty() && (why.back() == u'\n' || why.back() == u'\r')) why.pop_back();
+    return TWideString(u"\r") + TWideString(std::u16string_view(why));
+}
+
 } // namespace vexel

@@ -10,6 +10,7 @@
 #include "pipeline/decompression_pipeline.h"
 #include "pipeline/record_file.h"
 #include "platform/files.h"
+#include "ui/toknosoobzheniy.h"
 
 #include <unistd.h>
 
@@ -25,6 +26,13 @@ public:
     bool message(const TWideString&, const TWideString&) override { return true; }
     ProgressView* openProgress(const TWideString&, const TWideString&) override { return nullptr; }
     void closeProgress(ProgressView*) override {}
+};
+
+// The program's messages (a reader's or the writer's) would only flood the
+// output too: each one is taken as accepted.
+class SilentMessages final : public ui::MessageBackend {
+public:
+    int show(const TWideString&, const TWideString&, int, ui::MessageChannel) override { return ui::kResultAccept; }
 };
 
 // A folder removed at exit; empty when none could be made. The name is

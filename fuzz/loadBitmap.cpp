@@ -4,8 +4,8 @@
 // runs too); a loaded picture is written back out and removed.
 #include "app/bitmap.h"
 #include "app/startup.h"
+#include "fuzz/fuzz_files.h"
 #include "platform/files.h"
-#include "ui/toknosoobzheniy.h"
 
 #include <unistd.h>
 
@@ -16,13 +16,6 @@
 
 namespace {
 
-// Messages of the writer would only flood the output.
-struct Silent : vexel::ui::MessageBackend {
-    int show(const vexel::TWideString&, const vexel::TWideString&, int, vexel::ui::MessageChannel) override {
-        return vexel::ui::kResultAccept;
-    }
-};
-
 std::string folder;
 vexel::TWnd* record = nullptr;
 
@@ -30,7 +23,7 @@ vexel::TWnd* record = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     vexel::initializeProgramUnits();
-    static Silent silent;
+    static vexel::fuzz::SilentMessages silent;
     vexel::ui::setMessageBackend(&silent);
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexel-fuzz-XXXXXX";

@@ -5,7 +5,7 @@
 #include "app/bitmap.h"
 #include "app/standard_streams.h"
 #include "app/startup.h"
-#include "ui/toknosoobzheniy.h"
+#include "fuzz/fuzz_files.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,19 +14,13 @@
 
 namespace {
 
-struct Silent : vexel::ui::MessageBackend {
-    int show(const vexel::TWideString&, const vexel::TWideString&, int, vexel::ui::MessageChannel) override {
-        return vexel::ui::kResultAccept;
-    }
-};
-
 vexel::TWnd* record = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     vexel::initializeProgramUnits();
-    static Silent silent;
+    static vexel::fuzz::SilentMessages silent;
     vexel::ui::setMessageBackend(&silent);
     record = new vexel::TWnd;
     record->create();

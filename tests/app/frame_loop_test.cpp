@@ -235,27 +235,20 @@ TEST_F(FrameLoopTest, OnlyRunsThatShowFramesOpenAWindowAndOnlyViewingDrawsItsMes
         {{"-w", "-c", dir.file("pic.bmp")}, 1, 0, 0},
         {{dir.file("pic.bmp")}, 1, 1, 0}, // viewing needs its window wherever it starts
     };
-    for (const Case& c : cases) {
-        viewersOpened = drawnDialogs = 0;
-        for (const std::string& name : test::listFolder(dir.path()))
-            if (name != "pic.bmp" && name != "clip.vx") std::remove(dir.file(name).c_str());
-        WindowSystem windows;
-        windows.openViewer = openClosingWindow;
-        windows.useDrawnDialogs = useDrawn;
-        EXPECT_EQ(runEntry(c.args, fakeCodec(), windows), c.exit) << c.args[0];
-        EXPECT_EQ(viewersOpened, c.viewers) << c.args[0] << " " << c.args.back();
-        EXPECT_EQ(drawnDialogs, c.dialogs) << c.args[0] << " " << c.args.back();
-    }
-    for (const Case& c : fromTerminal) {
-        viewersOpened = drawnDialogs = 0;
-        for (const std::string& name : test::listFolder(dir.path()))
-            if (name != "pic.bmp" && name != "clip.vx") std::remove(dir.file(name).c_str());
-        WindowSystem windows;
-        windows.openViewer = openClosingWindow;
-        windows.useDrawnDialogs = useDrawn;
-        windows.fromTerminal = [] { return true; };
-        EXPECT_EQ(runEntry(c.args, fakeCodec(), windows), c.exit) << c.args[0];
-        EXPECT_EQ(viewersOpened, c.viewers) << "from a terminal: " << c.args[0] << " " << c.args.back();
+    for (const bool terminal : {false, true}) {
+        for (const Case& c : terminal ? fromTerminal : cases) {
+            viewersOpened = drawnDialogs = 0;
+            for (const std::string& name : test::listFolder(dir.path()))
+                if (name != "pic.bmp" && name != "clip.vx") std::remove(dir.file(name).c_str());
+            WindowSystem windows;
+            windows.openViewer = openClosingWindow;
+            windows.useDrawnDialogs = useDrawn;
+            windows.fromTerminal = terminal ? +[] { return true; } : +[] { return false; };
+            const std::string shown = (terminal ? "from a terminal: " : "") + c.args[0] + " " + c.args.back();
+            EXPECT_EQ(runEntry(c.args, fakeCodec(), windows), c.exit) << shown;
+            EXPECT_EQ(viewersOpened, c.viewers) << shown;
+            EXPECT_EQ(drawnDialogs, c.dialogs) << shown;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 // in the surface and in the planes. What cannot be read says what it is.
 #include "app/bitmap.h"
 #include "base/memdiag.h"
+#include "tests/support/held_picture.h"
 #include "tests/support/picture_files.h"
 #include "tests/support/test_util.h"
 
@@ -16,35 +17,10 @@
 namespace vexel {
 namespace {
 
+using test::heldPicture;
 using test::Picture;
 using test::PngSpec;
 using test::RawBmp;
-
-// The picture the record holds, from the planes or the surface.
-Picture heldPicture(TWnd& record) {
-    Picture p{record.picture.pictureWidth(), record.picture.pictureHeight(), {}};
-    p.rgb.resize(static_cast<std::size_t>(p.width) * p.height * 3);
-    if (record.picture.pictureInPlanes()) {
-        for (int y = 0; y < p.height; ++y)
-            for (int x = 0; x < p.width; ++x) {
-                p.at(x, y)[0] = record.picture.planes.row(TPicturePlanes::kRed, y)[x];
-                p.at(x, y)[1] = record.picture.planes.row(TPicturePlanes::kGreen, y)[x];
-                p.at(x, y)[2] = record.picture.planes.row(TPicturePlanes::kBlue, y)[x];
-            }
-        return p;
-    }
-    PictureAccess a;
-    EXPECT_TRUE(record.graphicsWindow->lockPicture(a));
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x) {
-            std::uint32_t w = a.rowFromBottom(y)[x];
-            p.at(x, y)[0] = static_cast<std::uint8_t>(w >> 16);
-            p.at(x, y)[1] = static_cast<std::uint8_t>(w >> 8);
-            p.at(x, y)[2] = static_cast<std::uint8_t>(w);
-        }
-    record.graphicsWindow->unlockPicture(a);
-    return p;
-}
 
 // Sixteen colours whose channels 5- and 6-bit words hold exactly: red and
 // blue are 0, 8, 132 or 255 (5-bit 0, 1, 16, 31), green 0 or 255.
